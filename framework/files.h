@@ -1,0 +1,74 @@
+// File-find and file-status by name, and owners that close file and Internet
+// handles when they go out of scope.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/win32.h"
+
+namespace marvostell {
+
+// Whether a file (or directory) of exactly this name exists.
+bool FindFileByName(const char *path);
+
+// The low 32 bits of the size recorded in the file's directory entry.
+bool GetFileStatusSize(const char *path, uint32_t &size);
+
+class CFileHandle {
+public:
+    CFileHandle() = default;
+    explicit CFileHandle(HANDLE handle) : m_hFile(handle) {}
+    ~CFileHandle() { Close(); }
+    CFileHandle(const CFileHandle &) = delete;
+    CFileHandle &operator=(const CFileHandle &) = delete;
+
+    bool IsOpen() const { return m_hFile != INVALID_HANDLE_VALUE; }
+    HANDLE Get() const { return m_hFile; }
+    void Close() {
+        if (IsOpen()) CloseHandle(m_hFile);
+        m_hFile = INVALID_HANDLE_VALUE;
+    }
+
+private:
+    HANDLE m_hFile = INVALID_HANDLE_VALUE;
+};
+
+class CInternetHandle {
+public:
+    CInternetHandle() = default;
+    ~CInternetHandle() { Close(); }
+    CInternetHandle(const CInternetHandle &) = delete;
+    CInternetHandle &operator=(const CInternetHandle &) = delete;
+
+    CInternetHandle &operator=(HINTERNET handle) {
+        Close();
+        m_hInternet = handle;
+        return *this;
+    }
+    explicit operator bool() const { return m_hInternet != nullptr; }
+    HINTERNET Get() const { return m_hInternet; }
+    void Close() {
+        if (m_hInternet) InternetCloseHandle(m_hInternet);
+        m_hInternet = nullptr;
+    }
+
+private:
+    HINTERNET m_hInternet = nullptr;
+};
+
+// The three handles of one HTTP request. Close() and the destructor close the
+// request, then the connection, then the root, whichever are open.
+struct CHttpHandles {
+    CInternetHandle root;
+    CInternetHandle connection;
+    CInternetHandle request;
+
+    ~CHttpHandles() { Close(); }
+    void Close() {
+        request.Close();
+        connection.Close();
+        root.Close();
+    }
+};
+
+}  // namespace marvostell

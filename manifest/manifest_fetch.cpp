@@ -1,0 +1,98 @@
+// One HTTP GET of the manifest, stored as the local manifest file.
+#include "entry/trace.h"
+#include "entry/update_client.h"
+#include "framework/files.h"
+
+namespace marvostell {
+namespace {
+
+const char kAgent[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
+const char kContentType[] = "Content-Type: application/x-www-form-urlencoded";
+constexpr DWORD kManifestReadSize = 4096;
+
+// Raised by a failed step of the request; the number names the step.
+struct FetchFailure {
+    int number;
+};
+
+}  // namespace
+
+int CUpdateClient::FetchManifest(const char *server, const char *object, const char *localFile) {
+    DWORD bytesRead = 0;
+    CHttpHandles http;
+    try {
+        http.root = InternetOpenA(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+        if (!http.root) {
+            m_nError = static_cast<int32_t>(GetLastError());
+            Trace("InternetOpen failed with error 0x%x\n", static_cast<unsigned>(m_nError));
+            throw FetchFailure{1};
+        }
+        std::string host;
+        INTERNET_PORT port;
+        SplitHostPort(server, host, port);
+        http.connection = InternetConnectA(http.root.Get(), host.c_str(), port, nullptr, nullptr,
+                                           INTERNET_SERVICE_HTTP, 0, 1);
+        if (!http.connection) {
+            m_nError = static_cast<int32_t>(GetLastError());
+            Trace("InternetConnect failed with error 0x%x\n", static_cast<unsigned>(m_nError));
+            throw FetchFailure{2};
+        }
+        http.request = HttpOpenRequestA(http.connection.Get(), "GET", object, "HTTP/1.1", nullptr,
+                                        nullptr, INTERNET_FLAG_NO_CACHE_WRITE, 0);
+        if (!http.request) {
+            m_nError = static_cast<int32_t>(GetLastError());
+            Trace("HttpOpenRequest failed with error 0x%x\n", static_cast<unsigned>(m_nError));
+            throw FetchFailure{3};
+        }
+        if (!HttpSendRequestA(http.request.Get(), kContentType, sizeof kContentType - 1, nullptr,
+                              0)) {
+            m_nError = static_cast<int32_t>(GetLastError());
+            Trace("HttpSendRequest failed with error 0x%x\n", static_cast<unsigned>(m_nError));
+            throw FetchFailure{4};
+        }
+        DWORD status = 0;
+        DWORD statusSize = sizeof status;
+        if (!HttpQueryInfoA(http.request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER,
+                            &status, &statusSize, nullptr)) {
+            m_nError = static_cast<int32_t>(GetLastError());
+            throw FetchFailure{5};
+        }
+        if (status == 401 || status == 407) {
+            m_nError = static_cast<int32_t>(status);
+            throw FetchFailure{6};
+        }
+        // One read: whatever it returns is the manifest.
+        DWORD count = 0;
+        if (InternetReadFile(http.request.Get(), m_pBuffer, kManifestReadSize, &count))
+            bytesRead = count;
+        http.Close();
+    } catch (const FetchFailure &failure) {
+        Trace("Exception %d\n", failure.number);
+        if (m_nError == 1) m_nError = kErrorUnexpected;
+        http.Close();
+        return 0;
+    } catch (...) {
+        Trace("Exception unknown\n");
+        m_nError = kErrorUnexpected;
+        http.Close();
+        return 0;
+    }
+
+    CFileHandle file(CreateFileA(localFile, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr));
+    if (!file.IsOpen()) {
+        m_nError = static_cast<int32_t>(GetLastError() | kLocalErrorFlag);
+        return 0;
+    }
+    // A write that fails would leave a stale or empty manifest that reads as
+    // "nothing newer"; report it as a local-file failure instead.
+    DWORD written = 0;
+    if (!WriteFile(file.Get(), m_pBuffer, bytesRead, &written, nullptr) || written != bytesRead ||
+        !SetEndOfFile(file.Get())) {
+        const DWORD code = GetLastError();
+        m_nError = static_cast<int32_t>((code ? code : ERROR_DISK_FULL) | kLocalErrorFlag);
+        return 0;
+    }
+    return 1;
+}
+
+}  // namespace marvostell

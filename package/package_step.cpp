@@ -1,0 +1,110 @@
+// The package step: the selected package's entry, its local file, the
+// download, the digest check and the second attempt.
+#include <cstring>
+
+#include "entry/trace.h"
+#include "entry/update_client.h"
+#include "framework/files.h"
+#include "framework/strings.h"
+#include "manifest/number.h"
+#include "package/hex.h"
+#include "package/md5.h"
+
+namespace marvostell {
+namespace {
+
+constexpr uint32_t kDigestChars = 32;
+constexpr DWORD kDigestReadSize = 8192;
+
+// A local name must stay inside the local directory and be valid on every
+// platform the module runs on.
+bool IsSafeLocalName(const std::string &name) {
+    if (name.empty() || name == "." || name == "..") return false;
+    for (unsigned char c : name) {
+        if (c < 0x20 || std::strchr("\\:<>\"|?*", c)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int CUpdateClient::DownloadPackage(char *outPath) {
+    std::string localPath = m_strLocalDir + kPathSeparator;
+    const char *section = m_strPackageSection.c_str();
+
+    char value[kValueBufferSize];
+    ReadValue(section, "Package", "0", value);
+    m_strPackagePath = value;
+    TrimWhitespace(m_strPackagePath);
+
+    ReadValue(section, "PackageSize", "0", value);
+    m_nPackageSize = ParseManifestNumber(value);
+    if (m_nPackageSize == 0 || m_nPackageSize > kMaxPackageSize) {
+        m_nError = kErrorPackageEntry;
+        return 0;
+    }
+
+    if (ReadValue(section, "Md5", "0", value) < kDigestChars) {
+        m_nError = kErrorPackageEntry;
+        return 0;
+    }
+    char expected[kDigestChars + 1];
+    std::memcpy(expected, value, kDigestChars);
+    expected[kDigestChars] = '\0';
+
+    const std::string::size_type slash = FindLastChar(m_strPackagePath, '/');
+    const std::string name =
+        slash == std::string::npos ? m_strPackagePath : m_strPackagePath.substr(slash + 1);
+    if (!IsSafeLocalName(name)) {
+        m_nError = kErrorPackageEntry;
+        return 0;
+    }
+    localPath += name;
+    Trace("Marvostell!Download(%s->%s, size %d)...\n", m_strPackagePath.c_str(),
+          localPath.c_str(), static_cast<int>(m_nPackageSize));
+
+    const bool existedBefore = FindFileByName(localPath.c_str());
+    const std::string rejectedPath = localPath + ".err";
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!DownloadFile(localPath.c_str())) continue;
+        if (VerifyMd5(localPath.c_str(), expected)) {
+            if (outPath) std::memcpy(outPath, localPath.c_str(), localPath.size() + 1);
+            return 1;
+        }
+        DeleteFileA(rejectedPath.c_str());
+        MoveFileA(localPath.c_str(), rejectedPath.c_str());
+        m_nError = kErrorDigestMismatch;
+        if (!existedBefore) return 0;
+        if (outPath) std::memcpy(outPath, localPath.c_str(), localPath.size() + 1);
+    }
+    return 0;
+}
+
+int CUpdateClient::VerifyMd5(const char *localPath, const char *expectedHex) {
+    CFileHandle file(
+        CreateFileA(localPath, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file.IsOpen()) return 0;
+    DWORD remaining = GetFileSize(file.Get(), nullptr);
+
+    Md5Context context;
+    Md5Start(context);
+    while (remaining != 0) {
+        DWORD count = 0;
+        ReadFile(file.Get(), m_pBuffer, remaining < kDigestReadSize ? remaining : kDigestReadSize,
+                 &count, nullptr);
+        if (count == 0) break;
+        Md5Add(context, m_pBuffer, count);
+        remaining -= count;
+    }
+    file.Close();
+
+    uint8_t digest[16];
+    Md5Finish(context, digest);
+    char actual[kDigestChars + 1];
+    HexEncode(digest, sizeof digest, actual, kDigestChars);
+    actual[kDigestChars] = '\0';
+    Trace("Marvostell!Md5:%s, Server:%s\n", actual, expectedHex);
+    return std::strcmp(expectedHex, actual) == 0 ? 1 : 0;
+}
+
+}  // namespace marvostell

@@ -1,0 +1,213 @@
+// The subset of the Win32 API that the module calls, declared with the real
+// names and signatures and implemented for POSIX in this folder.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "marvostell.h"
+
+typedef int BOOL;
+typedef uint8_t BYTE;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef unsigned int UINT;
+typedef char CHAR;
+typedef const char *LPCSTR;
+typedef char *LPSTR;
+typedef void *LPVOID;
+typedef const void *LPCVOID;
+typedef DWORD *LPDWORD;
+typedef LONG *PLONG;
+typedef void *HANDLE;
+typedef void *HINSTANCE;
+typedef void *HINTERNET;
+typedef uint16_t INTERNET_PORT;
+typedef uintptr_t WPARAM;
+typedef intptr_t LPARAM;
+// A window handle is the host's notify target on POSIX.
+typedef MarvostellNotifyTarget *HWND;
+
+#ifndef TRUE
+#define TRUE 1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif
+#define MAX_PATH 260
+#define LOBYTE(w) ((BYTE)((w) & 0xff))
+#define HIBYTE(w) ((BYTE)(((w) >> 8) & 0xff))
+
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+
+// CreateFileA
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 0x00000001u
+#define FILE_SHARE_WRITE 0x00000002u
+#define FILE_SHARE_DELETE 0x00000004u
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define OPEN_ALWAYS 4
+#define TRUNCATE_EXISTING 5
+#define FILE_ATTRIBUTE_READONLY 0x00000001u
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
+#define FILE_ATTRIBUTE_NORMAL 0x00000080u
+#define FILE_BEGIN 0
+#define FILE_CURRENT 1
+#define FILE_END 2
+#define INVALID_SET_FILE_POINTER ((DWORD)-1)
+#define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
+
+// Error codes (GetLastError)
+#define ERROR_SUCCESS 0
+#define ERROR_INVALID_FUNCTION 1
+#define ERROR_FILE_NOT_FOUND 2
+#define ERROR_PATH_NOT_FOUND 3
+#define ERROR_TOO_MANY_OPEN_FILES 4
+#define ERROR_ACCESS_DENIED 5
+#define ERROR_INVALID_HANDLE 6
+#define ERROR_NOT_ENOUGH_MEMORY 8
+#define ERROR_WRITE_PROTECT 19
+#define ERROR_SHARING_VIOLATION 32
+#define ERROR_LOCK_VIOLATION 33
+#define ERROR_HANDLE_EOF 38
+#define ERROR_NOT_SUPPORTED 50
+#define ERROR_FILE_EXISTS 80
+#define ERROR_INVALID_PARAMETER 87
+#define ERROR_DISK_FULL 112
+#define ERROR_INVALID_NAME 123
+#define ERROR_NEGATIVE_SEEK 131
+#define ERROR_DIR_NOT_EMPTY 145
+#define ERROR_ALREADY_EXISTS 183
+#define ERROR_FILENAME_EXCED_RANGE 206
+#define ERROR_FILE_TOO_LARGE 223
+#define ERROR_MORE_DATA 234
+#define ERROR_NO_MORE_FILES 18
+#define ERROR_INVALID_WINDOW_HANDLE 1400
+
+// WinINet
+#define INTERNET_OPEN_TYPE_PRECONFIG 0
+#define INTERNET_DEFAULT_HTTP_PORT 80
+#define INTERNET_SERVICE_HTTP 3
+#define INTERNET_FLAG_NO_CACHE_WRITE 0x04000000u
+#define HTTP_QUERY_STATUS_CODE 19
+#define HTTP_QUERY_FLAG_NUMBER 0x20000000u
+#define HTTP_ADDREQ_FLAG_ADD 0x20000000u
+#define HTTP_ADDREQ_FLAG_REPLACE 0x80000000u
+
+#define INTERNET_ERROR_BASE 12000
+#define ERROR_INTERNET_OUT_OF_HANDLES 12001
+#define ERROR_INTERNET_TIMEOUT 12002
+#define ERROR_INTERNET_EXTENDED_ERROR 12003
+#define ERROR_INTERNET_INTERNAL_ERROR 12004
+#define ERROR_INTERNET_INVALID_URL 12005
+#define ERROR_INTERNET_UNRECOGNIZED_SCHEME 12006
+#define ERROR_INTERNET_NAME_NOT_RESOLVED 12007
+#define ERROR_INTERNET_PROTOCOL_NOT_FOUND 12008
+#define ERROR_INTERNET_INVALID_OPTION 12009
+#define ERROR_INTERNET_INCORRECT_HANDLE_TYPE 12018
+#define ERROR_INTERNET_CONNECTION_ABORTED 12030
+#define ERROR_INTERNET_CONNECTION_RESET 12031
+#define ERROR_INTERNET_CANNOT_CONNECT 12029
+#define ERROR_INTERNET_INVALID_OPERATION 12016
+#define ERROR_HTTP_HEADER_NOT_FOUND 12150
+#define ERROR_HTTP_INVALID_SERVER_RESPONSE 12152
+#define ERROR_HTTP_INVALID_HEADER 12153
+#define ERROR_HTTP_INVALID_QUERY_REQUEST 12154
+#define ERROR_HTTP_REDIRECT_FAILED 12156
+#define WSAECONNRESET 10054
+
+// Error mode
+#define SEM_FAILCRITICALERRORS 0x0001u
+#define SEM_NOOPENFILEERRORBOX 0x8000u
+
+#define WSADESCRIPTION_LEN 256
+#define WSASYS_STATUS_LEN 128
+struct WSADATA {
+    WORD wVersion;
+    WORD wHighVersion;
+    char szDescription[WSADESCRIPTION_LEN + 1];
+    char szSystemStatus[WSASYS_STATUS_LEN + 1];
+    unsigned short iMaxSockets;
+    unsigned short iMaxUdpDg;
+    char *lpVendorInfo;
+};
+typedef WSADATA *LPWSADATA;
+
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+
+struct WIN32_FIND_DATAA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0;
+    DWORD dwReserved1;
+    CHAR cFileName[MAX_PATH];
+    CHAR cAlternateFileName[14];
+};
+typedef WIN32_FIND_DATAA *LPWIN32_FIND_DATAA;
+
+struct SECURITY_ATTRIBUTES;
+typedef SECURITY_ATTRIBUTES *LPSECURITY_ATTRIBUTES;
+struct OVERLAPPED;
+typedef OVERLAPPED *LPOVERLAPPED;
+
+// errors.cpp
+DWORD GetLastError();
+void SetLastError(DWORD code);
+UINT SetErrorMode(UINT mode);
+BOOL IsDBCSLeadByte(BYTE c);
+
+// files.cpp: descriptors; share mode 0 takes an exclusive lock
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                   DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile);
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped);
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
+               LPOVERLAPPED overlapped);
+DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method);
+BOOL SetEndOfFile(HANDLE file);
+DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh);
+BOOL CloseHandle(HANDLE object);
+BOOL DeleteFileA(LPCSTR name);
+BOOL MoveFileA(LPCSTR existing, LPCSTR target);
+// Finds one file by exact name (no wild cards): size and attributes from stat.
+HANDLE FindFirstFileA(LPCSTR name, LPWIN32_FIND_DATAA data);
+BOOL FindClose(HANDLE find);
+
+// messages.cpp: the window is the host's notify target
+BOOL PostMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+// winsock.cpp
+int WSAStartup(WORD versionRequested, LPWSADATA data);
+int WSACleanup();
+
+// profile.cpp
+DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR returned,
+                               DWORD size, LPCSTR fileName);
+
+// wininet.cpp: WinINet on libcurl
+HINTERNET InternetOpenA(LPCSTR agent, DWORD accessType, LPCSTR proxy, LPCSTR proxyBypass,
+                        DWORD flags);
+HINTERNET InternetConnectA(HINTERNET internet, LPCSTR serverName, INTERNET_PORT serverPort,
+                           LPCSTR userName, LPCSTR password, DWORD service, DWORD flags,
+                           uintptr_t context);
+HINTERNET HttpOpenRequestA(HINTERNET connect, LPCSTR verb, LPCSTR objectName, LPCSTR version,
+                           LPCSTR referrer, LPCSTR *acceptTypes, DWORD flags,
+                           uintptr_t context);
+BOOL HttpAddRequestHeadersA(HINTERNET request, LPCSTR headers, DWORD headersLength,
+                            DWORD modifiers);
+BOOL HttpSendRequestA(HINTERNET request, LPCSTR headers, DWORD headersLength, LPVOID optional,
+                      DWORD optionalLength);
+BOOL HttpQueryInfoA(HINTERNET request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength,
+                    LPDWORD index);
+BOOL InternetReadFile(HINTERNET file, LPVOID buffer, DWORD toRead, LPDWORD read);
+BOOL InternetCloseHandle(HINTERNET handle);

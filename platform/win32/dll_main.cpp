@@ -1,0 +1,15 @@
+// The DLL's loader hook: runs the module entry routine at load and unload.
+#include "framework/app.h"
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+    switch (reason) {
+    case DLL_PROCESS_ATTACH:
+        return marvostell::AfxModuleAttach(instance);
+    case DLL_PROCESS_DETACH:
+        marvostell::AfxModuleDetach();
+        break;
+    default:
+        break;
+    }
+    return TRUE;
+}
