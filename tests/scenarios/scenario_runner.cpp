@@ -1,0 +1,206 @@
+#include "scenario_runner.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <stdexcept>
+
+#include "marvostell.h"
+#include "package/hex.h"
+#include "package/md5.h"
+
+namespace marvostell::testing {
+namespace {
+
+void ReplaceAll(std::string &text, const std::string &from, const std::string &to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+}
+
+uint16_t ClosedPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+std::string MakeTempDir() {
+    char pattern[] = "/tmp/marvostell-scenario-XXXXXX";
+    if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
+    return pattern;
+}
+
+void RemoveTree(const std::string &path) {
+    if (DIR *dir = opendir(path.c_str())) {
+        while (dirent *entry = readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name == "." || name == "..") continue;
+            const std::string child = path + "/" + name;
+            struct stat info;
+            if (lstat(child.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) RemoveTree(child);
+            else unlink(child.c_str());
+        }
+        closedir(dir);
+    }
+    rmdir(path.c_str());
+}
+
+std::vector<std::string> ListFiles(const std::string &path) {
+    std::vector<std::string> files;
+    if (DIR *dir = opendir(path.c_str())) {
+        while (dirent *entry = readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name == "." || name == "..") continue;
+            struct stat info;
+            stat((path + "/" + name).c_str(), &info);
+            files.push_back(name + ":" + std::to_string(info.st_size));
+        }
+        closedir(dir);
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+std::string ToWinePath(const std::string &path) {
+    std::string result = "Z:" + path;
+    std::replace(result.begin(), result.end(), '/', '\\');
+    return result;
+}
+
+std::vector<uint64_t> ParseList(const std::string &text) {
+    std::vector<uint64_t> values;
+    std::stringstream stream(text);
+    for (std::string item; std::getline(stream, item, ',');)
+        if (!item.empty()) values.push_back(std::stoull(item));
+    return values;
+}
+
+std::string HeaderValue(const std::string &raw, const std::string &name) {
+    std::stringstream stream(raw);
+    for (std::string line; std::getline(stream, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.size() > name.size() && strncasecmp(line.c_str(), name.c_str(), name.size()) == 0 &&
+            line[name.size()] == ':') {
+            const size_t start = line.find_first_not_of(' ', name.size() + 1);
+            return start == std::string::npos ? "" : line.substr(start);
+        }
+    }
+    return "";
+}
+
+void CollectProgress(void *context, uint32_t, uintptr_t wparam, intptr_t) {
+    static_cast<std::vector<uint64_t> *>(context)->push_back(wparam);
+}
+
+// Runs the check under Wine and reads the host's report.
+void RunWine(const Target &target, const std::string &url, const std::string &dir,
+             const Check &check, const std::string &holdPath, Outcome &outcome) {
+    std::string command = std::string(MARVOSTELL_RUN_WINE) + " '" + target.host + "' '" +
+                          target.dll + "' '" + url + "' '" + dir + "' " +
+                          std::to_string(check.version);
+    if (!check.window) command += " --no-window";
+    if (!holdPath.empty()) command += " --hold '" + holdPath + "'";
+    FILE *pipe = popen(command.c_str(), "r");
+    if (!pipe) throw std::runtime_error("cannot start " + command);
+    std::string report;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) report.append(buffer, n);
+    const int status = pclose(pipe);
+    if (status != 0) throw std::runtime_error("test host failed: " + command + "\n" + report);
+
+    std::stringstream stream(report);
+    for (std::string line; std::getline(stream, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind("result=", 0) == 0) outcome.result = std::stoi(line.substr(7));
+        else if (line.rfind("path=", 0) == 0) outcome.path = line.substr(5);
+        else if (line.rfind("progress=", 0) == 0) outcome.progress = ParseList(line.substr(9));
+        else if (line.rfind("errormode=", 0) == 0 && line != "errormode=0x8001,0x8001")
+            throw std::runtime_error("error mode after load/unload: " + line);
+    }
+}
+
+}  // namespace
+
+std::string Md5Hex(const std::string &data) {
+    Md5Context context;
+    Md5Start(context);
+    Md5Add(context, data.data(), data.size());
+    uint8_t digest[16];
+    Md5Finish(context, digest);
+    char text[33] = {};
+    HexEncode(digest, 16, text, 32);
+    return text;
+}
+
+Outcome RunCheck(const Target &target, TestServer &server, const Check &check) {
+    const bool wine = target.name != "native";
+    const std::string sep = wine ? "\\" : "/";
+    const std::string root = MakeTempDir();
+    const std::string dir = check.missingDir ? root + "/missing" : root;
+    for (const Seed &seed : check.seed) std::ofstream(dir + "/" + seed.name, std::ios::binary) << seed.content;
+
+    std::string url = check.url;
+    ReplaceAll(url, "{server}", "127.0.0.1:" + std::to_string(server.port()));
+    ReplaceAll(url, "{closed}", "127.0.0.1:" + std::to_string(ClosedPort()));
+    std::string hostDir = wine ? ToWinePath(dir) : dir;
+    std::string suffix = check.dirSuffix;
+    ReplaceAll(suffix, "{sep}", sep);
+    hostDir += suffix;
+
+    server.clear_requests();
+    Outcome outcome;
+    if (wine) {
+        RunWine(target, url, hostDir, check,
+                check.hold.empty() ? "" : ToWinePath(dir + "/" + check.hold), outcome);
+    } else {
+        int held = -1;
+        if (!check.hold.empty()) {
+            held = open((dir + "/" + check.hold).c_str(), O_RDWR | O_CREAT, 0644);
+            flock(held, LOCK_EX);
+        }
+        std::vector<uint64_t> progress;
+        MarvostellNotifyTarget notify{CollectProgress, &progress};
+        char path[4096];
+        std::memset(path, '#', sizeof path);
+        path[sizeof path - 1] = '\0';
+        outcome.result = CheckNewVersion(check.window ? &notify : nullptr, 0x8007, check.version,
+                                         url.c_str(), hostDir.c_str(), path);
+        if (held >= 0) close(held);
+        if (path[0] != '#') outcome.path = path;
+        outcome.progress = progress;
+    }
+
+    // The path as the host received it, made relative to the local directory.
+    const std::string prefix = (wine ? ToWinePath(dir) : dir) + sep;
+    if (outcome.path.rfind(prefix, 0) == 0) outcome.path = outcome.path.substr(prefix.size());
+
+    outcome.files = ListFiles(dir);
+    const std::string port = std::to_string(server.port());
+    for (std::string raw : server.requests()) {
+        const std::string line = raw.substr(0, raw.find(" HTTP/"));
+        const std::string range = HeaderValue(raw, "Range");
+        outcome.requests.push_back(line + (range.empty() ? "" : " Range=" + range));
+        ReplaceAll(raw, ":" + port, ":PORT");
+        outcome.rawRequests.push_back(raw);
+    }
+    RemoveTree(root);
+    return outcome;
+}
+
+}  // namespace marvostell::testing
