@@ -1,0 +1,20 @@
+// Internal to platform/posix: errno values translated to Win32 error codes.
+#pragma once
+
+#include "win32_posix.h"
+
+namespace marvostell::posix {
+
+// The Win32 code for errno value err. path, when given, is the name the failed
+// call worked on: for ENOENT it decides between ERROR_PATH_NOT_FOUND (a
+// directory of the path is missing) and ERROR_FILE_NOT_FOUND. existsCode is
+// what EEXIST becomes (ERROR_FILE_EXISTS for CreateFileA's CREATE_NEW,
+// ERROR_ALREADY_EXISTS elsewhere).
+DWORD ErrorFromErrno(int err, const char *path = nullptr,
+                     DWORD existsCode = ERROR_ALREADY_EXISTS);
+
+// SetLastError(ErrorFromErrno(...)).
+void SetLastErrorFromErrno(int err, const char *path = nullptr,
+                           DWORD existsCode = ERROR_ALREADY_EXISTS);
+
+}  // namespace marvostell::posix
