@@ -1,0 +1,182 @@
+// The server's answers byte for byte, read with a plain socket.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "test_server.h"
+
+using marvostell::testing::Response;
+using marvostell::testing::TestServer;
+
+namespace {
+
+// Sends request on a new connection and reads until the server closes it.
+// *error receives the errno of a failed read (0 after a clean FIN).
+std::string Exchange(uint16_t port, const std::string &request, int *error = nullptr) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(port);
+    timeval tv{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    EXPECT_EQ(0, ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr));
+    EXPECT_EQ(static_cast<ssize_t>(request.size()),
+              ::send(fd, request.data(), request.size(), MSG_NOSIGNAL));
+    std::string got;
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::recv(fd, buf, sizeof buf, 0)) > 0) got.append(buf, static_cast<size_t>(n));
+    if (error) *error = n < 0 ? errno : 0;
+    ::close(fd);
+    return got;
+}
+
+Response Ten() {
+    Response r;
+    r.body = "0123456789";
+    return r;
+}
+
+}  // namespace
+
+TEST(TestServer, ScriptedAnswersOnTheWire) {
+    struct Case {
+        const char *name;
+        Response response;
+        const char *extra_request_headers;
+        const char *expected;
+    };
+    Response ranged = Ten();
+    ranged.ranges = true;
+    Response rangedDrop = ranged;
+    rangedDrop.drop_after = 3;
+    Response chunked = Ten();
+    chunked.chunked = true;
+    chunked.trickle_piece = 4;
+    chunked.trickle_delay_ms = 1;
+    Response extra = Ten();
+    extra.declared_length = 3;
+    Response status = Ten();
+    status.status = 401;
+    status.reason = "Unauthorized";
+    status.headers = {"WWW-Authenticate: Basic realm=\"x\""};
+    const Case cases[] = {
+        {"range honoured", ranged, "Range: bytes=4-\r\n",
+         "HTTP/1.1 206 Partial Content\r\nContent-Length: 6\r\nContent-Range: bytes 4-9/10\r\n"
+         "Accept-Ranges: bytes\r\nConnection: close\r\n\r\n456789"},
+        {"range and drop", rangedDrop, "Range: bytes=4-\r\n",
+         "HTTP/1.1 206 Partial Content\r\nContent-Length: 6\r\nContent-Range: bytes 4-9/10\r\n"
+         "Accept-Ranges: bytes\r\nConnection: close\r\n\r\n456"},
+        {"range past the end", ranged, "Range: bytes=10-\r\n",
+         "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Length: 0\r\nContent-Range: bytes */10\r\n"
+         "Accept-Ranges: bytes\r\nConnection: close\r\n\r\n"},
+        {"range ignored", Ten(), "Range: bytes=4-\r\n",
+         "HTTP/1.1 200 OK\r\nContent-Length: 10\r\nConnection: close\r\n\r\n0123456789"},
+        {"chunked trickle", chunked, "",
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n"
+         "4\r\n0123\r\n4\r\n4567\r\n2\r\n89\r\n0\r\n\r\n"},
+        {"more bytes than declared", extra, "",
+         "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nConnection: close\r\n\r\n0123456789"},
+        {"status and headers", status, "",
+         "HTTP/1.1 401 Unauthorized\r\nContent-Length: 10\r\n"
+         "WWW-Authenticate: Basic realm=\"x\"\r\nConnection: close\r\n\r\n0123456789"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TestServer server;
+        server.route("/f", c.response);
+        std::string request = std::string("GET /f HTTP/1.1\r\nHost: x\r\n") +
+                              c.extra_request_headers + "Connection: close\r\n\r\n";
+        EXPECT_EQ(c.expected, Exchange(server.port(), request));
+        ASSERT_EQ(1u, server.requests().size());
+        EXPECT_EQ(request, server.requests()[0]);
+    }
+}
+
+TEST(TestServer, KeepAliveAndUnknownPath) {
+    TestServer server;
+    server.route("/a", Ten());
+    std::string first = "GET /a?q=1 HTTP/1.1\r\nHost: x\r\n\r\n";
+    std::string second = "GET /missing HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+    EXPECT_EQ("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n0123456789"
+              "HTTP/1.1 404 Not Found\r\nContent-Length: 10\r\nConnection: close\r\n\r\n"
+              "not found\n",
+              Exchange(server.port(), first + second));
+    EXPECT_EQ((std::vector<std::string>{first, second}), server.requests());
+}
+
+TEST(TestServer, ResetAfterPartOfTheBody) {
+    TestServer server;
+    Response r = Ten();
+    r.drop_after = 4;
+    r.reset = true;
+    server.route("/r", r);
+    int error = 0;
+    std::string got = Exchange(server.port(), "GET /r HTTP/1.1\r\nHost: x\r\n\r\n", &error);
+    EXPECT_EQ(ECONNRESET, error);
+    // What arrived before the reset is the head and at most the first 4 bytes.
+    EXPECT_EQ(0u, got.find("HTTP/1.1 200 OK\r\n"));
+    EXPECT_EQ(std::string::npos, got.find("4567"));
+}
+
+// The program: a script, the port file, the request log and SIGTERM.
+TEST(TestHttpServerProgram, ServesScriptAndLogs) {
+    char dir[] = "/tmp/test_http_server.XXXXXX";
+    ASSERT_NE(nullptr, ::mkdtemp(dir));
+    const std::string d = dir;
+    {
+        std::ofstream script(d + "/routes.txt");
+        script << "# two routes\n"
+                  "route /m.ini\n"
+                  "status 203 Fine Here\n"
+                  "header X-Test: yes\n"
+                  "body a\\r\\nb\\x41\n"
+                  "close\n"
+                  "route /f.bin\n"
+                  "body-file f.bin\n"
+                  "drop 2\n";
+        std::ofstream(d + "/f.bin") << "0123456789";
+    }
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::execl(TEST_HTTP_SERVER, TEST_HTTP_SERVER, "--script", (d + "/routes.txt").c_str(),
+                "--port-file", (d + "/port").c_str(), "--log", (d + "/log").c_str(),
+                "--exit-after", "30", static_cast<char *>(nullptr));
+        ::_exit(127);
+    }
+    int port = 0;
+    for (int i = 0; i < 200 && port == 0; ++i) {
+        std::ifstream in(d + "/port");
+        if (!(in >> port)) ::usleep(20000);
+    }
+    ASSERT_NE(0, port);
+    const std::string r1 = "GET /m.ini HTTP/1.1\r\nHost: x\r\n\r\n";
+    const std::string r2 = "GET /f.bin HTTP/1.1\r\nRange: bytes=3-\r\n\r\n";
+    EXPECT_EQ("HTTP/1.1 203 Fine Here\r\nContent-Length: 5\r\nX-Test: yes\r\n"
+              "Connection: close\r\n\r\na\r\nbA",
+              Exchange(static_cast<uint16_t>(port), r1));
+    EXPECT_EQ("HTTP/1.1 206 Partial Content\r\nContent-Length: 7\r\nContent-Range: bytes 3-9/10\r\n"
+              "Accept-Ranges: bytes\r\nConnection: close\r\n\r\n34",
+              Exchange(static_cast<uint16_t>(port), r2));
+    ::kill(pid, SIGTERM);
+    int status = -1;
+    ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    std::ifstream log(d + "/log", std::ios::binary);
+    std::string logged((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    EXPECT_EQ("=== request 1 ===\n" + r1 + "=== request 2 ===\n" + r2, logged);
+    for (const char *f : {"/routes.txt", "/f.bin", "/port", "/log"}) ::unlink((d + f).c_str());
+    ::rmdir(dir);
+}

@@ -1,0 +1,423 @@
+// WinINet on libcurl against the test server: what goes on the wire, how
+// reads block and end, and the error numbers.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "test_server.h"
+#include "win32_posix.h"
+
+using marvostell::testing::PatternByte;
+using marvostell::testing::Response;
+using marvostell::testing::TestServer;
+
+namespace {
+
+const char kAgent[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
+const char kFormType[] = "Content-Type: application/x-www-form-urlencoded";
+LPCSTR kAnyType[] = {"*/*", nullptr};
+
+// The three handles of one request, closed in reverse order.
+struct Session {
+    HINTERNET root = nullptr, connection = nullptr, request = nullptr;
+    ~Session() {
+        if (request) InternetCloseHandle(request);
+        if (connection) InternetCloseHandle(connection);
+        if (root) InternetCloseHandle(root);
+    }
+};
+
+// Opens the package-style request: no version, accept "*/*", no flags.
+void OpenPackage(Session &s, const char *host, uint16_t port, const char *object) {
+    s.root = InternetOpenA(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    ASSERT_NE(nullptr, s.root);
+    s.connection = InternetConnectA(s.root, host, port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+    ASSERT_NE(nullptr, s.connection);
+    s.request = HttpOpenRequestA(s.connection, "GET", object, nullptr, nullptr, kAnyType, 0, 0);
+    ASSERT_NE(nullptr, s.request);
+}
+
+DWORD Status(HINTERNET request) {
+    DWORD status = 0, length = sizeof status;
+    EXPECT_TRUE(HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                               &length, nullptr));
+    return status;
+}
+
+// Reads until a read returns 0 bytes or fails; *error is 0 after a clean end.
+std::string ReadAll(HINTERNET request, DWORD *error, DWORD chunk = 4096) {
+    std::string body;
+    std::vector<char> buf(chunk);
+    for (;;) {
+        DWORD got = 12345;
+        SetLastError(0);
+        if (!InternetReadFile(request, buf.data(), chunk, &got)) {
+            *error = GetLastError();
+            EXPECT_EQ(0u, got);
+            return body;
+        }
+        if (got == 0) {
+            *error = 0;
+            return body;
+        }
+        body.append(buf.data(), got);
+    }
+}
+
+// A port on which nothing listens: bound once, then closed.
+uint16_t ClosedPort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
+    ::close(fd);
+    return ntohs(addr.sin_port);
+}
+
+}  // namespace
+
+TEST(WinInet, RequestsOnTheWire) {
+    TestServer server;
+    server.file("/update/update.ini", "[General]\r\n");
+    server.file("/p.bin", "0123456789");
+    const std::string host = "Host: 127.0.0.1:" + std::to_string(server.port()) + "\r\n";
+    const std::string agent = std::string("User-Agent: ") + kAgent + "\r\n";
+    struct Case {
+        const char *name;
+        const char *object;
+        const char *version;
+        LPCSTR *accept;
+        DWORD flags;
+        const char *added;      // HttpAddRequestHeadersA, or null
+        const char *sent;       // HttpSendRequestA's header text, or null
+        DWORD sentLength;       // its length argument
+        std::string expected;
+        const char *body;
+    };
+    const Case cases[] = {
+        {"manifest", "/update/update.ini", "HTTP/1.1", nullptr, INTERNET_FLAG_NO_CACHE_WRITE,
+         nullptr, kFormType, static_cast<DWORD>(std::strlen(kFormType)),
+         "GET /update/update.ini HTTP/1.1\r\n" + host + agent + kFormType + "\r\n\r\n",
+         "[General]\r\n"},
+        {"package", "/p.bin", nullptr, kAnyType, 0, "Range:bytes=5-", nullptr, 0,
+         "GET /p.bin HTTP/1.1\r\nAccept: */*\r\nRange: bytes=5-\r\n" + host + agent + "\r\n",
+         "56789"},
+        {"object as given, NUL-terminated header text", "/a/../b/./c?x=%41&y", nullptr, nullptr,
+         0, nullptr, "X-One:1\r\nX-Two:  2  \r\n", static_cast<DWORD>(-1),
+         "GET /a/../b/./c?x=%41&y HTTP/1.1\r\n" + host + agent + "X-One: 1\r\nX-Two: 2\r\n\r\n",
+         "not found\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        server.clear_requests();
+        Session s;
+        s.root = InternetOpenA(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+        s.connection = InternetConnectA(s.root, "127.0.0.1", server.port(), nullptr, nullptr,
+                                        INTERNET_SERVICE_HTTP, 0, 1);
+        s.request = HttpOpenRequestA(s.connection, "GET", c.object, c.version, nullptr, c.accept,
+                                     c.flags, 0);
+        ASSERT_NE(nullptr, s.request);
+        if (c.added) {
+            ASSERT_TRUE(HttpAddRequestHeadersA(s.request, c.added,
+                                               static_cast<DWORD>(std::strlen(c.added)),
+                                               HTTP_ADDREQ_FLAG_ADD));
+        }
+        ASSERT_TRUE(HttpSendRequestA(s.request, c.sent, c.sentLength, nullptr, 0));
+        DWORD error = 1;
+        EXPECT_EQ(c.body, ReadAll(s.request, &error));
+        EXPECT_EQ(0u, error);
+        ASSERT_EQ(1u, server.requests().size());
+        EXPECT_EQ(c.expected, server.requests()[0]);
+    }
+}
+
+TEST(WinInet, HostHeaderOmitsPort80) {
+    std::unique_ptr<TestServer> server;
+    try {
+        server = std::make_unique<TestServer>(80);
+    } catch (const std::exception &) {
+        GTEST_SKIP() << "port 80 is not available";
+    }
+    server->file("/x", "x");
+    Session s;
+    OpenPackage(s, "127.0.0.1", INTERNET_DEFAULT_HTTP_PORT, "/x");
+    ASSERT_TRUE(HttpSendRequestA(s.request, nullptr, 0, nullptr, 0));
+    ASSERT_EQ(1u, server->requests().size());
+    EXPECT_NE(std::string::npos, server->requests()[0].find("\r\nHost: 127.0.0.1\r\n"));
+}
+
+TEST(WinInet, ReadWaitsUntilTheBufferIsFull) {
+    TestServer server;
+    Response r;
+    r.body = "0123456789abcdefghij";
+    r.trickle_piece = 10;
+    r.trickle_delay_ms = 300;
+    server.route("/slow", r);
+    Session s;
+    OpenPackage(s, "127.0.0.1", server.port(), "/slow");
+    ASSERT_TRUE(HttpSendRequestA(s.request, nullptr, 0, nullptr, 0));
+    char buf[20];
+    DWORD got = 0;
+    ASSERT_TRUE(InternetReadFile(s.request, buf, sizeof buf, &got));
+    EXPECT_EQ(std::string("0123456789abcdefghij"), std::string(buf, got));
+    ASSERT_TRUE(InternetReadFile(s.request, buf, sizeof buf, &got));
+    EXPECT_EQ(0u, got);
+}
+
+TEST(WinInet, BodyEndings) {
+    TestServer server;
+    const std::string sixty(60, 'z');
+    Response shortBody;
+    shortBody.body = sixty;
+    shortBody.declared_length = 100;
+    Response reset;
+    reset.body = sixty + sixty;
+    reset.drop_after = 60;
+    reset.reset = true;
+    reset.body_delay_ms = 50;
+    Response chunked;
+    chunked.body = "first piece, second piece, the end";
+    chunked.chunked = true;
+    chunked.trickle_piece = 7;
+    chunked.trickle_delay_ms = 20;
+    Response extra;
+    extra.body = "abcdefghij";
+    extra.declared_length = 3;
+    Response redirectBody;  // a redirect's own body never reaches the reader
+    redirectBody.status = 302;
+    redirectBody.reason = "Found";
+    redirectBody.body = "moved";
+    redirectBody.headers = {"Location: /chunked"};
+    struct Case {
+        const char *path;
+        Response response;
+        std::string body;
+        DWORD error;
+    } cases[] = {
+        {"/short", shortBody, sixty, 0},
+        {"/reset", reset, sixty, WSAECONNRESET},
+        {"/chunked", chunked, chunked.body, 0},
+        {"/extra", extra, "abc", 0},
+        {"/redirect", redirectBody, chunked.body, 0},
+    };
+    for (const Case &c : cases) server.route(c.path, c.response);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.path);
+        Session s;
+        OpenPackage(s, "127.0.0.1", server.port(), c.path);
+        ASSERT_TRUE(HttpSendRequestA(s.request, nullptr, 0, nullptr, 0));
+        DWORD error = 1;
+        EXPECT_EQ(c.body, ReadAll(s.request, &error));
+        EXPECT_EQ(c.error, error);
+    }
+}
+
+TEST(WinInet, SendFailures) {
+    TestServer server;
+    Response abortFin;
+    abortFin.abort_before_headers = true;
+    Response abortReset = abortFin;
+    abortReset.reset = true;
+    Response loop;
+    loop.status = 302;
+    loop.reason = "Found";
+    loop.headers = {"Location: /loop"};
+    server.route("/fin", abortFin);
+    server.route("/rst", abortReset);
+    server.route("/loop", loop);
+    struct Case {
+        const char *name;
+        std::string host;
+        uint16_t port;
+        const char *object;
+        DWORD error;
+    } cases[] = {
+        {"refused", "127.0.0.1", ClosedPort(), "/", ERROR_INTERNET_CANNOT_CONNECT},
+        {"unresolvable", "nonexistent.invalid", 80, "/", ERROR_INTERNET_NAME_NOT_RESOLVED},
+        {"host:port as the name", "127.0.0.1:" + std::to_string(server.port()), server.port(),
+         "/fin", ERROR_INTERNET_NAME_NOT_RESOLVED},
+        {"reset before the headers", "127.0.0.1", server.port(), "/rst",
+         ERROR_INTERNET_CONNECTION_ABORTED},
+        {"closed before the headers", "127.0.0.1", server.port(), "/fin",
+         ERROR_HTTP_INVALID_SERVER_RESPONSE},
+        {"endless redirects", "127.0.0.1", server.port(), "/loop", ERROR_HTTP_REDIRECT_FAILED},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Session s;
+        OpenPackage(s, c.host.c_str(), c.port, c.object);
+        SetLastError(0);
+        EXPECT_FALSE(HttpSendRequestA(s.request, nullptr, 0, nullptr, 0));
+        EXPECT_EQ(c.error, GetLastError());
+    }
+}
+
+TEST(WinInet, RedirectToAnotherPort) {
+    TestServer first, second;
+    second.file("/there", "arrived");
+    Response moved;
+    moved.status = 301;
+    moved.reason = "Moved Permanently";
+    moved.headers = {"Location: " + second.url("/there")};
+    first.route("/here", moved);
+    Session s;
+    OpenPackage(s, "127.0.0.1", first.port(), "/here");
+    ASSERT_TRUE(HttpAddRequestHeadersA(s.request, "Range:bytes=0-", static_cast<DWORD>(-1),
+                                       HTTP_ADDREQ_FLAG_ADD));
+    ASSERT_TRUE(HttpSendRequestA(s.request, nullptr, 0, nullptr, 0));
+    EXPECT_EQ(206u, Status(s.request));
+    DWORD error = 1;
+    EXPECT_EQ("arrived", ReadAll(s.request, &error));
+    EXPECT_EQ(0u, error);
+    ASSERT_EQ(1u, second.requests().size());
+    EXPECT_EQ("GET /there HTTP/1.1\r\nAccept: */*\r\nRange: bytes=0-\r\nHost: 127.0.0.1:" +
+                  std::to_string(second.port()) + "\r\nUser-Agent: " + kAgent + "\r\n\r\n",
+              second.requests()[0]);
+}
+
+TEST(WinInet, StatusQuery) {
+    TestServer server;
+    Response denied;
+    denied.status = 401;
+    denied.reason = "Unauthorized";
+    server.route("/denied", denied);
+    const struct {
+        const char *path;
+        DWORD status;
+    } cases[] = {{"/denied", 401}, {"/missing", 404}};
+    for (const auto &c : cases) {
+        Session s;
+        OpenPackage(s, "127.0.0.1", server.port(), c.path);
+        ASSERT_TRUE(HttpSendRequestA(s.request, nullptr, 0, nullptr, 0));
+        EXPECT_EQ(c.status, Status(s.request)) << c.path;
+    }
+
+    Session s;
+    OpenPackage(s, "127.0.0.1", server.port(), "/missing");
+    DWORD value = 0, length = 4;
+    SetLastError(0);
+    EXPECT_FALSE(HttpQueryInfoA(s.request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &value,
+                                &length, nullptr));
+    EXPECT_EQ(12019u, GetLastError());  // ERROR_INTERNET_INCORRECT_HANDLE_STATE
+    ASSERT_TRUE(HttpSendRequestA(s.request, nullptr, 0, nullptr, 0));
+    length = 3;
+    EXPECT_FALSE(HttpQueryInfoA(s.request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &value,
+                                &length, nullptr));
+    EXPECT_EQ(122u, GetLastError());  // ERROR_INSUFFICIENT_BUFFER
+    EXPECT_EQ(4u, length);
+    char text[8];
+    length = sizeof text;
+    EXPECT_FALSE(HttpQueryInfoA(s.request, 1 /* content type */, text, &length, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_HTTP_INVALID_QUERY_REQUEST), GetLastError());
+}
+
+TEST(WinInet, HandleChecks) {
+    HINTERNET root = InternetOpenA(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    ASSERT_NE(nullptr, root);
+    EXPECT_EQ(nullptr, HttpOpenRequestA(root, "GET", "/", nullptr, nullptr, nullptr, 0, 0));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INTERNET_INCORRECT_HANDLE_TYPE), GetLastError());
+    char buf[4];
+    DWORD got = 7;
+    EXPECT_FALSE(InternetReadFile(root, buf, sizeof buf, &got));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INTERNET_INCORRECT_HANDLE_TYPE), GetLastError());
+    EXPECT_EQ(0u, got);
+    EXPECT_TRUE(InternetCloseHandle(root));
+    EXPECT_FALSE(InternetCloseHandle(root));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+    EXPECT_EQ(nullptr, InternetConnectA(root, "127.0.0.1", 80, nullptr, nullptr,
+                                        INTERNET_SERVICE_HTTP, 0, 0));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+}
+
+// A 128 MiB body read in 4 KiB pieces: every byte arrives, in order, and the
+// process does not grow by anything near the body's size.
+TEST(WinInet, LargeBodyInBoundedMemory) {
+    const uint64_t size = 128ull << 20;
+    TestServer server;
+    Response big;
+    big.pattern_size = size;
+    server.route("/big", big);
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    Session s;
+    OpenPackage(s, "127.0.0.1", server.port(), "/big");
+    ASSERT_TRUE(HttpSendRequestA(s.request, nullptr, 0, nullptr, 0));
+    std::vector<char> buf(4096);
+    uint64_t total = 0;
+    bool same = true;
+    DWORD got = 0;
+    while (InternetReadFile(s.request, buf.data(), 4096, &got) && got > 0) {
+        for (DWORD i = 0; i < got && same; ++i) same = buf[i] == PatternByte(total + i);
+        total += got;
+    }
+    EXPECT_EQ(size, total);
+    EXPECT_TRUE(same);
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 16 * 1024) << "KiB of peak growth";
+}
+
+// Different threads on different handles at the same time.
+TEST(WinInet, ConcurrentRequests) {
+    TestServer server;
+    Response r;
+    r.pattern_size = 300000;
+    r.ranges = true;
+    r.trickle_piece = 50000;
+    r.trickle_delay_ms = 10;
+    server.route("/p", r);
+    std::vector<std::thread> threads;
+    std::vector<int> ok(6, 0);
+    for (size_t t = 0; t < ok.size(); ++t) {
+        threads.emplace_back([&, t] {
+            Session s;
+            s.root = InternetOpenA(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+            s.connection = InternetConnectA(s.root, "127.0.0.1", server.port(), nullptr, nullptr,
+                                            INTERNET_SERVICE_HTTP, 0, 0);
+            s.request = HttpOpenRequestA(s.connection, "GET", "/p", nullptr, nullptr, kAnyType, 0, 0);
+            std::string range = "Range:bytes=" + std::to_string(t * 1000) + "-";
+            if (!HttpAddRequestHeadersA(s.request, range.c_str(), static_cast<DWORD>(range.size()),
+                                        HTTP_ADDREQ_FLAG_ADD) ||
+                !HttpSendRequestA(s.request, nullptr, 0, nullptr, 0))
+                return;
+            DWORD error = 1;
+            std::string body = ReadAll(s.request, &error, 7000);
+            bool same = error == 0 && body.size() == 300000 - t * 1000;
+            for (size_t i = 0; same && i < body.size(); ++i)
+                same = body[i] == PatternByte(t * 1000 + i);
+            ok[t] = same;
+        });
+    }
+    for (auto &th : threads) th.join();
+    EXPECT_EQ(std::vector<int>(ok.size(), 1), ok);
+}
+
+// "Preconfigured access": the proxy comes from http_proxy, as curl reads it.
+TEST(WinInet, ProxyFromTheEnvironment) {
+    TestServer proxy;
+    proxy.file("http://update.example/pkg.bin", "via proxy");
+    ::setenv("http_proxy", proxy.url("").c_str(), 1);
+    Session s;
+    OpenPackage(s, "update.example", INTERNET_DEFAULT_HTTP_PORT, "/pkg.bin");
+    BOOL sent = HttpSendRequestA(s.request, nullptr, 0, nullptr, 0);
+    ::unsetenv("http_proxy");
+    ASSERT_TRUE(sent) << GetLastError();
+    DWORD error = 1;
+    EXPECT_EQ("via proxy", ReadAll(s.request, &error));
+    ASSERT_EQ(1u, proxy.requests().size());
+    EXPECT_EQ(0u, proxy.requests()[0].find("GET http://update.example/pkg.bin HTTP/1.1\r\n"));
+    EXPECT_NE(std::string::npos, proxy.requests()[0].find("\r\nHost: update.example\r\n"));
+}
