@@ -1,0 +1,33 @@
+#include <gtest/gtest.h>
+
+#include "result_text.h"
+
+TEST(DescribeResult, NamesEveryKindOfResult) {
+    struct Case {
+        int result;
+        int exitStatus;
+        const char *contains;
+    } cases[] = {
+        {0, 0, "up to date"},
+        {1, 1, "/tmp/u/app.bin"},
+        {3, 3, "socket layer"},
+        {4, 4, "bad URL"},
+        {5, 5, "package entry"},
+        {6, 6, "MD5"},
+        {401, 7, "authentication"},
+        {407, 7, "(proxy)"},
+        {-1, 10, "unexpected"},
+        {12029, 9, "ERROR_INTERNET_CANNOT_CONNECT"},
+        {12007, 9, "ERROR_INTERNET_NAME_NOT_RESOLVED"},
+        {static_cast<int>(0x80000000u | 12002), 9, "ERROR_INTERNET_TIMEOUT"},
+        {static_cast<int>(0x80000003u), 8, "0x80000003: local file error"},
+        {static_cast<int>(0x80000020u), 8, "used by another process"},
+        {static_cast<int>(0x80000070u), 8, "not enough space"},
+        {87, 9, "parameter is incorrect"},
+    };
+    for (const Case &c : cases) {
+        const ResultText text = DescribeResult(c.result, "/tmp/u/app.bin");
+        EXPECT_EQ(text.exitStatus, c.exitStatus) << c.result;
+        EXPECT_NE(text.text.find(c.contains), std::string::npos) << c.result << ": " << text.text;
+    }
+}
