@@ -71,6 +71,23 @@ void DrawBar(unsigned percent) {
 }
 
 #ifdef _WIN32
+// The DLL's export directory carries another module name than its file, so
+// hosts load it by file name, as this one does.
+typedef int(MARVOSTELL_CALL *CheckNewVersionFn)(void *, uint32_t, uint32_t, const char *,
+                                                 const char *, char *);
+CheckNewVersionFn g_checkNewVersion = nullptr;
+
+bool LoadModule() {
+    HMODULE module = LoadLibraryA("Marvostell.dll");
+    if (module)
+        g_checkNewVersion = reinterpret_cast<CheckNewVersionFn>(
+            reinterpret_cast<void *>(GetProcAddress(module, "CheckNewVersion")));
+    if (!g_checkNewVersion)
+        std::fprintf(stderr, "cannot load CheckNewVersion from Marvostell.dll (error %lu)\n",
+                     GetLastError());
+    return g_checkNewVersion != nullptr;
+}
+
 const UINT kProgressMessage = WM_APP + 1;
 const UINT kDoneMessage = WM_APP + 2;
 
@@ -91,13 +108,14 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
 
 DWORD WINAPI Worker(LPVOID parameter) {
     Call *call = static_cast<Call *>(parameter);
-    call->result = CheckNewVersion(call->window, kProgressMessage, call->options.version,
+    call->result = g_checkNewVersion(call->window, kProgressMessage, call->options.version,
                                    call->options.url.c_str(), call->options.dir.c_str(), call->path);
     PostMessageA(call->window, kDoneMessage, 0, 0);
     return 0;
 }
 
 int RunCheck(const Options &options, char *path, bool &drew) {
+    if (!LoadModule()) std::exit(2);
     WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = WindowProc;
     windowClass.hInstance = GetModuleHandleA(nullptr);
