@@ -4,11 +4,14 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -114,6 +117,9 @@ void RunWine(const Target &target, const std::string &url, const std::string &di
     std::string command = std::string(MARVOSTELL_RUN_WINE) + " '" + target.host + "' '" +
                           target.dll + "' '" + url + "' '" + dir + "' " +
                           std::to_string(check.version);
+    if (check.fileSizeLimit)
+        command = "trap '' XFSZ; prlimit --fsize=" + std::to_string(check.fileSizeLimit) + " " +
+                  command;
     if (!check.window) command += " --no-window";
     if (!holdPath.empty()) command += " --hold '" + holdPath + "'";
     FILE *pipe = popen(command.c_str(), "r");
@@ -133,6 +139,54 @@ void RunWine(const Target &target, const std::string &url, const std::string &di
         else if (line.rfind("errormode=", 0) == 0 && line != "errormode=0x8001,0x8001")
             throw std::runtime_error("error mode after load/unload: " + line);
     }
+}
+
+// Calls the export in this process, or, under a file-size limit, in a child
+// (the limit must not reach the test's own files) that reports back by pipe.
+void RunNative(const Check &check, const std::string &url, const std::string &dir,
+               Outcome &outcome) {
+    std::vector<uint64_t> progress;
+    MarvostellNotifyTarget notify{CollectProgress, &progress};
+    char path[4096];
+    std::memset(path, '#', sizeof path);
+    path[sizeof path - 1] = '\0';
+    const auto call = [&] {
+        return CheckNewVersion(check.window ? &notify : nullptr, 0x8007, check.version,
+                               url.c_str(), dir.c_str(), path);
+    };
+    if (!check.fileSizeLimit) {
+        outcome.result = call();
+    } else {
+        int channel[2];
+        if (pipe(channel) != 0) throw std::runtime_error("pipe failed");
+        const pid_t child = fork();
+        if (child == 0) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{static_cast<rlim_t>(check.fileSizeLimit),
+                               static_cast<rlim_t>(check.fileSizeLimit)};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            std::string report = std::to_string(call()) + "\n" + path + "\n";
+            for (uint64_t p : progress) report += std::to_string(p) + ",";
+            if (write(channel[1], report.data(), report.size()) < 0) _exit(2);
+            _exit(0);
+        }
+        close(channel[1]);
+        std::string report;
+        char buffer[4096];
+        for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;) report.append(buffer, n);
+        close(channel[0]);
+        waitpid(child, nullptr, 0);
+        std::stringstream stream(report);
+        std::string line;
+        std::getline(stream, line);
+        outcome.result = std::stoi(line);
+        std::getline(stream, line);
+        std::strncpy(path, line.c_str(), sizeof path - 1);
+        std::getline(stream, line);
+        progress = ParseList(line);
+    }
+    if (path[0] != '#') outcome.path = path;
+    outcome.progress = progress;
 }
 
 }  // namespace
@@ -174,16 +228,8 @@ Outcome RunCheck(const Target &target, TestServer &server, const Check &check) {
             held = open((dir + "/" + check.hold).c_str(), O_RDWR | O_CREAT, 0644);
             flock(held, LOCK_EX);
         }
-        std::vector<uint64_t> progress;
-        MarvostellNotifyTarget notify{CollectProgress, &progress};
-        char path[4096];
-        std::memset(path, '#', sizeof path);
-        path[sizeof path - 1] = '\0';
-        outcome.result = CheckNewVersion(check.window ? &notify : nullptr, 0x8007, check.version,
-                                         url.c_str(), hostDir.c_str(), path);
+        RunNative(check, url, hostDir, outcome);
         if (held >= 0) close(held);
-        if (path[0] != '#') outcome.path = path;
-        outcome.progress = progress;
     }
 
     // The path as the host received it, made relative to the local directory.

@@ -28,6 +28,8 @@ struct Check {
     bool window = true;
     // A file of the local directory held open, without sharing, during the call.
     std::string hold;
+    // When nonzero, the check runs with this file-size limit (a full disk).
+    long fileSizeLimit = 0;
 };
 
 struct Outcome {
