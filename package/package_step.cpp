@@ -1,5 +1,6 @@
 // The package step: the selected package's entry, its local file, the
 // download, the digest check and the second attempt.
+#include <cctype>
 #include <cstring>
 
 #include "entry/trace.h"
@@ -16,10 +17,22 @@ namespace {
 constexpr uint32_t kDigestChars = 32;
 constexpr DWORD kDigestReadSize = 8192;
 
-// A local name must stay inside the local directory and be valid on every
-// platform the module runs on.
+// Windows opens a device, not a file, for these names, with any extension.
+bool IsDeviceName(const std::string &name) {
+    const std::string stem = name.substr(0, name.find('.'));
+    if (stem.size() != 3 && stem.size() != 4) return false;
+    std::string upper;
+    for (char c : stem) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL") return true;
+    return upper.size() == 4 && (upper.compare(0, 3, "COM") == 0 || upper.compare(0, 3, "LPT") == 0) &&
+           upper[3] >= '1' && upper[3] <= '9';
+}
+
+// A local name must name a file inside the local directory, the same file on
+// every platform the module runs on: Windows drops a trailing dot or blank.
 bool IsSafeLocalName(const std::string &name) {
     if (name.empty() || name == "." || name == "..") return false;
+    if (name.back() == '.' || name.back() == ' ' || IsDeviceName(name)) return false;
     for (unsigned char c : name) {
         if (c < 0x20 || std::strchr("\\:<>\"|?*", c)) return false;
     }
