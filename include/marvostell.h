@@ -48,7 +48,9 @@ extern "C" {
 /* Progress target on Linux and other POSIX systems: pass a pointer to one as
  * hNotifyWnd. post() is called on the downloading thread with the message
  * number, the percentage as wparam and 0 as lparam; like PostMessage it must
- * queue and return at once. On Windows hNotifyWnd is a window handle (HWND)
+ * queue and return at once. A POSIX host that sets a file-size limit should
+ * ignore SIGXFSZ, so that a write past it fails the call (a local-file error)
+ * instead of ending the process. On Windows hNotifyWnd is a window handle (HWND)
  * that receives posted messages. A null hNotifyWnd means no progress. */
 typedef struct MarvostellNotifyTarget {
     void (*post)(void *context, uint32_t message, uintptr_t wparam, intptr_t lparam);

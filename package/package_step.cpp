@@ -18,12 +18,15 @@ constexpr uint32_t kDigestChars = 32;
 constexpr DWORD kDigestReadSize = 8192;
 
 // Windows opens a device, not a file, for these names, with any extension.
+// Blanks before the extension do not change the device ("NUL .txt").
 bool IsDeviceName(const std::string &name) {
-    const std::string stem = name.substr(0, name.find('.'));
-    if (stem.size() != 3 && stem.size() != 4) return false;
+    std::string stem = name.substr(0, name.find('.'));
+    while (!stem.empty() && stem.back() == ' ') stem.pop_back();
     std::string upper;
     for (char c : stem) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL") return true;
+    if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL" ||
+        upper == "CONIN$" || upper == "CONOUT$")
+        return true;
     return upper.size() == 4 && (upper.compare(0, 3, "COM") == 0 || upper.compare(0, 3, "LPT") == 0) &&
            upper[3] >= '1' && upper[3] <= '9';
 }

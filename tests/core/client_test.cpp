@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <new>
 #include <string>
 #include <vector>
@@ -114,6 +115,7 @@ TEST(FetchManifest, ReportsAManifestThatCannotBeWritten) {
     marvostell::testing::TestServer server;
     server.file("/update.ini", std::string(3000, 'm'));
     const std::string dir = TempDir();
+    std::ofstream(dir + "/update.ini") << std::string(2000, 'x');
     // A file-size limit stands in for a full disk; the child ignores SIGXFSZ so
     // that the write fails instead of ending the process.
     const pid_t child = fork();
@@ -129,6 +131,9 @@ TEST(FetchManifest, ReportsAManifestThatCannotBeWritten) {
     int status = 0;
     waitpid(child, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    std::ifstream in(dir + "/update.ini", std::ios::binary);
+    const std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(kept, std::string(kept.size(), 'm')) << "no old bytes trail the partial write";
 }
 
 TEST(FindNewPackage, TracesTheWalk) {

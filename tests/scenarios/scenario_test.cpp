@@ -313,7 +313,8 @@ std::vector<Scenario> PackageScenarios() {
     entry("md5_31_chars", "20000", md5.substr(0, 31), "/pkg/a.bin", 5);
     entry("md5_missing", "20000", "", "/pkg/a.bin", 5);
     for (const char *unsafe : {"/pkg/..\\..\\x.exe", "/pkg/", "/pkg/..", "/pkg/.", "/pkg/c:x", "/pkg/a?b", "/pkg/a*b", "/pkg/a|b", "/pkg/a<b>",
-                               "/pkg/a.bin.", "/pkg/a\tb", "/pkg/nul", "/pkg/CON.exe", "/pkg/com1.bin", "/pkg/lpt9"})
+                               "/pkg/a.bin.", "/pkg/a\tb", "/pkg/nul", "/pkg/CON.exe", "/pkg/com1.bin", "/pkg/lpt9",
+                               "/pkg/NUL .txt", "/pkg/conout$"})
         entry(std::string("unsafe_name ") + unsafe, "20000", md5, unsafe, 5);
     {
         // Accepted: the transfer ends short of the declared size, and the

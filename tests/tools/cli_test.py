@@ -73,6 +73,10 @@ def main():
         check("bad URL", ["127.0.0.1"], 4, "bad URL", "c")
         check("digest mismatch", ["--version", "1", base + "/bad.ini"], 6, "MD5", "d")
         check("usage", [], 2, "", "e")
+        check("version not a number", ["--version", "abc", base + "/good.ini"], 2, "", "f")
+        # The module's 32-bit number rule on every platform: saturates at 0xFFFFFFFF.
+        check("version above 32 bits", ["--version", "4294967296", base + "/good.ini"], 0,
+              "up to date", "g")
     finally:
         if server:
             server.terminate()

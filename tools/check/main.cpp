@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "manifest/number.h"
 #include "marvostell.h"
 #include "result_text.h"
 
@@ -41,12 +42,20 @@ const char kUsage[] =
     "  5 package entry, 6 digest mismatch, 7 authentication, 8 local file,\n"
     "  9 Internet error, 10 unexpected\n";
 
+// The module's own number rule, so that the same text means the same version
+// on every platform (a 64-bit strtoul reads large values differently).
+bool ParseVersion(const char *text, uint32_t &version) {
+    const char *stop = nullptr;
+    version = marvostell::ParseManifestNumber(text, &stop);
+    return stop != text && *stop == '\0';
+}
+
 bool ParseOptions(int argc, char **argv, Options &options) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if ((arg == "--version" || arg == "--dir") && i + 1 < argc) {
             if (arg == "--dir") options.dir = argv[++i];
-            else options.version = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 0));
+            else if (!ParseVersion(argv[++i], options.version)) return false;
         } else if (arg == "--quiet") {
             options.quiet = true;
         } else if (arg == "--help" || arg == "-h") {
