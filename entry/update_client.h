@@ -23,6 +23,8 @@ constexpr int32_t kTransferBufferSize = 32768;
 // Every manifest value is read into this many characters, terminator included.
 constexpr DWORD kValueBufferSize = 255;
 constexpr uint32_t kMaxPackageSize = 0x8000000;  // 128 MiB
+// The agent text of both requests, manifest and package.
+inline constexpr char kUserAgent[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
 
 class CUpdateClient {
 public:

@@ -6,7 +6,6 @@
 namespace marvostell {
 namespace {
 
-const char kAgent[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
 const char kContentType[] = "Content-Type: application/x-www-form-urlencoded";
 constexpr DWORD kManifestReadSize = 4096;
 
@@ -28,7 +27,7 @@ int CUpdateClient::FetchManifest(const char *server, const char *object, const c
     DWORD bytesRead = 0;
     CHttpHandles http;
     try {
-        http.root = InternetOpenA(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+        http.root = InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
         if (!http.root) {
             m_nError = FailedCallCode();
             Trace("InternetOpen failed with error 0x%x\n", static_cast<unsigned>(m_nError));

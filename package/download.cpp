@@ -9,7 +9,6 @@
 namespace marvostell {
 namespace {
 
-const char kAgent[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
 constexpr DWORD kReadSize = 8192;
 
 // Raised by a failed step of the transfer, after m_nError holds its code.
@@ -34,7 +33,7 @@ int CUpdateClient::DownloadFile(const char *localPath) {
         throw TransferFailure{};
     };
     try {
-        http.root = InternetOpenA(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+        http.root = InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
         if (!http.root) fail();
         std::string host;
         INTERNET_PORT port;
