@@ -1,6 +1,7 @@
 # Registers tests that run Windows programs of the 32- and 64-bit build trees
 # under Wine. One Wine prefix for the whole run lives in this build tree; a
-# fixture creates it before the first Wine test.
+# fixture creates it and starts one wineserver before the first Wine test, and
+# another stops that server after the last.
 set(MARVOSTELL_WINE_TARGETS)
 if(MARVOSTELL_WIN32_DIR)
   list(APPEND MARVOSTELL_WINE_TARGETS win32)
@@ -15,9 +16,24 @@ set(MARVOSTELL_RUN_WINE ${CMAKE_SOURCE_DIR}/tests/run-wine)
 
 if(MARVOSTELL_WINE_TARGETS)
   add_test(NAME wine.prefix COMMAND ${MARVOSTELL_RUN_WINE} --init)
-  set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine
-    ENVIRONMENT "WINEPREFIX=${MARVOSTELL_WINEPREFIX}" TIMEOUT 300)
+  add_test(NAME wine.shutdown COMMAND ${MARVOSTELL_RUN_WINE} --shutdown)
+  set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine TIMEOUT 300
+    ENVIRONMENT "WINEPREFIX=${MARVOSTELL_WINEPREFIX}")
+  set_tests_properties(wine.shutdown PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60
+    ENVIRONMENT "WINEPREFIX=${MARVOSTELL_WINEPREFIX}")
 endif()
+
+# marvostell_wine_test_properties(TEST <name> [TIMEOUT <seconds>]) gives a
+# Wine test the prefix, the server fixture and CTest's skip code (77), which
+# run-wine returns where this machine cannot run the program's width.
+function(marvostell_wine_test_properties)
+  cmake_parse_arguments(W "" "TEST;TIMEOUT" "" ${ARGN})
+  if(NOT W_TIMEOUT)
+    set(W_TIMEOUT 600)
+  endif()
+  set_tests_properties(${W_TEST} PROPERTIES FIXTURES_REQUIRED wine SKIP_RETURN_CODE 77
+    ENVIRONMENT "WINEPREFIX=${MARVOSTELL_WINEPREFIX}" TIMEOUT ${W_TIMEOUT})
+endfunction()
 
 # marvostell_add_wine_test(NAME <name> PROGRAM <exe, relative to the Windows
 #   build tree> [ARGS ...]) adds <name>.win32 and <name>.win64. In ARGS,
@@ -29,7 +45,6 @@ function(marvostell_add_wine_test)
     string(REPLACE "@WINDIR@" "${dir}" args "${W_ARGS}")
     add_test(NAME ${W_NAME}.${target}
       COMMAND ${MARVOSTELL_RUN_WINE} ${dir}/${W_PROGRAM} ${args})
-    set_tests_properties(${W_NAME}.${target} PROPERTIES FIXTURES_REQUIRED wine
-      ENVIRONMENT "WINEPREFIX=${MARVOSTELL_WINEPREFIX}" TIMEOUT 600)
+    marvostell_wine_test_properties(TEST ${W_NAME}.${target})
   endforeach()
 endfunction()

@@ -30,6 +30,9 @@ struct Check {
     std::string hold;
     // When nonzero, the check runs with this file-size limit (a full disk).
     long fileSizeLimit = 0;
+    // Load, check and unload this many times in one host process; the
+    // outcome is the last round's.
+    int rounds = 1;
 };
 
 struct Outcome {
@@ -44,6 +47,8 @@ struct Outcome {
     std::vector<std::string> requests;
     // Each raw request with the port replaced by PORT.
     std::vector<std::string> rawRequests;
+    // Complete reports received: one per round.
+    int records = 0;
 };
 
 struct Target {

@@ -427,6 +427,25 @@ TEST(Wire, RequestsHaveTheExpectedForm) {
     EXPECT_EQ(got.rawRequests, expected);
 }
 
+// The host's last act is unloading the module while WinINet may still have
+// threads of its own: loading, checking and unloading again and again in one
+// process must give a complete, identical report every time.
+TEST(Host, LoadCheckUnloadRepeatedInOneProcess) {
+    const std::string pkg = Pattern(300000);
+    TestServer server;
+    server.file("/update/update.ini", Entry("p", "/pkg/a.bin", pkg.size(), Md5Hex(pkg)));
+    server.route("/pkg/a.bin", File(pkg));
+    Check check;
+    check.rounds = 12;
+    const Outcome got = RunCheck(g_target, server, check);
+    EXPECT_EQ(got.result, 1);
+    EXPECT_EQ(got.path, "a.bin");
+    // The first round downloads; every later one finds the package complete.
+    std::vector<std::string> requests(check.rounds, kManifestGet);
+    requests.insert(requests.begin() + 1, PackageGet("/pkg/a.bin", 0));
+    EXPECT_EQ(got.requests, requests);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {

@@ -1,14 +1,20 @@
-// Loads Marvostell.dll with LoadLibrary, calls CheckNewVersion once with a
-// message-only window as the progress target and prints what happened:
+// Loads Marvostell.dll with LoadLibrary, calls CheckNewVersion with a
+// message-only window as the progress target, unloads the module and prints
+// what happened as one record per round, each line flushed as it is known:
+//   record-begin
 //   result=<n>
 //   path=<text>          or path-untouched when the buffer was not written
 //   progress=<p1,p2,...> the wParam of each progress message, in order
 //   errormode=<load>,<unload>   the process's error mode after load and unload
-// Usage: test_host DLL URL DIR VERSION [--no-window] [--hold FILE]
+//   record-end
+// A record without its end marker means the host died during that round.
+// Usage: test_host DLL URL DIR VERSION [--no-window] [--hold FILE] [--rounds N]
 //   --no-window  pass a null window (no progress messages expected)
 //   --hold FILE  keep FILE open without sharing during the call
+//   --rounds N   load, check and unload N times in this one process
 #include <windows.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,38 +50,40 @@ UINT CurrentErrorMode() {
     return mode;
 }
 
-}  // namespace
+// Prints one line of the record and pushes it out at once, so that a crash
+// later in the round leaves every line known before it.
+void RecordLine(const char *format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(stdout, format, arguments);
+    va_end(arguments);
+    std::fflush(stdout);
+}
 
-int main(int argc, char **argv) {
-    if (argc < 5) {
-        std::fprintf(stderr, "usage: test_host DLL URL DIR VERSION [--no-window] [--hold FILE]\n");
-        return 2;
-    }
-    bool useWindow = true;
-    const char *holdPath = nullptr;
-    for (int i = 5; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--no-window") == 0) useWindow = false;
-        else if (std::strcmp(argv[i], "--hold") == 0 && i + 1 < argc) holdPath = argv[++i];
-    }
+struct Call {
+    const char *dll;
+    const char *url;
+    const char *dir;
+    DWORD version;
+    HWND window;
+    const char *holdPath;
+};
 
-    HWND window = useWindow ? CreateMessageWindow() : nullptr;
-    if (useWindow && !window) {
-        std::fprintf(stderr, "cannot create the message window: %lu\n", GetLastError());
-        return 2;
-    }
+// One round: load, check, drain the progress messages, unload, report.
+int RunRound(const Call &call) {
+    RecordLine("record-begin\n");
     HANDLE held = INVALID_HANDLE_VALUE;
-    if (holdPath) {
-        held = CreateFileA(holdPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+    if (call.holdPath) {
+        held = CreateFileA(call.holdPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
         if (held == INVALID_HANDLE_VALUE) {
-            std::fprintf(stderr, "cannot hold %s: %lu\n", holdPath, GetLastError());
+            std::fprintf(stderr, "cannot hold %s: %lu\n", call.holdPath, GetLastError());
             return 2;
         }
     }
-
-    HMODULE module = LoadLibraryA(argv[1]);
+    HMODULE module = LoadLibraryA(call.dll);
     if (!module) {
-        std::fprintf(stderr, "cannot load %s: %lu\n", argv[1], GetLastError());
+        std::fprintf(stderr, "cannot load %s: %lu\n", call.dll, GetLastError());
         return 2;
     }
     const UINT modeAfterLoad = CurrentErrorMode();
@@ -91,22 +99,54 @@ int main(int argc, char **argv) {
     char path[MAX_PATH + 1];
     std::memset(path, '#', sizeof path);
     path[MAX_PATH] = '\0';
-    const DWORD version = std::strtoul(argv[4], nullptr, 0);
-    const int result = check(window, kProgressMessage, version, argv[2], argv[3], path);
+    g_progress.clear();
+    const int result = check(call.window, kProgressMessage, call.version, call.url, call.dir, path);
+    RecordLine("result=%d\n", result);
+    if (path[0] == '#') RecordLine("path-untouched\n");
+    else RecordLine("path=%s\n", path);
 
     // The messages were posted to this thread's queue during the call.
     MSG message;
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+    std::string progress;
+    for (size_t i = 0; i < g_progress.size(); ++i)
+        progress += (i ? "," : "") + std::to_string(g_progress[i]);
+    RecordLine("progress=%s\n", progress.c_str());
+
     if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
     FreeLibrary(module);
-    const UINT modeAfterUnload = CurrentErrorMode();
+    RecordLine("errormode=0x%x,0x%x\n", modeAfterLoad, CurrentErrorMode());
+    RecordLine("record-end\n");
+    return 0;
+}
 
-    std::printf("result=%d\n", result);
-    if (path[0] == '#') std::printf("path-untouched\n");
-    else std::printf("path=%s\n", path);
-    std::printf("progress=");
-    for (size_t i = 0; i < g_progress.size(); ++i)
-        std::printf("%s%llu", i ? "," : "", g_progress[i]);
-    std::printf("\nerrormode=0x%x,0x%x\n", modeAfterLoad, modeAfterUnload);
+}  // namespace
+
+int main(int argc, char **argv) {
+    const char usage[] =
+        "usage: test_host DLL URL DIR VERSION [--no-window] [--hold FILE] [--rounds N]\n";
+    if (argc < 5) {
+        std::fputs(usage, stderr);
+        return 2;
+    }
+    Call call{argv[1], argv[2], argv[3], std::strtoul(argv[4], nullptr, 0), nullptr, nullptr};
+    bool useWindow = true;
+    unsigned long rounds = 1;
+    for (int i = 5; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--no-window") == 0) useWindow = false;
+        else if (std::strcmp(argv[i], "--hold") == 0 && i + 1 < argc) call.holdPath = argv[++i];
+        else if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc)
+            rounds = std::strtoul(argv[++i], nullptr, 10);
+        else {
+            std::fputs(usage, stderr);
+            return 2;
+        }
+    }
+    if (useWindow && !(call.window = CreateMessageWindow())) {
+        std::fprintf(stderr, "cannot create the message window: %lu\n", GetLastError());
+        return 2;
+    }
+    for (unsigned long round = 0; round < rounds; ++round)
+        if (const int status = RunRound(call)) return status;
     return 0;
 }
