@@ -9,6 +9,7 @@
 #include "options.h"
 #include "proxy.h"
 #include "result_text.h"
+#include "selection_explain.h"
 
 using marvostell::CUpdateClient;
 using marvostell::kValueBufferSize;
@@ -151,11 +152,7 @@ std::vector<std::string> ManifestProblems(const std::string &path) {
 }
 
 std::string SelectedSection(const std::string &manifestPath, uint32_t hostVersion) {
-    CUpdateClient client;
-    client.m_strLocalIni = manifestPath;
-    client.m_bManifestFetched = 1;
-    if (!client.FindNewPackage(hostVersion, 0)) return "";
-    return client.m_strPackageSection;
+    return marvostell::tools::ExplainSelection(manifestPath, hostVersion).selected;
 }
 
 // Tests the package entry's keys in the order the module does, with the
@@ -197,6 +194,14 @@ Diagnosis Diagnose(int result, const std::string &packagePath, const CallRecord 
                            "server sent";
             out.lines = problems;
         }
+        // The packages considered and why each was passed over, in the words
+        // of marvostell-manifest explain.
+        const auto explanation =
+            marvostell::tools::ExplainSelection(record.manifestPath, record.hostVersion);
+        if (explanation.listMissing) break;
+        out.lines.push_back("the packages considered, step by step:");
+        for (const std::string &line : marvostell::tools::ExplanationLines(explanation))
+            out.lines.push_back("  " + line);
         break;
     }
     case MARVOSTELL_UPDATED:

@@ -95,6 +95,13 @@ bool ParseOptions(int argc, const char *const *argv, Options &options, std::stri
         } else if (arg == "--help" || arg == "-h") {
             options.help = true;
         } else if (arg == "--version") {
+            // Until this release, --version N set the host's version; say so
+            // rather than print a version and skip the check a script asked for.
+            if (argc != 2) {
+                error = "--version takes no value and no other arguments "
+                        "(the host's version is set with --host-version N)";
+                return false;
+            }
             options.version = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             error = "unknown option '" + arg + "'";
@@ -110,16 +117,7 @@ bool ParseOptions(int argc, const char *const *argv, Options &options, std::stri
         }
     }
     if (options.help) return true;
-    if (options.version) {
-        // Until this release, --version N set the host's version; say so
-        // rather than print a version and skip the check a script asked for.
-        if (argc != 2) {
-            error = "--version takes no value and no other arguments "
-                    "(the host's version is set with --host-version N)";
-            return false;
-        }
-        return true;
-    }
+    if (options.version) return true;
     if (options.url.empty()) {
         error = "no manifest URL given";
         return false;
