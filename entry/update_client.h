@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "manifest/selection_observer.h"
 #include "platform/win32.h"
 
 namespace marvostell {
@@ -65,10 +66,15 @@ public:
     int32_t m_nBufferSize = 0;
     // -1 until a step stores a code, so an unset code never reads as 0 or 1.
     int32_t m_nError = kErrorUnexpected;
+    // Told each decision of FindNewPackage; null in the module's own calls.
+    CSelectionObserver *m_pSelectionObserver = nullptr;
 
 private:
     // Shared by the two range tests; `support` selects IsSupportVersion's rules.
     int IsVersionInRange(const char *section, uint32_t currentVersion, bool support);
+    void Notify(const SelectionEvent &event) const {
+        if (m_pSelectionObserver) m_pSelectionObserver->OnSelectionEvent(event);
+    }
     DWORD ReadValue(const char *section, const char *key, const char *defaultValue,
                     char (&value)[kValueBufferSize]) const;
 };

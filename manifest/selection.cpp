@@ -22,14 +22,48 @@ bool StartsWithVer(const char *name) {
            (name[2] == 'r' || name[2] == 'R');
 }
 
+const SelectionEvent &StartRange(SelectionEvent &event, const char *key, const char *asRead,
+                                 const char *section, bool support) {
+    event.kind = SelectionEvent::kRangeStart;
+    event.key = key;
+    event.text = asRead;
+    event.section = section;
+    event.support = support;
+    event.passed = false;
+    return event;
+}
+
+const SelectionEvent &EndRange(SelectionEvent &event, int inRange) {
+    event.kind = SelectionEvent::kRangeEnd;
+    event.passed = inRange != 0;
+    return event;
+}
+
+SelectionEvent BoundEvent(const char *section, bool support, const char *key, const char *text,
+                          uint32_t low, uint32_t high, uint32_t currentVersion) {
+    SelectionEvent event{SelectionEvent::kRangeBound};
+    event.section = section;
+    event.support = support;
+    event.key = key;
+    event.text = text;
+    event.low = low;
+    event.high = high;
+    event.passed = low <= currentVersion && currentVersion <= high;
+    return event;
+}
+
 }  // namespace
 
+// An observer, when there is one, is told of every test of the host's version
+// with the interval it admits; a map of the selection over all versions relies
+// on seeing each such test.
 int CUpdateClient::FindNewPackage(uint32_t currentVersion, uint32_t wantedLanguage) {
     if (!m_bManifestFetched) return 0;
 
     char list[kValueBufferSize];
     ReadValue("General", "update", "", list);
     if (list[0] == '\0') {
+        Notify({SelectionEvent::kListMissing});
         Trace("marvostell!update null\n");
         return 0;
     }
@@ -37,17 +71,37 @@ int CUpdateClient::FindNewPackage(uint32_t currentVersion, uint32_t wantedLangua
     char *next = list;
     for (;;) {
         while (*next == ' ' || *next == '\t') ++next;
-        if (*next == '\0') return 0;
+        if (*next == '\0') {
+            Notify({SelectionEvent::kListEnd});
+            return 0;
+        }
         char *name = next;
         while (*next && !IsListSeparator(*next)) ++next;
         if (*next) *next++ = '\0';
+        SelectionEvent event{SelectionEvent::kPackage};
+        event.package = name;
+        Notify(event);
 
         Trace("marvostell!check package: %s\n", name);
 
         char value[kValueBufferSize];
         ReadValue(name, "version", "", value);
-        if (value[0] == '\0') continue;
+        if (value[0] == '\0') {
+            event.kind = SelectionEvent::kNoVersion;
+            Notify(event);
+            continue;
+        }
         const uint32_t packageVersion = ParseManifestNumber(value);
+        // Newer: the host's version is in [0, packageVersion - 1].
+        event.kind = SelectionEvent::kVersion;
+        event.text = value;
+        event.number = packageVersion;
+        event.low = packageVersion == 0 ? 1 : 0;
+        event.high = packageVersion == 0 ? 0 : packageVersion - 1;
+        event.passed = packageVersion > currentVersion;
+        Notify(event);
+        event.low = 1;
+        event.high = 0;
         if (packageVersion <= currentVersion) continue;
 
         ReadValue(name, "language", "", value);
@@ -55,24 +109,43 @@ int CUpdateClient::FindNewPackage(uint32_t currentVersion, uint32_t wantedLangua
               static_cast<unsigned>(packageVersion), value);
         if (value[0] != '\0') {
             const uint32_t language = ParseManifestNumber(value);
-            if (language != 0 && language != wantedLanguage) continue;
+            event.kind = SelectionEvent::kLanguage;
+            event.text = value;
+            event.number = language;
+            event.passed = language == 0 || language == wantedLanguage;
+            Notify(event);
+            if (!event.passed) continue;
         }
 
         ReadValue(name, "Unsupport", "", value);
         Trace("marvostell!check package: %s, IsUnSupportVersion %s\n", name, value);
         if (value[0] != '\0') {
+            char asRead[kValueBufferSize];
+            std::memcpy(asRead, value, std::strlen(value) + 1);
             CutToFirstName(value);
-            if (IsUnSupportVersion(value, currentVersion)) continue;
+            Notify(StartRange(event, "Unsupport", asRead, value, false));
+            const int inRange = IsUnSupportVersion(value, currentVersion);
+            Notify(EndRange(event, inRange));
+            if (inRange) continue;
         }
 
         ReadValue(name, "Support", "", value);
         if (value[0] != '\0') {
+            char asRead[kValueBufferSize];
+            std::memcpy(asRead, value, std::strlen(value) + 1);
             CutToFirstName(value);
             Trace("marvostell!check package: %s, IsSupportVersion %s\n", name, value);
-            if (!IsSupportVersion(value, currentVersion)) continue;
+            Notify(StartRange(event, "Support", asRead, value, true));
+            const int inRange = IsSupportVersion(value, currentVersion);
+            Notify(EndRange(event, inRange));
+            if (!inRange) continue;
         }
 
         m_strPackageSection = name;
+        event.kind = SelectionEvent::kSelected;
+        event.number = packageVersion;
+        event.text = event.key = event.section = "";
+        Notify(event);
         Trace("Marvostell!HasNewVersion 0x%x, CurrentVersion 0x%x\n",
               static_cast<unsigned>(packageVersion), static_cast<unsigned>(currentVersion));
         return 1;
@@ -90,16 +163,31 @@ int CUpdateClient::IsSupportVersion(const char *section, uint32_t currentVersion
 int CUpdateClient::IsVersionInRange(const char *section, uint32_t currentVersion, bool support) {
     char value[kValueBufferSize];
     ReadValue(section, "lower", "", value);
-    if (value[0] != '\0' && currentVersion <= ParseManifestNumber(value)) return 1;
+    if (value[0] != '\0') {
+        const uint32_t lower = ParseManifestNumber(value);
+        Notify(BoundEvent(section, support, "lower", value, 0, lower, currentVersion));
+        if (currentVersion <= lower) return 1;
+    }
     ReadValue(section, "greater", "", value);
-    if (value[0] != '\0' && currentVersion >= ParseManifestNumber(value)) return 1;
+    if (value[0] != '\0') {
+        const uint32_t greater = ParseManifestNumber(value);
+        Notify(BoundEvent(section, support, "greater", value, greater, 0xFFFFFFFFu, currentVersion));
+        if (currentVersion >= greater) return 1;
+    }
 
     // A read without a key name lists the section's key names, each ended by a
     // terminator; an empty or missing section admits every version when it
     // names the supported range.
     char keys[kValueBufferSize];
     const DWORD listLength = ReadValue(section, nullptr, "", keys);
-    if (listLength == 0 || keys[0] == '\0') return support ? 1 : 0;
+    if (listLength == 0 || keys[0] == '\0') {
+        SelectionEvent event{SelectionEvent::kRangeEmpty};
+        event.section = section;
+        event.support = support;
+        event.passed = support;
+        Notify(event);
+        return support ? 1 : 0;
+    }
 
     for (DWORD offset = 0; offset < listLength && keys[offset] != '\0';
          offset += static_cast<DWORD>(std::strlen(keys + offset)) + 1) {
@@ -109,8 +197,18 @@ int CUpdateClient::IsVersionInRange(const char *section, uint32_t currentVersion
         if (value[0] == '\0') continue;
         const char *stop = nullptr;
         const uint32_t low = ParseManifestNumber(value, &stop);
-        if (support && low == 0xFFFFFFFFu) return 1;
+        if (support && low == 0xFFFFFFFFu) {
+            SelectionEvent event{SelectionEvent::kRangeAll};
+            event.section = section;
+            event.support = support;
+            event.key = key;
+            event.text = value;
+            event.passed = true;
+            Notify(event);
+            return 1;
+        }
         const uint32_t high = *stop == '-' ? ParseManifestNumber(stop + 1) : low;
+        Notify(BoundEvent(section, support, key, value, low, high, currentVersion));
         if (low <= currentVersion && currentVersion <= high) return 1;
     }
     return 0;

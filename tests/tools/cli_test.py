@@ -1,18 +1,28 @@
 #!/usr/bin/env python3
-"""Runs the command-line host (natively, or the Windows one under Wine) against
-the standalone test server: a download with a progress bar, a second check that
-finds the package complete, up to date, a bad URL, and a digest mismatch, each
-with its exit status and message."""
-import argparse, hashlib, os, random, shutil, subprocess, sys, tempfile, time
+"""Runs marvostell-check (natively, or the Windows build under Wine) against the
+standalone test server and checks what it tells people: exit statuses, the
+diagnosis after each kind of result, progress when piped, --verbose traces,
+and its conventions (usage errors, --version, --help and the man page)."""
+import argparse, hashlib, os, random, re, shutil, socket, subprocess, sys, tempfile, time
+
+
+def refused_port():
+    """A loopback port that nothing listens on."""
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--server", required=True)
-    parser.add_argument("--wine", help="run-wine, to run a Windows CLI")
-    parser.add_argument("--dll-dir", help="directory of Marvostell.dll (Windows CLI)")
+    parser.add_argument("--wine", help="run-wine, to run the Windows build")
+    parser.add_argument("--man", help="the man page, checked against --help")
     parser.add_argument("cli")
     args = parser.parse_args()
+    args.cli = os.path.abspath(args.cli)
 
     work = tempfile.mkdtemp(prefix="marvostell-cli-")
     server = None
@@ -24,59 +34,151 @@ def main():
         with open(os.path.join(root, "pkg", "app.bin"), "wb") as f:
             f.write(package)
         digest = hashlib.md5(package).hexdigest().upper()
+        entry = f"[General]\nupdate=app\n[app]\nversion=2\nPackage=/pkg/app.bin\n"
         manifests = {
-            "good.ini": f"[General]\nupdate=app\n[app]\nversion=2\nPackage=/pkg/app.bin\n"
-                        f"PackageSize={len(package)}\nMd5={digest}\n",
-            "bad.ini": f"[General]\nupdate=app\n[app]\nversion=2\nPackage=/pkg/app.bin\n"
-                       f"PackageSize={len(package)}\nMd5={'0' * 32}\n",
+            "good.ini": entry + f"PackageSize={len(package)}\nMd5={digest}\n",
+            "bad.ini": entry + f"PackageSize={len(package)}\nMd5={'0' * 32}\n",
+            "nosize.ini": entry + f"PackageSize=0\nMd5={digest}\n",
+            # The package's section lies past the 4096 bytes a host reads.
+            "long.ini": "[General]\nupdate=app\n;" + "x" * 5000 + "\n" +
+                        entry.split("\n", 2)[2] + f"PackageSize={len(package)}\nMd5={digest}\n",
         }
         for name, text in manifests.items():
             with open(os.path.join(root, name), "w") as f:
                 f.write(text)
+        script = os.path.join(work, "server.script")
+        with open(script, "w") as f:
+            f.write("route /missing.ini\nstatus 404 Not Found\nheader Content-Type: text/html\n"
+                    "body <html><head><title>404 Not Found</title></head>"
+                    "<body><h1>404 Not Found</h1></body></html>\\r\\n\n"
+                    "route /empty.ini\nbody \n")
         port_file = os.path.join(work, "port")
-        server = subprocess.Popen([args.server, "--root", root, "--port-file", port_file,
-                                   "--exit-after", "120"])
+        server = subprocess.Popen([args.server, "--root", root, "--script", script,
+                                   "--port-file", port_file, "--exit-after", "240"])
         for _ in range(100):
             if os.path.exists(port_file) and open(port_file).read().strip():
                 break
             time.sleep(0.05)
-        base = f"http://127.0.0.1:{open(port_file).read().strip()}"
+        port = open(port_file).read().strip()
+        base = f"http://127.0.0.1:{port}"
 
-        env = dict(os.environ)
-        prefix = []
-        if args.wine:
-            prefix = [args.wine]
-            env["WINEPATH"] = "Z:" + args.dll_dir.replace("/", "\\")
+        env = {k: v for k, v in os.environ.items()
+               if k.lower() not in ("http_proxy", "all_proxy", "no_proxy")}
+        prefix = [args.wine] if args.wine else []
 
         def local(path):
             return "Z:" + path.replace("/", "\\") if args.wine else path
 
-        def check(name, arguments, status, text, dir_name):
+        def run(arguments, extra_env=None, cwd=None):
+            return subprocess.run(prefix + [args.cli] + arguments, env=dict(env, **(extra_env or {})),
+                                  cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+
+        def check(name, arguments, status, texts, dir_name, extra_env=None):
             d = os.path.join(work, dir_name)
             os.makedirs(d, exist_ok=True)
-            run = subprocess.run(prefix + [args.cli, "--dir", local(d)] + arguments, env=env,
-                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-            if run.returncode != status or text not in run.stdout:
-                failures.append(f"{name}: exit {run.returncode} (want {status}), "
-                                f"stdout {run.stdout!r} (want {text!r}), stderr {run.stderr[-300:]!r}")
-            return run
+            result = run(["--dir", local(d)] + arguments, extra_env)
+            missing = [t for t in texts if t not in result.stdout]
+            if result.returncode != status or missing:
+                failures.append(f"{name}: exit {result.returncode} (want {status}), stdout "
+                                f"{result.stdout!r} lacks {missing!r}; stderr {result.stderr[-300:]!r}")
+            return result
 
-        first = check("download", ["--version", "1", base + "/good.ini"], 1,
-                      "downloaded and verified", "a")
-        if "100%" not in first.stderr:
-            failures.append(f"download: no progress bar reaching 100%: {first.stderr[-200:]!r}")
-        again = check("complete package", ["--version", "1", base + "/good.ini"], 1,
-                      "downloaded and verified", "a")
+        # A fresh download, piped: plain lines, one at most every 10 percent.
+        first = check("download", ["--host-version", "1", base + "/good.ini"], 1,
+                      ["downloaded and verified"], "a")
+        percents = [int(m) for m in re.findall(r"^app\.bin: (\d+)% \(", first.stderr, re.M)]
+        if ("\r" in first.stderr or not percents or percents[-1] != 100 or len(percents) > 10
+                or any(b // 10 <= a // 10 for a, b in zip(percents, percents[1:]))):
+            failures.append(f"download: progress lines {percents} in {first.stderr!r}")
+        if f"Connecting to 127.0.0.1:{port}" not in first.stderr:
+            failures.append(f"download: no 'Connecting to' line: {first.stderr!r}")
+        again = check("complete package", ["--host-version", "1", base + "/good.ini"], 1,
+                      ["already complete on disk: no bytes were fetched"], "a")
         if "%" in again.stderr:
             failures.append("complete package: progress shown for a package not fetched")
-        check("up to date", ["--version", "2", base + "/good.ini"], 0, "up to date", "b")
-        check("bad URL", ["127.0.0.1"], 4, "bad URL", "c")
-        check("digest mismatch", ["--version", "1", base + "/bad.ini"], 6, "MD5", "d")
-        check("usage", [], 2, "", "e")
-        check("version not a number", ["--version", "abc", base + "/good.ini"], 2, "", "f")
+
+        # The module's trace lines, verbatim and in the order issued.
+        verbose = check("verbose", ["--verbose", "--quiet", "--host-version", "1",
+                                    base + "/good.ini"], 1, ["downloaded and verified"], "v")
+        want = [f"Marvostell!Server 127.0.0.1:{port}, File /good.ini",
+                "marvostell!check package: app",
+                "Marvostell!HasNewVersion 0x2, CurrentVersion 0x1",
+                f"Marvostell!Download(/pkg/app.bin->{local(os.path.join(work, 'v'))}",
+                f"Marvostell!Md5:{digest}, Server:{digest}"]
+        lines = verbose.stderr.splitlines()
+        found = [next((i for i, line in enumerate(lines) if line.startswith(w)), -1) for w in want]
+        if -1 in found or found != sorted(found) or "%" in verbose.stderr:
+            failures.append(f"verbose: traces {want} not all in order in {lines!r}")
+        quiet = check("quiet", ["--quiet", "--host-version", "1", base + "/good.ini"], 1, [], "q")
+        if quiet.stderr:
+            failures.append(f"quiet: printed {quiet.stderr!r}")
+
+        check("up to date", ["--host-version", "2", base + "/good.ini"], 0,
+              ["up to date", "not newer than the host", "selected: none"], "b")
+        check("404 manifest", [base + "/missing.ini"], 11,
+              ["no usable manifest", "HTML page", "404 Not Found"], "m")
+        check("cut manifest", ["--host-version", "1", base + "/long.ini"], 11,
+              ["fills the 4096 bytes", "package app", "no version"], "l")
+        check("empty manifest", [base + "/empty.ini"], 11, ["no usable manifest", "is empty"], "m")
+        mismatch = check("digest mismatch", ["--host-version", "1", base + "/bad.ini"], 6,
+                         ["expected MD5 (Md5): " + "0" * 32, "actual MD5:         " + digest,
+                          f"file size:          {len(package)} bytes",
+                          f"PackageSize:        {len(package)} bytes",
+                          "rejected file:      " + local(os.path.join(work, "d", "app.bin.err"))],
+                         "d")
+        if not os.path.exists(os.path.join(work, "d", "app.bin.err")):
+            failures.append(f"digest mismatch: no .err file where it says: {mismatch.stdout!r}")
+        check("package entry", ["--host-version", "1", base + "/nosize.ini"], 5,
+              ["package [app]: PackageSize=0"], "e")
+        closed = refused_port()
+        check("refused port", [f"http://127.0.0.1:{closed}/update.ini"], 9,
+              ["ERROR_INTERNET_CANNOT_CONNECT", f"host 127.0.0.1, port {closed}",
+               "proxy: none"], "r")
+        # A stray proxy in the environment (libcurl, and Wine's WinINet, read it).
+        check("stray proxy", [base + "/good.ini"], 9,
+              [f"host 127.0.0.1, port {port}", f"proxy: http://127.0.0.1:{closed}"
+               if not args.wine else f"proxy: 127.0.0.1:{closed}"], "p",
+              {"http_proxy": f"http://127.0.0.1:{closed}"})
+        check("bad URL", ["127.0.0.1"], 4, ["bad URL"], "c")
         # The module's 32-bit number rule on every platform: saturates at 0xFFFFFFFF.
-        check("version above 32 bits", ["--version", "4294967296", base + "/good.ini"], 0,
-              "up to date", "g")
+        check("version above 32 bits", ["--host-version", "4294967296", base + "/good.ini"], 0,
+              ["up to date"], "g")
+
+        for name, arguments, error in [
+                ("no URL", [], "no manifest URL"),
+                ("version not a number", ["--host-version", "abc", base + "/good.ini"],
+                 "'abc' is not a number"),
+                ("old --version N", ["--version", "1", base + "/good.ini"], "--host-version N"),
+                ("unknown option", ["--frob", base + "/good.ini"], "unknown option '--frob'")]:
+            result = run(arguments)
+            if result.returncode != 2 or error not in result.stderr or result.stdout:
+                failures.append(f"usage, {name}: exit {result.returncode}, {result.stderr!r}")
+        version = run(["--version"])
+        if version.returncode != 0 or not re.search(r"^marvostell-check \d", version.stdout) \
+                or "module file version" not in version.stdout:
+            failures.append(f"--version: {version.stdout!r}")
+        usage = run(["--help"])
+        statuses = re.findall(r"^ +(\d+)  ", usage.stdout, re.M)
+        if usage.returncode != 0 or statuses != [str(n) for n in range(12)]:
+            failures.append(f"--help: exit statuses {statuses}")
+        if args.man:
+            page = open(args.man).read()
+            undocumented = [s for s in statuses if f".TP\n.B {s}\n" not in page]
+            if undocumented:
+                failures.append(f"man page: exit statuses {undocumented} not documented")
+        if not args.wine:
+            # Without --dir the current directory must take the files.
+            locked = os.path.join(work, "locked")
+            os.makedirs(locked)
+            os.chmod(locked, 0o555)
+            for where in (locked, "/proc/self"):
+                if not os.access(where, os.W_OK):
+                    result = run([base + "/good.ini"], cwd=where)
+                    if result.returncode != 2 or "--dir" not in result.stderr:
+                        failures.append(f"unwritable directory: exit {result.returncode}, "
+                                        f"{result.stderr!r}")
+                    break
+            os.chmod(locked, 0o755)
     finally:
         if server:
             server.terminate()
@@ -86,7 +188,7 @@ def main():
         print("FAIL:", failure)
     if failures:
         sys.exit(1)
-    print("command-line host: all checks passed")
+    print("marvostell-check: all checks passed")
 
 
 if __name__ == "__main__":

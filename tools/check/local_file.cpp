@@ -1,0 +1,66 @@
+#include "local_file.h"
+
+#include <fstream>
+
+#include "package/hex.h"
+#include "package/md5.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+bool LocalFileSize(const std::string &path, uint64_t &size) {
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    if (!file) return false;
+    const std::streamoff end = file.tellg();
+    if (end < 0) return false;
+    size = static_cast<uint64_t>(end);
+    return true;
+}
+
+bool ReadLocalFile(const std::string &path, std::string &bytes, uint64_t limit) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return false;
+    bytes.clear();
+    char buffer[8192];
+    while (bytes.size() < limit && file) {
+        const uint64_t want = limit - bytes.size();
+        file.read(buffer, static_cast<std::streamsize>(want < sizeof buffer ? want : sizeof buffer));
+        bytes.append(buffer, static_cast<size_t>(file.gcount()));
+    }
+    return true;
+}
+
+bool LocalFileMd5(const std::string &path, std::string &digest) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return false;
+    marvostell::Md5Context context;
+    marvostell::Md5Start(context);
+    char buffer[65536];
+    while (file) {
+        file.read(buffer, sizeof buffer);
+        marvostell::Md5Add(context, buffer, static_cast<size_t>(file.gcount()));
+    }
+    if (file.bad()) return false;
+    uint8_t bytes[16];
+    marvostell::Md5Finish(context, bytes);
+    char hex[33] = {};
+    marvostell::HexEncode(bytes, sizeof bytes, hex, 32);
+    digest = hex;
+    return true;
+}
+
+bool DirectoryIsWritable(const std::string &dir) {
+    const std::string where = dir.empty() ? "." : dir;
+#ifdef _WIN32
+    // Access checks on directories say little on Windows; try a file.
+    char name[MAX_PATH];
+    if (!GetTempFileNameA(where.c_str(), "mvc", 0, name)) return false;
+    DeleteFileA(name);
+    return true;
+#else
+    return access(where.c_str(), W_OK | X_OK) == 0;
+#endif
+}

@@ -1,0 +1,192 @@
+// Explains the core's selection by observing it: every decision the core makes
+// arrives as an event and is put into words here; nothing is decided twice.
+#include "selection_explain.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "entry/update_client.h"
+#include "host_path.h"
+
+namespace marvostell::tools {
+namespace {
+
+std::string Interval(uint32_t low, uint32_t high) {
+    if (low > high) return "no version";
+    if (low == high) return "version " + HexVersion(low);
+    return "versions " + HexVersion(low) + " to " + HexVersion(high);
+}
+
+std::string Quoted(const char *section) { return "[" + std::string(section) + "]"; }
+
+class Recorder : public CSelectionObserver {
+public:
+    explicit Recorder(SelectionExplanation &out) : m_out(out) {}
+
+    void OnSelectionEvent(const SelectionEvent &e) override {
+        if (e.kind == SelectionEvent::kListMissing) {
+            m_out.listMissing = true;
+            return;
+        }
+        if (e.kind == SelectionEvent::kListEnd) return;
+        if (e.kind == SelectionEvent::kPackage) {
+            m_out.packages.emplace_back();
+            m_out.packages.back().name = e.package;
+            if (!*e.package) Step("an empty name (a separator right after another, or after a blank)");
+            return;
+        }
+        if (m_out.packages.empty()) return;
+        PackageExplanation &p = m_out.packages.back();
+        const std::string host = HexVersion(m_out.hostVersion);
+        switch (e.kind) {
+        case SelectionEvent::kNoVersion:
+            Step("no version: the section is missing or has no version value");
+            p.verdict = "passed over: no version";
+            break;
+        case SelectionEvent::kVersion:
+            if (e.passed) {
+                Step("version=" + std::string(e.text) + " is " + HexVersion(e.number) +
+                     ", newer than the host's " + host);
+            } else {
+                Step("version=" + std::string(e.text) + " is " + HexVersion(e.number) +
+                     ", not newer than the host's " + host);
+                p.verdict = "passed over: not newer than the host";
+            }
+            break;
+        case SelectionEvent::kLanguage:
+            if (e.passed) {
+                Step("language=" + std::string(e.text) + ": any host");
+            } else {
+                Step("language=" + std::string(e.text) + " is " + std::to_string(e.number) +
+                     ": only hosts that ask for that language, and hosts ask for 0");
+                p.verdict = "passed over: language " + std::to_string(e.number);
+            }
+            break;
+        case SelectionEvent::kRangeStart: {
+            std::string line = std::string(e.key) + "=" + e.text + ": ";
+            line += e.support ? "only hosts in " + Quoted(e.section) + " get it"
+                              : "hosts in " + Quoted(e.section) + " do not get it";
+            if (std::strcmp(e.text, e.section) != 0)
+                line += " (only the first name counts)";
+            Step(line);
+            break;
+        }
+        case SelectionEvent::kRangeBound: {
+            std::string line = "  " + std::string(e.key) + "=" + e.text + ": " +
+                               Interval(e.low, e.high) + ": the host is " +
+                               (e.passed ? "in it" : "not in it");
+            const char *dash = std::strchr(e.text, '-');
+            if (e.low == e.high && dash && dash != e.text)
+                line += " (a \"-\" counts only right after the first number)";
+            Step(line);
+            break;
+        }
+        case SelectionEvent::kRangeEmpty:
+            Step("  " + Quoted(e.section) + " is missing or has no keys: " +
+                 (e.support ? "it admits every version" : "it excludes no version"));
+            break;
+        case SelectionEvent::kRangeAll:
+            Step("  " + std::string(e.key) + "=" + e.text +
+                 " starts at 0xFFFFFFFF: the Support range admits every version");
+            break;
+        case SelectionEvent::kRangeEnd:
+            if (e.support && !e.passed)
+                p.verdict = "passed over: the host is outside the Support range " + Quoted(e.section);
+            else if (!e.support && e.passed)
+                p.verdict = "passed over: the host is in the Unsupport range " + Quoted(e.section);
+            break;
+        case SelectionEvent::kSelected:
+            p.selected = true;
+            p.verdict = "selected";
+            m_out.hasSelection = true;
+            m_out.selected = e.package;
+            break;
+        default:
+            break;
+        }
+    }
+
+private:
+    void Step(const std::string &text) { m_out.packages.back().steps.push_back(text); }
+    SelectionExplanation &m_out;
+};
+
+}  // namespace
+
+std::string HexVersion(uint32_t version) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(version));
+    return text;
+}
+
+std::string JsonString(const std::string &text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c < 0x20 || c > 0x7E) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+SelectionExplanation ExplainSelection(const std::string &manifestPath, uint32_t hostVersion,
+                                      uint32_t language) {
+    SelectionExplanation out;
+    out.hostVersion = hostVersion;
+    Recorder recorder(out);
+    CUpdateClient client;
+    client.m_strLocalIni = HostPath(manifestPath);
+    client.m_bManifestFetched = 1;
+    client.m_pSelectionObserver = &recorder;
+    client.FindNewPackage(hostVersion, language);
+    return out;
+}
+
+std::vector<std::string> ExplanationLines(const SelectionExplanation &explanation) {
+    std::vector<std::string> lines;
+    lines.push_back("host version " + HexVersion(explanation.hostVersion) + " (" +
+                    std::to_string(explanation.hostVersion) + ")");
+    if (explanation.listMissing)
+        lines.push_back("[General] has no update list, or an empty one: no package is offered");
+    for (const PackageExplanation &p : explanation.packages) {
+        lines.push_back("package " + (p.name.empty() ? std::string("(empty name)") : p.name));
+        for (const std::string &step : p.steps) lines.push_back("  " + step);
+        lines.push_back("  " + (p.verdict.empty() ? std::string("passed over") : p.verdict));
+    }
+    if (!explanation.listMissing && !explanation.hasSelection)
+        lines.push_back("the list ends: no package for this host");
+    lines.push_back("selected: " + (explanation.hasSelection ? explanation.selected
+                                                               : std::string("none")));
+    return lines;
+}
+
+std::string ExplanationJson(const SelectionExplanation &explanation) {
+    std::string json = "{\"host_version\":" + JsonString(HexVersion(explanation.hostVersion)) +
+                       ",\"list_missing\":" + (explanation.listMissing ? "true" : "false") +
+                       ",\"packages\":[";
+    for (size_t i = 0; i < explanation.packages.size(); ++i) {
+        const PackageExplanation &p = explanation.packages[i];
+        json += (i ? "," : "") + std::string("{\"name\":") + JsonString(p.name) + ",\"steps\":[";
+        for (size_t s = 0; s < p.steps.size(); ++s) {
+            std::string step = p.steps[s];
+            step.erase(0, step.find_first_not_of(' '));
+            json += (s ? "," : "") + JsonString(step);
+        }
+        json += "],\"selected\":" + std::string(p.selected ? "true" : "false") +
+                ",\"verdict\":" + JsonString(p.verdict.empty() ? "passed over" : p.verdict) + "}";
+    }
+    json += "],\"selected\":" +
+            (explanation.hasSelection ? JsonString(explanation.selected) : std::string("null")) + "}";
+    return json;
+}
+
+}  // namespace marvostell::tools
