@@ -82,14 +82,12 @@ void DrawBar(unsigned percent) {
 #ifdef _WIN32
 // The DLL's export directory carries another module name than its file, so
 // hosts load it by file name, as this one does.
-typedef int(MARVOSTELL_CALL *CheckNewVersionFn)(void *, uint32_t, uint32_t, const char *,
-                                                 const char *, char *);
-CheckNewVersionFn g_checkNewVersion = nullptr;
+MarvostellCheckNewVersionFn g_checkNewVersion = nullptr;
 
 bool LoadModule() {
     HMODULE module = LoadLibraryA("Marvostell.dll");
     if (module)
-        g_checkNewVersion = reinterpret_cast<CheckNewVersionFn>(
+        g_checkNewVersion = reinterpret_cast<MarvostellCheckNewVersionFn>(
             reinterpret_cast<void *>(GetProcAddress(module, "CheckNewVersion")));
     if (!g_checkNewVersion)
         std::fprintf(stderr, "cannot load CheckNewVersion from Marvostell.dll (error %lu)\n",

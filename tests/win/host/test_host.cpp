@@ -9,6 +9,8 @@
 //   --hold FILE  keep FILE open without sharing during the call
 #include <windows.h>
 
+#include "marvostell.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -79,9 +81,7 @@ int main(int argc, char **argv) {
         return 2;
     }
     const UINT modeAfterLoad = CurrentErrorMode();
-    typedef int(__cdecl * CheckNewVersionFn)(void *, UINT, DWORD, const char *, const char *,
-                                             char *);
-    auto check = reinterpret_cast<CheckNewVersionFn>(
+    auto check = reinterpret_cast<MarvostellCheckNewVersionFn>(
         reinterpret_cast<void *>(GetProcAddress(module, "CheckNewVersion")));
     if (!check) {
         std::fprintf(stderr, "no CheckNewVersion export\n");
