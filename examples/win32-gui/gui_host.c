@@ -87,10 +87,12 @@ static INT_PTR CALLBACK dialog_proc(HWND dialog, UINT message, WPARAM wparam, LP
         EnableWindow(GetDlgItem(dialog, IDCANCEL), FALSE);
         return TRUE;
     case WM_CHECK_PROGRESS: {
+        /* More bytes than the manifest declared can take it past 100. */
+        const unsigned percent = wparam > 100 ? 100 : (unsigned)wparam;
         char text[64];
         ++host->messages;
-        SendDlgItemMessageA(dialog, IDC_UPDATE_PROGRESS, PBM_SETPOS, wparam, 0);
-        snprintf(text, sizeof text, "Downloading the update: %u%%", (unsigned)wparam);
+        SendDlgItemMessageA(dialog, IDC_UPDATE_PROGRESS, PBM_SETPOS, percent, 0);
+        snprintf(text, sizeof text, "Downloading the update: %u%%", percent);
         SetDlgItemTextA(dialog, IDC_UPDATE_TIP, text);
         return TRUE;
     }
