@@ -45,6 +45,23 @@ extern "C" {
 #define MARVOSTELL_ERR_UNEXPECTED     (-1)
 #define MARVOSTELL_LOCAL_FILE_FLAG    ((int32_t)0x80000000)
 
+/* Size in bytes, the terminating NUL included, of the buffer that receives the
+ * package path: the platform's path limit (MAX_PATH on Windows, PATH_MAX on
+ * Linux). A literal, so that strict C (-std=c99), where <limits.h> does not
+ * define PATH_MAX, can use it. */
+#if defined(_WIN32)
+#  define MARVOSTELL_PATH_BUFFER_SIZE 260
+#elif defined(__linux__)
+#  define MARVOSTELL_PATH_BUFFER_SIZE 4096
+#else
+#  include <limits.h>
+#  if defined(PATH_MAX)
+#    define MARVOSTELL_PATH_BUFFER_SIZE PATH_MAX
+#  else
+#    define MARVOSTELL_PATH_BUFFER_SIZE 4096
+#  endif
+#endif
+
 /* Progress target on Linux and other POSIX systems: pass a pointer to one as
  * hNotifyWnd. post() is called on the downloading thread with the message
  * number, the percentage as wparam and 0 as lparam; like PostMessage it must
@@ -62,14 +79,27 @@ typedef struct MarvostellNotifyTarget {
  * dwCurrentVersion   the host's version, compared unsigned with the manifest's
  * lpszManifestUrl    "http://host[:port]/path/update.ini" (any scheme means HTTP)
  * lpszLocalDir       directory for "update.ini" and the package
- * lpszPackagePath    receives the package's full local path; must hold a full
- *                    path (MAX_PATH, 260 bytes, on Windows; PATH_MAX on POSIX)
- * Returns one of the codes above. */
+ * lpszPackagePath    receives the package's full local path; must hold
+ *                    MARVOSTELL_PATH_BUFFER_SIZE bytes
+ * Returns one of the codes above.
+ *
+ * The call blocks until the check is over, a whole download included: call it
+ * on a worker thread, never on a thread that runs a user interface. */
 MARVOSTELL_API int MARVOSTELL_CALL CheckNewVersion(void *hNotifyWnd, uint32_t nNotifyMsg,
                                                    uint32_t dwCurrentVersion,
                                                    const char *lpszManifestUrl,
                                                    const char *lpszLocalDir,
                                                    char *lpszPackagePath);
+
+/* The export's type, for hosts that load the module at run time:
+ *   MarvostellCheckNewVersionFn check = (MarvostellCheckNewVersionFn)
+ *       GetProcAddress(module, "CheckNewVersion");
+ * (marvostell_load.h does this on Windows, with clear errors.) */
+typedef int (MARVOSTELL_CALL *MarvostellCheckNewVersionFn)(void *hNotifyWnd, uint32_t nNotifyMsg,
+                                                           uint32_t dwCurrentVersion,
+                                                           const char *lpszManifestUrl,
+                                                           const char *lpszLocalDir,
+                                                           char *lpszPackagePath);
 
 #ifdef __cplusplus
 }

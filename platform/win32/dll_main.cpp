@@ -1,5 +1,8 @@
 // The DLL's loader hook: runs the module entry routine at load and unload.
 #include "framework/app.h"
+#include "marvostell.h"
+
+static_assert(MARVOSTELL_PATH_BUFFER_SIZE == MAX_PATH, "path buffer size is not MAX_PATH");
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     switch (reason) {

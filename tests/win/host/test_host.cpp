@@ -15,6 +15,8 @@
 #include <windows.h>
 
 #include <cstdarg>
+#include "marvostell.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -87,9 +89,7 @@ int RunRound(const Call &call) {
         return 2;
     }
     const UINT modeAfterLoad = CurrentErrorMode();
-    typedef int(__cdecl * CheckNewVersionFn)(void *, UINT, DWORD, const char *, const char *,
-                                             char *);
-    auto check = reinterpret_cast<CheckNewVersionFn>(
+    auto check = reinterpret_cast<MarvostellCheckNewVersionFn>(
         reinterpret_cast<void *>(GetProcAddress(module, "CheckNewVersion")));
     if (!check) {
         std::fprintf(stderr, "no CheckNewVersion export\n");

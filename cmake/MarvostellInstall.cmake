@@ -1,0 +1,57 @@
+# What `cmake --install` puts under the prefix, by component:
+#   Runtime      the shared library (its SONAME links) or Marvostell.dll
+#   Development  headers, import library, CMake package, pkg-config file, guides
+#   Tools        marvostell-check, marvostell-manifest and their man pages
+include(CMakePackageConfigHelpers)
+
+set(MARVOSTELL_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Marvostell)
+
+install(TARGETS marvostell EXPORT MarvostellTargets
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime
+    NAMELINK_COMPONENT Development
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development)
+install(FILES include/marvostell.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+  COMPONENT Development)
+if(WIN32)
+  install(FILES include/marvostell_load.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+    COMPONENT Development)
+endif()
+
+# find_package(Marvostell) gives Marvostell::marvostell.
+install(EXPORT MarvostellTargets NAMESPACE Marvostell::
+  DESTINATION ${MARVOSTELL_CMAKE_DIR} COMPONENT Development)
+configure_package_config_file(cmake/MarvostellConfig.cmake.in
+  ${CMAKE_CURRENT_BINARY_DIR}/MarvostellConfig.cmake
+  INSTALL_DESTINATION ${MARVOSTELL_CMAKE_DIR})
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/MarvostellConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/MarvostellConfig.cmake
+  ${CMAKE_CURRENT_BINARY_DIR}/MarvostellConfigVersion.cmake
+  DESTINATION ${MARVOSTELL_CMAKE_DIR} COMPONENT Development)
+
+if(NOT WIN32)
+  # pkg-config file whose prefix is found from its own place, so that an
+  # unpacked package or a prefix given at install time works as well.
+  file(RELATIVE_PATH MARVOSTELL_PC_TO_PREFIX ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig
+    ${CMAKE_INSTALL_PREFIX})
+  string(REGEX REPLACE "/$" "" MARVOSTELL_PC_TO_PREFIX "${MARVOSTELL_PC_TO_PREFIX}")
+  file(RELATIVE_PATH MARVOSTELL_PC_LIBDIR ${CMAKE_INSTALL_PREFIX} ${CMAKE_INSTALL_FULL_LIBDIR})
+  file(RELATIVE_PATH MARVOSTELL_PC_INCLUDEDIR ${CMAKE_INSTALL_PREFIX}
+    ${CMAKE_INSTALL_FULL_INCLUDEDIR})
+  configure_file(cmake/marvostell.pc.in ${CMAKE_CURRENT_BINARY_DIR}/marvostell.pc @ONLY)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/marvostell.pc
+    DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT Development)
+
+  file(GLOB MARVOSTELL_MAN_PAGES CONFIGURE_DEPENDS docs/man/*.1)
+  install(FILES ${MARVOSTELL_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+    COMPONENT Tools)
+endif()
+
+install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Development)
+install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Development
+  FILES_MATCHING PATTERN "*.md" PATTERN "*.png" PATTERN "man" EXCLUDE)
+
+if(NOT WIN32)
+  include(cmake/MarvostellPackage.cmake)
+endif()

@@ -1,0 +1,188 @@
+/* A Win32 GUI host: runs the update check on a worker thread and shows its
+ * progress in a progress bar on the UI thread.
+ *
+ *   gui-host [--exit-when-done] [--dll-dir DIR] URL DIR VERSION
+ *
+ * Marvostell.dll is loaded by full path (marvostell_load.h) from DIR given by
+ * --dll-dir, or else from this program's folder. The window is the module's
+ * own progress dialog (resource 2000, its progress bar also 2000), created
+ * from the loaded module. The worker thread calls CheckNewVersion with that
+ * dialog as the progress window: the progress messages are posted to the UI
+ * thread, which moves the bar while the download goes on. When the call
+ * returns, the worker posts the result and the window shows it in words.
+ *
+ * --exit-when-done closes the window as soon as the check ends and prints the
+ * outcome, the bar's last position and the number of progress messages
+ * (for tests and scripts). Exit status: 0 up to date or updated, 1 the check
+ * failed, 2 usage or the DLL cannot be loaded. */
+#include <windows.h>
+#include <commctrl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "marvostell_load.h"
+
+#define IDD_UPDATE_PROGRESS 2000 /* the module's progress dialog */
+#define IDC_UPDATE_PROGRESS 2000 /* its progress bar */
+#define IDC_UPDATE_TIP 2001      /* its line of text */
+
+#define WM_CHECK_PROGRESS (WM_APP + 1) /* from the module; wParam: percent */
+#define WM_CHECK_DONE (WM_APP + 2)     /* from the worker once the call returned */
+
+struct host {
+    MarvostellLibrary marvostell;
+    const char *url;
+    const char *dir;
+    uint32_t version;
+    int exit_when_done;
+    HWND dialog;
+    HANDLE worker;
+    int result;
+    char path[MARVOSTELL_PATH_BUFFER_SIZE];
+    unsigned messages;
+    int bar;
+    char text[128];
+};
+
+static DWORD WINAPI check_worker(LPVOID parameter) {
+    struct host *host = (struct host *)parameter;
+    host->result = host->marvostell.CheckNewVersion(host->dialog, WM_CHECK_PROGRESS,
+                                                    host->version, host->url, host->dir,
+                                                    host->path);
+    PostMessageA(host->dialog, WM_CHECK_DONE, 0, 0);
+    return 0;
+}
+
+/* The result in words short enough for the dialog's line of text. */
+static void describe(int result, const char *path, char *text, size_t size) {
+    const char *name = strrchr(path, '\\');
+    switch (result) {
+    case MARVOSTELL_UPDATED: snprintf(text, size, "Update ready: %s", name ? name + 1 : path); return;
+    case MARVOSTELL_UP_TO_DATE: snprintf(text, size, "Up to date."); return;
+    case MARVOSTELL_ERR_SOCKETS: snprintf(text, size, "Network layer unavailable."); return;
+    case MARVOSTELL_ERR_BAD_URL: snprintf(text, size, "Bad update URL."); return;
+    case MARVOSTELL_ERR_PACKAGE_ENTRY: snprintf(text, size, "Bad package entry."); return;
+    case MARVOSTELL_ERR_DIGEST_MISMATCH: snprintf(text, size, "Download corrupt (MD5)."); return;
+    case 401:
+    case 407: snprintf(text, size, "The server wants a password."); return;
+    case MARVOSTELL_ERR_UNEXPECTED: snprintf(text, size, "Unexpected failure."); return;
+    default: break;
+    }
+    if (result & MARVOSTELL_LOCAL_FILE_FLAG)
+        snprintf(text, size, "Cannot save the download (%d).", result & 0x7fffffff);
+    else
+        snprintf(text, size, "Cannot reach the server (%d).", result);
+}
+
+static INT_PTR CALLBACK dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+    struct host *host = (struct host *)GetWindowLongPtrA(dialog, DWLP_USER);
+    if (!host && message != WM_INITDIALOG) return FALSE;
+    switch (message) {
+    case WM_INITDIALOG:
+        SetWindowLongPtrA(dialog, DWLP_USER, lparam);
+        SendDlgItemMessageA(dialog, IDC_UPDATE_PROGRESS, PBM_SETRANGE32, 0, 100);
+        SetDlgItemTextA(dialog, IDC_UPDATE_TIP, "Checking for a newer version...");
+        /* The module cannot be interrupted: the button closes once it is over. */
+        EnableWindow(GetDlgItem(dialog, IDCANCEL), FALSE);
+        return TRUE;
+    case WM_CHECK_PROGRESS: {
+        /* More bytes than the manifest declared can take it past 100. */
+        const unsigned percent = wparam > 100 ? 100 : (unsigned)wparam;
+        char text[64];
+        ++host->messages;
+        SendDlgItemMessageA(dialog, IDC_UPDATE_PROGRESS, PBM_SETPOS, percent, 0);
+        snprintf(text, sizeof text, "Downloading the update: %u%%", percent);
+        SetDlgItemTextA(dialog, IDC_UPDATE_TIP, text);
+        return TRUE;
+    }
+    case WM_CHECK_DONE:
+        WaitForSingleObject(host->worker, INFINITE);
+        CloseHandle(host->worker);
+        host->worker = NULL;
+        host->bar = (int)SendDlgItemMessageA(dialog, IDC_UPDATE_PROGRESS, PBM_GETPOS, 0, 0);
+        describe(host->result, host->path, host->text, sizeof host->text);
+        SetDlgItemTextA(dialog, IDC_UPDATE_TIP, host->text);
+        SetDlgItemTextA(dialog, IDCANCEL, "Close");
+        EnableWindow(GetDlgItem(dialog, IDCANCEL), TRUE);
+        if (host->exit_when_done) DestroyWindow(dialog);
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wparam) == IDCANCEL && !host->worker) DestroyWindow(dialog);
+        return TRUE;
+    case WM_CLOSE:
+        if (!host->worker) DestroyWindow(dialog);
+        return TRUE;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+static int fail(const struct host *host, const char *text) {
+    if (host->exit_when_done) fprintf(stderr, "gui-host: %s\n", text);
+    else MessageBoxA(NULL, text, "Update check", MB_ICONERROR | MB_OK);
+    return 2;
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, int show) {
+    static struct host host;
+    const char *dll_dir = NULL;
+    const char *positional[3];
+    int count = 0, i;
+    INITCOMMONCONTROLSEX controls;
+    MSG message;
+    (void)instance;
+    (void)previous;
+    (void)command_line;
+    (void)show;
+
+    for (i = 1; i < __argc; ++i) {
+        if (strcmp(__argv[i], "--exit-when-done") == 0) host.exit_when_done = 1;
+        else if (strcmp(__argv[i], "--dll-dir") == 0 && i + 1 < __argc) dll_dir = __argv[++i];
+        else if (count < 3) positional[count++] = __argv[i];
+        else count = 4;
+    }
+    if (count != 3)
+        return fail(&host, "usage: gui-host [--exit-when-done] [--dll-dir DIR] URL DIR VERSION");
+    host.url = positional[0];
+    host.dir = positional[1];
+    host.version = (uint32_t)strtoul(positional[2], NULL, 0);
+
+    if (!MarvostellLoad(&host.marvostell, dll_dir)) return fail(&host, host.marvostell.error);
+
+    controls.dwSize = sizeof controls;
+    controls.dwICC = ICC_PROGRESS_CLASS;
+    InitCommonControlsEx(&controls);
+    host.dialog = CreateDialogParamA(host.marvostell.module, MAKEINTRESOURCEA(IDD_UPDATE_PROGRESS),
+                                     NULL, dialog_proc, (LPARAM)&host);
+    if (!host.dialog) {
+        char text[96];
+        snprintf(text, sizeof text, "cannot create the progress window (error %lu)",
+                 (unsigned long)GetLastError());
+        return fail(&host, text);
+    }
+    ShowWindow(host.dialog, SW_SHOW);
+
+    host.worker = CreateThread(NULL, 0, check_worker, &host, 0, NULL);
+    if (!host.worker) {
+        DestroyWindow(host.dialog);
+        return fail(&host, "cannot start the worker thread");
+    }
+    while (GetMessageA(&message, NULL, 0, 0) > 0) {
+        if (!IsDialogMessageA(host.dialog, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+    MarvostellUnload(&host.marvostell);
+
+    if (host.exit_when_done) {
+        printf("result=%d\ntext=%s\npath=%s\nbar=%d\nmessages=%u\n", host.result, host.text,
+               host.result == MARVOSTELL_UPDATED ? host.path : "", host.bar, host.messages);
+        fflush(stdout);
+    }
+    return host.result == MARVOSTELL_UPDATED || host.result == MARVOSTELL_UP_TO_DATE ? 0 : 1;
+}

@@ -1,0 +1,196 @@
+#!/usr/bin/env python3
+"""Host builds through what the module ships, each run against the sample
+update server (example_run.py):
+
+  consumers   `cmake --install` into a scratch prefix; the Linux example
+              built with find_package and with pkg-config; the installed tool
+  deb         the Debian packages (CPack), unpacked with dpkg-deb -x into a
+              scratch root; the same two builds and the tool
+  subdir      a project that takes the source tree with add_subdirectory
+  imports     a Windows host linked with the import library names
+              Marvostell.dll (objdump)
+  zip         the Windows zip from both build trees: each folder holds a DLL
+              of its width, and its marvostell-check runs a check under Wine
+"""
+import argparse, glob, hashlib, os, subprocess, sys, tempfile, zipfile
+
+import update_server
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def run(command, **kwargs):
+    result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                            **kwargs)
+    if result.returncode != 0:
+        raise SystemExit(f"FAIL: {' '.join(command)} exited {result.returncode}:\n"
+                         f"{result.stdout[-3000:]}")
+    return result.stdout
+
+
+def run_host(args, host, env=None):
+    extra = [f"--env={k}={v}" for k, v in (env or {}).items()]
+    print(run([sys.executable, os.path.join(HERE, "example_run.py"), "--server", args.server,
+               "--kind", "linux"] + extra + [host]).strip())
+
+
+STRICT_C = "-std=c99 -Wall -Wextra -Werror -pedantic"
+
+
+def build_against(args, prefix, work):
+    """Builds and runs the Linux example against an installed prefix, through
+    the CMake package and through pkg-config."""
+    example = os.path.join(args.source_dir, "examples", "linux-host")
+    build = os.path.join(work, "with-find-package")
+    run(["cmake", "-S", example, "-B", build, f"-DCMAKE_PREFIX_PATH={prefix}",
+         f"-DCMAKE_C_FLAGS={STRICT_C}"])
+    run(["cmake", "--build", build])
+    run_host(args, os.path.join(build, "linux-host"))
+
+    pc_files = glob.glob(os.path.join(prefix, "lib*", "**", "marvostell.pc"), recursive=True)
+    if len(pc_files) != 1:
+        raise SystemExit(f"FAIL: want one marvostell.pc under {prefix}, found {pc_files}")
+    env = dict(os.environ, PKG_CONFIG_PATH=os.path.dirname(pc_files[0]))
+    flags = run(["pkg-config", "--cflags", "--libs", "marvostell"], env=env).split()
+    libdir = run(["pkg-config", "--variable=libdir", "marvostell"], env=env).strip()
+    host = os.path.join(work, "with-pkg-config")
+    run(["cc"] + STRICT_C.split() + [os.path.join(example, "host.c"), "-o", host] + flags +
+        ["-pthread"])
+    run_host(args, host, {"LD_LIBRARY_PATH": libdir})
+
+
+def check_prefix(args, prefix):
+    """What a build cannot show: the SONAME link chain and the tools."""
+    libraries = glob.glob(os.path.join(prefix, "lib*", "**", "libmarvostell.so"), recursive=True)
+    if len(libraries) != 1:
+        raise SystemExit(f"FAIL: want one libmarvostell.so under {prefix}, found {libraries}")
+    soname = os.readlink(libraries[0])
+    real = os.readlink(os.path.join(os.path.dirname(libraries[0]), soname))
+    if soname != "libmarvostell.so.1" or not real.startswith("libmarvostell.so.1."):
+        raise SystemExit(f"FAIL: link chain libmarvostell.so -> {soname} -> {real}")
+    # Each tool with its man page, and running without LD_LIBRARY_PATH.
+    env = {k: v for k, v in os.environ.items() if k != "LD_LIBRARY_PATH"}
+    for tool in ["marvostell-check"] + [os.path.basename(p)[:-2] for p in
+                                        glob.glob(os.path.join(args.source_dir, "docs/man/*.1"))]:
+        if not os.path.exists(os.path.join(prefix, "share/man/man1", tool + ".1")) and \
+                os.path.exists(os.path.join(args.source_dir, "docs/man", tool + ".1")):
+            raise SystemExit(f"FAIL: man page of {tool} not installed")
+        run([os.path.join(prefix, "bin", tool), "--help"], env=env)
+
+
+def consumers(args, work):
+    prefix = os.path.join(work, "prefix")
+    run(["cmake", "--install", args.build_dir, "--prefix", prefix])
+    check_prefix(args, prefix)
+    build_against(args, prefix, work)
+
+
+def deb(args, work):
+    run(["cpack", "--config", os.path.join(args.build_dir, "CPackConfig.cmake"), "-G", "DEB",
+         "-B", os.path.join(work, "cpack")])
+    packages = sorted(glob.glob(os.path.join(work, "cpack", "*.deb")))
+    names = sorted(os.path.basename(p).split("_")[0] for p in packages)
+    if names != ["libmarvostell-dev", "libmarvostell1", "marvostell-tools"]:
+        raise SystemExit(f"FAIL: packages {names}")
+    root = os.path.join(work, "root")
+    for package in packages:
+        run(["dpkg-deb", "-x", package, root])
+    check_prefix(args, os.path.join(root, "usr"))
+    build_against(args, os.path.join(root, "usr"), work)
+
+
+def subdir(args, work):
+    project = os.path.join(work, "project")
+    os.makedirs(project)
+    with open(os.path.join(project, "CMakeLists.txt"), "w") as f:
+        f.write(f"""cmake_minimum_required(VERSION 3.20)
+project(consumer LANGUAGES C CXX)
+add_subdirectory("{args.source_dir}" marvostell EXCLUDE_FROM_ALL)
+add_subdirectory("{args.source_dir}/examples/linux-host" linux-host)
+# The plain target name carries the header directory as well.
+add_executable(plain plain.c)
+target_link_libraries(plain PRIVATE marvostell)
+""")
+    with open(os.path.join(project, "plain.c"), "w") as f:
+        f.write('#include "marvostell.h"\n'
+                'int main(void) {\n'
+                '    char path[MARVOSTELL_PATH_BUFFER_SIZE];\n'
+                '    return CheckNewVersion(0, 0, 1, "http://127.0.0.1", ".", path) == 4 ? 0 : 1;\n'
+                '}\n')
+    build = os.path.join(work, "build")
+    run(["cmake", "-S", project, "-B", build, f"-DCMAKE_C_FLAGS={STRICT_C}"])
+    run(["cmake", "--build", build, "-j2"])
+    run([os.path.join(build, "plain")])
+    run_host(args, os.path.join(build, "linux-host", "linux-host"))
+
+
+def imports(args, work):
+    del work
+    table = run(["objdump", "-p", args.program])
+    dlls = [line.split(":", 1)[1].strip() for line in table.splitlines() if "DLL Name:" in line]
+    if "Marvostell.dll" not in dlls or any("Corvalandine" in d for d in dlls):
+        raise SystemExit(f"FAIL: {args.program} imports from {dlls}")
+    print(f"imports: {', '.join(dlls)}")
+
+
+def zip_layout(args, work):
+    run(["cmake", f"-DWIN32_DIR={args.win32_dir}", f"-DWIN64_DIR={args.win64_dir}",
+         f"-DOUTPUT_DIR={work}", "-P", os.path.join(args.source_dir, "cmake", "WindowsZip.cmake")])
+    archives = glob.glob(os.path.join(work, "marvostell-*-windows.zip"))
+    if len(archives) != 1:
+        raise SystemExit(f"FAIL: zips made: {archives}")
+    with zipfile.ZipFile(archives[0]) as archive:
+        archive.extractall(work)
+    top = archives[0][:-len(".zip")]
+    wanted = ["include/marvostell.h", "include/marvostell_load.h", "docs/hosts.md",
+              "examples/win32-gui/gui_host.c", "Marvostell.def", "x86/libMarvostell.dll.a",
+              "x64/libMarvostell.dll.a"]
+    missing = [w for w in wanted if not os.path.exists(os.path.join(top, w))]
+    if missing:
+        raise SystemExit(f"FAIL: missing from the zip: {missing}")
+    for width, file_format in (("x86", "pei-i386"), ("x64", "pei-x86-64")):
+        for name in ["Marvostell.dll", "marvostell-check.exe"]:
+            if file_format not in run(["objdump", "-f", os.path.join(top, width, name)]):
+                raise SystemExit(f"FAIL: {width}/{name} is not {file_format}")
+    return top
+
+
+def windows_zip(args, work):
+    top = zip_layout(args, work)
+    check = os.path.join(top, args.width, "marvostell-check.exe")
+    local = os.path.join(work, "client")
+    os.makedirs(local)
+    with update_server.serve(args.server, work) as base:
+        result = subprocess.run([args.wine, check, "--version", "1", "--dir",
+                                 "Z:" + local.replace("/", "\\"), base + "/good.ini"],
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                timeout=120)
+    package = os.path.join(local, "app.bin")
+    if result.returncode != 1 or not os.path.exists(package) or \
+            hashlib.md5(open(package, "rb").read()).hexdigest().upper() != update_server.PACKAGE_MD5:
+        raise SystemExit(f"FAIL: {args.width}/marvostell-check.exe exited {result.returncode}:\n"
+                         f"{result.stdout}{result.stderr[-1000:]}")
+    print(f"{args.width}/marvostell-check.exe: {result.stdout.strip()}")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    modes = {"consumers": consumers, "deb": deb, "subdir": subdir, "imports": imports,
+             "zip": windows_zip}
+    parser.add_argument("mode", choices=modes)
+    parser.add_argument("--build-dir")
+    parser.add_argument("--source-dir")
+    parser.add_argument("--server")
+    parser.add_argument("--program")
+    parser.add_argument("--win32-dir")
+    parser.add_argument("--win64-dir")
+    parser.add_argument("--width", choices=("x86", "x64"))
+    parser.add_argument("--wine", help="run-wine")
+    args = parser.parse_args()
+    with tempfile.TemporaryDirectory(prefix=f"marvostell-{args.mode}-") as work:
+        modes[args.mode](args, work)
+    print(f"{args.mode}: passed")
+
+
+if __name__ == "__main__":
+    main()
