@@ -161,7 +161,7 @@ def windows_zip(args, work):
     local = os.path.join(work, "client")
     os.makedirs(local)
     with update_server.serve(args.server, work) as base:
-        result = subprocess.run([args.wine, check, "--version", "1", "--dir",
+        result = subprocess.run([args.wine, check, "--host-version", "1", "--dir",
                                  "Z:" + local.replace("/", "\\"), base + "/good.ini"],
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                                 timeout=120)
