@@ -3,11 +3,8 @@
 // export's boundary.
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -16,12 +13,15 @@
 #include <vector>
 
 #include "entry/trace.h"
+#include "child.h"
 #include "entry/update_client.h"
 #include "marvostell.h"
 #include "package/hex.h"
+#include "temp_dir.h"
 #include "test_server.h"
 
 using namespace marvostell;
+using marvostell::testing::TempDir;
 
 namespace {
 
@@ -35,11 +35,6 @@ struct TraceCaptured {
     }
     ~TraceCaptured() { SetTraceCaptureForTesting(nullptr); }
 };
-
-std::string TempDir() {
-    char pattern[] = "/tmp/marvostell-core-XXXXXX";
-    return mkdtemp(pattern);
-}
 
 }  // namespace
 
@@ -97,7 +92,8 @@ TEST(SplitHostPort, TakesOnlyAValidPort) {
 TEST(FetchManifest, TracesTheFailingCallAndStoresItsCode) {
     TraceCaptured traces;
     CUpdateClient client;
-    const std::string dir = TempDir();
+    const TempDir temp{"core"};
+    const std::string dir = temp.path();
     EXPECT_EQ(client.PrepareManifest("http://nonexistent.invalid/update.ini", (dir + "///").c_str()), 0);
     EXPECT_EQ(client.GetErrorCode(), 12007);
     EXPECT_EQ(client.m_strLocalDir, dir);
@@ -114,23 +110,20 @@ TEST(FetchManifest, TracesTheFailingCallAndStoresItsCode) {
 TEST(FetchManifest, ReportsAManifestThatCannotBeWritten) {
     marvostell::testing::TestServer server;
     server.file("/update.ini", std::string(3000, 'm'));
-    const std::string dir = TempDir();
+    const TempDir temp{"core"};
+    const std::string dir = temp.path();
     std::ofstream(dir + "/update.ini") << std::string(2000, 'x');
     // A file-size limit stands in for a full disk; the child ignores SIGXFSZ so
     // that the write fails instead of ending the process.
-    const pid_t child = fork();
-    if (child == 0) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{1000, 1000};
-        setrlimit(RLIMIT_FSIZE, &limit);
+    const auto report = marvostell::testing::InChild([&] {
+        marvostell::testing::LimitFileSize(1000);
         CUpdateClient client;
         const int result = client.FetchManifest(("127.0.0.1:" + std::to_string(server.port())).c_str(),
                                                 "/update.ini", (dir + "/update.ini").c_str());
-        _exit(result == 0 && static_cast<uint32_t>(client.GetErrorCode()) == (0x80000000u | 112) ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        return std::to_string(result) + " " + std::to_string(static_cast<uint32_t>(client.GetErrorCode()));
+    });
+    EXPECT_TRUE(report.exited);
+    EXPECT_EQ(report.text, "0 " + std::to_string(0x80000000u | 112));
     std::ifstream in(dir + "/update.ini", std::ios::binary);
     const std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(kept, std::string(kept.size(), 'm')) << "no old bytes trail the partial write";
@@ -138,7 +131,8 @@ TEST(FetchManifest, ReportsAManifestThatCannotBeWritten) {
 
 TEST(FindNewPackage, TracesTheWalk) {
     TraceCaptured traces;
-    const std::string dir = TempDir();
+    const TempDir temp{"core"};
+    const std::string dir = temp.path();
     std::ofstream(dir + "/update.ini") << "[General]\nupdate=old,,new\n[old]\nversion=1\n"
                                           "[new]\nversion=0x20\nUnsupport=u x\nSupport=s,y\n";
     CUpdateClient client;
@@ -182,7 +176,8 @@ TEST(HexEncode, WritesUpperCaseDigitsWithinCapacity) {
 
 TEST(VerifyMd5, ComparesExactlyAndTraces) {
     TraceCaptured traces;
-    const std::string dir = TempDir();
+    const TempDir temp{"core"};
+    const std::string dir = temp.path();
     std::ofstream(dir + "/abc") << "abc";
     CUpdateClient client;
     EXPECT_EQ(client.VerifyMd5((dir + "/abc").c_str(), "900150983CD24FB0D6963F7D28E17F72"), 1);
@@ -201,7 +196,8 @@ TEST(CheckNewVersion, NullArgumentsDoNotCrash) {
     server.file("/update.ini", "[General]\nupdate=p\n[p]\nversion=2\nPackage=/a\nPackageSize=3\n"
                                "Md5=900150983CD24FB0D6963F7D28E17F72\n");
     server.file("/a", "abc");
-    const std::string dir = TempDir();
+    const TempDir temp{"core"};
+    const std::string dir = temp.path();
     EXPECT_EQ(CheckNewVersion(nullptr, 0, 1, server.url("/update.ini").c_str(), dir.c_str(), nullptr), 1);
 }
 

@@ -2,30 +2,25 @@
 #include <gtest/gtest.h>
 
 #include <pwd.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
 
+#include "child.h"
 #include "entry/update_client.h"
+#include "temp_dir.h"
 #include "test_server.h"
 
 using namespace marvostell;
 using marvostell::testing::Response;
+using marvostell::testing::TempDir;
 using marvostell::testing::TestServer;
 
 namespace {
-
-std::string TempDir() {
-    char pattern[] = "/tmp/marvostell-download-XXXXXX";
-    return mkdtemp(pattern);
-}
 
 std::string ReadAll(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
@@ -37,7 +32,8 @@ std::string ReadAll(const std::string &path) {
 struct Transfer {
     TestServer server;
     CUpdateClient client;
-    std::string dir = TempDir();
+    TempDir temp{"download"};
+    std::string dir = temp.path();
     std::string body = std::string(20000, 'p');
 
     Transfer() {
@@ -52,11 +48,9 @@ struct Transfer {
 
 // Runs `body` in a child process and expects it to return true.
 void InChild(const std::function<bool()> &body) {
-    const pid_t child = fork();
-    if (child == 0) _exit(body() ? 0 : 1);
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const auto report = marvostell::testing::InChild([&] { return std::string(body() ? "ok" : "failed"); });
+    EXPECT_TRUE(report.exited);
+    EXPECT_EQ(report.text, "ok");
 }
 
 }  // namespace
@@ -73,9 +67,7 @@ TEST(DownloadFile, FullDiskKeepsWhatWasAppended) {
     Transfer t;
     std::ofstream(t.Path()) << std::string(1000, 'p');
     InChild([&] {
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{12000, 12000};
-        setrlimit(RLIMIT_FSIZE, &limit);
+        marvostell::testing::LimitFileSize(12000);
         return t.client.DownloadFile(t.Path().c_str()) == 0 &&
                static_cast<uint32_t>(t.client.GetErrorCode()) == (0x80000000u | 112);
     });

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -13,10 +12,11 @@
 #include <functional>
 #include <string>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
+
+#include "child.h"
+#include "temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -24,16 +24,6 @@ namespace {
 
 class PosixFiles : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char templ[] = "/tmp/marvostell-files-XXXXXX";
-        ASSERT_NE(mkdtemp(templ), nullptr);
-        dir_ = templ;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(dir_, ec);
-    }
     std::string Path(const std::string &name) const { return dir_ + "/" + name; }
     void Write(const std::string &name, const std::string &content) const {
         std::ofstream(Path(name), std::ios::binary) << content;
@@ -46,29 +36,15 @@ protected:
         return CreateFileA(Path(name).c_str(), access, share, nullptr, disposition, 0, nullptr);
     }
 
-    std::string dir_;
+    marvostell::testing::TempDir temp_{"files"};
+    const std::string dir_ = temp_.path();
 };
 
-// Runs fn in a forked child and returns the DWORD it reports through a pipe
-// (or a value above 0xFFFF if the child died).
+// Runs fn in a forked child and returns the DWORD it reports (or a value above
+// 0xFFFF if the child died).
 DWORD InChild(const std::function<DWORD()> &fn) {
-    int fds[2];
-    if (pipe(fds) != 0) return 0x10000;
-    pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        DWORD v = fn();
-        ssize_t ignored = write(fds[1], &v, sizeof v);
-        (void)ignored;
-        _exit(0);
-    }
-    close(fds[1]);
-    DWORD v = 0x20000;
-    if (read(fds[0], &v, sizeof v) != static_cast<ssize_t>(sizeof v)) v = 0x30000;
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return v;
+    const auto report = marvostell::testing::InChild([&] { return std::to_string(fn()); });
+    return report.exited ? static_cast<DWORD>(std::stoul(report.text)) : 0x30000;
 }
 
 TEST_F(PosixFiles, OpenFailuresGiveWindowsCodes) {
@@ -268,9 +244,7 @@ TEST_F(PosixFiles, DeleteFile) {
 TEST_F(PosixFiles, WriteBeyondSizeLimitIsDiskFull) {
     const std::string name = Path("full");
     DWORD result = InChild([&]() -> DWORD {
-        signal(SIGXFSZ, SIG_IGN);
-        struct rlimit limit = {4096, 4096};
-        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 0xFFFF;
+        marvostell::testing::LimitFileSize(4096);
         HANDLE h = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         if (h == INVALID_HANDLE_VALUE) return 0xFFFE;
         static char data[10000];

@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "temp_dir.h"
 #include "test_server.h"
 
 using marvostell::testing::Response;
@@ -132,9 +133,8 @@ TEST(TestServer, ResetAfterPartOfTheBody) {
 
 // The program: a script, the port file, the request log and SIGTERM.
 TEST(TestHttpServerProgram, ServesScriptAndLogs) {
-    char dir[] = "/tmp/test_http_server.XXXXXX";
-    ASSERT_NE(nullptr, ::mkdtemp(dir));
-    const std::string d = dir;
+    const marvostell::testing::TempDir temp("server");
+    const std::string d = temp.path();
     {
         std::ofstream script(d + "/routes.txt");
         script << "# two routes\n"
@@ -177,6 +177,4 @@ TEST(TestHttpServerProgram, ServesScriptAndLogs) {
     std::ifstream log(d + "/log", std::ios::binary);
     std::string logged((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
     EXPECT_EQ("=== request 1 ===\n" + r1 + "=== request 2 ===\n" + r2, logged);
-    for (const char *f : {"/routes.txt", "/f.bin", "/port", "/log"}) ::unlink((d + f).c_str());
-    ::rmdir(dir);
 }

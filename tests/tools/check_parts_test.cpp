@@ -16,16 +16,18 @@
 #include "options.h"
 #include "progress.h"
 #include "proxy.h"
+#include "temp_dir.h"
 #include "trace_facts.h"
 
 namespace {
 
+// A file holding text, in a directory removed when the program ends.
 std::string TempFile(const std::string &text) {
-    char pattern[] = "/tmp/marvostell-check-XXXXXX";
-    const int fd = mkstemp(pattern);
-    close(fd);
-    std::ofstream(pattern, std::ios::binary) << text;
-    return pattern;
+    static const marvostell::testing::TempDir dir("check");
+    static int count = 0;
+    const std::string path = dir / ("file" + std::to_string(++count));
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
 }
 
 bool Contains(const std::string &text, const std::string &part) {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "selection_explain.h"
+#include "temp_dir.h"
 
 using namespace marvostell::tools;
 
@@ -17,14 +18,10 @@ namespace {
 class ManifestFile {
 public:
     explicit ManifestFile(const std::string &text) {
-        char pattern[] = "/tmp/marvostell-explain-XXXXXX";
-        const int fd = mkstemp(pattern);
-        path = pattern;
         std::ofstream(path, std::ios::binary) << text;
-        close(fd);
     }
-    ~ManifestFile() { unlink(path.c_str()); }
-    std::string path;
+    marvostell::testing::TempDir dir{"explain"};
+    std::string path = dir / "update.ini";
 };
 
 const char kRanges[] =

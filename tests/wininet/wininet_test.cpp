@@ -14,9 +14,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "closed_port.h"
 #include "test_server.h"
 #include "win32_posix.h"
 
+using marvostell::testing::ClosedPort;
 using marvostell::testing::PatternByte;
 using marvostell::testing::Response;
 using marvostell::testing::TestServer;
@@ -72,19 +74,6 @@ std::string ReadAll(HINTERNET request, DWORD *error, DWORD chunk = 4096) {
         }
         body.append(buf.data(), got);
     }
-}
-
-// A port on which nothing listens: bound once, then closed.
-uint16_t ClosedPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
 }
 
 }  // namespace

@@ -1,0 +1,26 @@
+#include "closed_port.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+namespace marvostell::testing {
+
+uint16_t ClosedPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    const bool bound = fd >= 0 &&
+                       ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+                       ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0;
+    if (fd >= 0) ::close(fd);
+    if (!bound) throw std::runtime_error("cannot find a free loopback port");
+    return ntohs(address.sin_port);
+}
+
+}  // namespace marvostell::testing

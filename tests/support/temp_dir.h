@@ -1,0 +1,26 @@
+// A fresh directory under /tmp that is removed, with everything in it, when the
+// object goes out of scope, whatever the test did to the permissions inside.
+#pragma once
+
+#include <string>
+
+namespace marvostell::testing {
+
+class TempDir {
+public:
+    // /tmp/marvostell-<purpose>-XXXXXX; throws std::runtime_error when it
+    // cannot be made.
+    explicit TempDir(const std::string &purpose = "test");
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+
+    const std::string &path() const { return path_; }
+    // path() + "/" + name
+    std::string operator/(const std::string &name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+}  // namespace marvostell::testing
