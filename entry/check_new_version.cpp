@@ -1,10 +1,16 @@
 // The module's one export.
 #include "marvostell.h"
 
+#include <type_traits>
+
 #include "entry/socket_init.h"
 #include "entry/update_client.h"
 
 using marvostell::CUpdateClient;
+
+// Hosts that load the module at run time call it through this type.
+static_assert(std::is_same_v<decltype(&CheckNewVersion), MarvostellCheckNewVersionFn>,
+              "the export and its function-pointer type must agree");
 
 namespace {
 
@@ -14,8 +20,8 @@ int RunCheck(HWND notifyWnd, uint32_t notifyMsg, uint32_t currentVersion, const 
     client.m_hNotifyWnd = notifyWnd;
     client.m_nNotifyMsg = notifyMsg;
     if (!client.PrepareManifest(url, dir)) return client.GetErrorCode();
-    if (!client.FindNewPackage(currentVersion, 0)) return 0;
-    if (client.DownloadPackage(packagePath)) return 1;
+    if (!client.FindNewPackage(currentVersion, 0)) return MARVOSTELL_UP_TO_DATE;
+    if (client.DownloadPackage(packagePath)) return MARVOSTELL_UPDATED;
     return client.GetErrorCode();
 }
 

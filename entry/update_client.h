@@ -5,20 +5,22 @@
 #include <string>
 
 #include "manifest/selection_observer.h"
+#include "marvostell.h"
 #include "platform/win32.h"
 
 namespace marvostell {
 
-// Values of m_nError besides system and Internet error codes.
+// Values of m_nError besides system and Internet error codes: the export's
+// results, as the public header defines them.
 enum : int32_t {
-    kErrorUnexpected = -1,
-    kErrorBadUrl = 4,
-    kErrorPackageEntry = 5,
-    kErrorDigestMismatch = 6,
+    kErrorUnexpected = MARVOSTELL_ERR_UNEXPECTED,
+    kErrorBadUrl = MARVOSTELL_ERR_BAD_URL,
+    kErrorPackageEntry = MARVOSTELL_ERR_PACKAGE_ENTRY,
+    kErrorDigestMismatch = MARVOSTELL_ERR_DIGEST_MISMATCH,
 };
 // Marks a local-file failure or a failed package request; the low bits hold
 // the system's error code.
-constexpr uint32_t kLocalErrorFlag = 0x80000000u;
+constexpr uint32_t kLocalErrorFlag = static_cast<uint32_t>(MARVOSTELL_LOCAL_FILE_FLAG);
 
 constexpr int32_t kTransferBufferSize = 32768;
 // Every manifest value is read into this many characters, terminator included.

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <set>
+#include <string>
+
+#include "marvostell.h"
 #include "result_text.h"
 
 TEST(DescribeResult, NamesEveryKindOfResult) {
@@ -30,4 +35,24 @@ TEST(DescribeResult, NamesEveryKindOfResult) {
         EXPECT_EQ(text.exitStatus, c.exitStatus) << c.result;
         EXPECT_NE(text.text.find(c.contains), std::string::npos) << c.result << ": " << text.text;
     }
+}
+
+// The list the texts come from holds every result the public header names, in
+// its order, each with a text and an exit status of its own.
+TEST(DescribeResult, ListHoldsEveryNamedResult) {
+    const int named[] = {MARVOSTELL_UP_TO_DATE,        MARVOSTELL_UPDATED,
+                         MARVOSTELL_ERR_SOCKETS,       MARVOSTELL_ERR_BAD_URL,
+                         MARVOSTELL_ERR_PACKAGE_ENTRY, MARVOSTELL_ERR_DIGEST_MISMATCH,
+                         MARVOSTELL_ERR_UNEXPECTED};
+    ASSERT_EQ(kNamedResultCount, std::size(named));
+    std::set<std::string> texts;
+    std::set<int> statuses;
+    for (size_t i = 0; i < kNamedResultCount; ++i) {
+        EXPECT_EQ(kNamedResults[i].code, named[i]);
+        texts.insert(kNamedResults[i].text);
+        statuses.insert(kNamedResults[i].exitStatus);
+        EXPECT_EQ(DescribeResult(named[i], "").exitStatus, kNamedResults[i].exitStatus);
+    }
+    EXPECT_EQ(texts.size(), kNamedResultCount);
+    EXPECT_EQ(statuses.size(), kNamedResultCount);
 }

@@ -93,32 +93,31 @@ std::string SystemErrorText(unsigned code) {
     return "system error " + std::to_string(code);
 }
 
+const NamedResult kNamedResults[] = {
+    {MARVOSTELL_UP_TO_DATE, 0, "up to date: no newer package is offered"},
+    {MARVOSTELL_UPDATED, 1, "downloaded and verified: "},
+    {MARVOSTELL_ERR_SOCKETS, 3, "error 3: the socket layer cannot be started"},
+    {MARVOSTELL_ERR_BAD_URL, 4, "error 4: bad URL: no \"/\" after the host name"},
+    {MARVOSTELL_ERR_PACKAGE_ENTRY, 5,
+     "error 5: the manifest's package entry cannot be used (Package, PackageSize or Md5)"},
+    {MARVOSTELL_ERR_DIGEST_MISMATCH, 6,
+     "error 6: the package does not match its MD5 digest (moved aside as .err)"},
+    {MARVOSTELL_ERR_UNEXPECTED, 10, "error -1: unexpected failure inside the module"},
+};
+const size_t kNamedResultCount = sizeof kNamedResults / sizeof kNamedResults[0];
+
 ResultText DescribeResult(int result, const char *packagePath) {
     const unsigned code = static_cast<unsigned>(result);
-    switch (result) {
-    case MARVOSTELL_UP_TO_DATE:
-        return {0, "up to date: no newer package is offered"};
-    case MARVOSTELL_UPDATED:
-        return {1, std::string("downloaded and verified: ") + packagePath};
-    case MARVOSTELL_ERR_SOCKETS:
-        return {3, "error 3: the socket layer cannot be started"};
-    case MARVOSTELL_ERR_BAD_URL:
-        return {4, "error 4: bad URL: no \"/\" after the host name"};
-    case MARVOSTELL_ERR_PACKAGE_ENTRY:
-        return {5, "error 5: the manifest's package entry cannot be used "
-                   "(Package, PackageSize or Md5)"};
-    case MARVOSTELL_ERR_DIGEST_MISMATCH:
-        return {6, "error 6: the package does not match its MD5 digest (moved aside as .err)"};
-    case 401:
-    case 407:
+    for (const NamedResult &named : kNamedResults) {
+        if (named.code != result) continue;
+        std::string text = named.text;
+        if (result == MARVOSTELL_UPDATED) text += packagePath;
+        return {named.exitStatus, text};
+    }
+    if (result == 401 || result == 407)
         return {7, "error " + std::to_string(result) + ": the server asks for authentication" +
                        (result == 407 ? " (proxy)" : "")};
-    case MARVOSTELL_ERR_UNEXPECTED:
-        return {10, "error -1: unexpected failure inside the module"};
-    default:
-        break;
-    }
-    if (code & 0x80000000u) {
+    if (code & static_cast<unsigned>(MARVOSTELL_LOCAL_FILE_FLAG)) {
         const unsigned system = code & 0x7FFFFFFFu;
         const char *internet = InternetErrorName(system);
         if (*internet)

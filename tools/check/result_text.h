@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // What a result of CheckNewVersion means, for people.
@@ -9,6 +10,17 @@ struct ResultText {
 };
 
 ResultText DescribeResult(int result, const char *packagePath);
+
+// The results the public header names, each with its text (the package path
+// follows MARVOSTELL_UPDATED's) and exit status: the one list DescribeResult
+// reads them from.
+struct NamedResult {
+    int code;
+    int exitStatus;
+    const char *text;
+};
+extern const NamedResult kNamedResults[];
+extern const size_t kNamedResultCount;
 
 // The usual name of a WinINet error number, or "" when it has none here.
 const char *InternetErrorName(unsigned code);
