@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "server_script.h"
 #include "temp_dir.h"
 #include "test_server.h"
 
@@ -177,4 +178,25 @@ TEST(TestHttpServerProgram, ServesScriptAndLogs) {
     std::ifstream log(d + "/log", std::ios::binary);
     std::string logged((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
     EXPECT_EQ("=== request 1 ===\n" + r1 + "=== request 2 ===\n" + r2, logged);
+}
+
+// The script language shared by the program and the scenario data.
+TEST(ServerScript, ReadsDirectivesAndRejectsBadLines) {
+    EXPECT_EQ("a\r\nbA-xyxyxy-\\x4", marvostell::testing::ExpandText("a\\r\\nb\\x41-%repeat[3 x xy]%-\\x4"));
+    marvostell::testing::ServerScript script;
+    std::string error;
+    for (const char *line : {"# comment", "", "route /a", "body one\\n", "body two", "ranges on",
+                             "route /b", "status 404 Not Found", "pattern 12", "trickle 3 5"})
+        EXPECT_TRUE(script.Line(line, &error)) << line << ": " << error;
+    ASSERT_EQ(2u, script.routes().size());
+    EXPECT_EQ("one\ntwo", script.BodyOf("/a"));
+    EXPECT_TRUE(script.routes()[0].second.ranges);
+    const Response &b = script.routes()[1].second;
+    EXPECT_EQ(404, b.status);
+    EXPECT_EQ("Not Found", b.reason);
+    EXPECT_EQ(12u, b.pattern_size);
+    EXPECT_EQ(3u, b.trickle_piece);
+    for (const char *line : {"status x", "route", "bogus 1", "trickle 3"})
+        EXPECT_FALSE(script.Line(line, &error)) << line;
+    EXPECT_FALSE(marvostell::testing::ServerScript().Line("body before a route", &error));
 }
