@@ -38,7 +38,8 @@ std::string ExpandText(const std::string &text);
 class ServerScript {
 public:
     // Files named by body-file are found relative to dir.
-    explicit ServerScript(std::string dir = ".") : dir_(std::move(dir)) {}
+    ServerScript() = default;
+    explicit ServerScript(std::string dir) : dir_(std::move(dir)) {}
 
     // Takes one directive (blank lines and '#' comments are skipped); false,
     // with *error set, when the line is not one.
@@ -52,7 +53,7 @@ public:
     void ApplyTo(TestServer &server) const;
 
 private:
-    std::string dir_;
+    std::string dir_ = ".";
     std::vector<std::pair<std::string, Response>> routes_;
 };
 

@@ -1,0 +1,244 @@
+#include "scenario_data.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+namespace marvostell::testing {
+namespace {
+
+// The first word of a line and the rest after the blanks that follow it.
+std::pair<std::string, std::string> Split(const std::string &line) {
+    const size_t start = line.find_first_not_of(" \t");
+    if (start == std::string::npos) return {"", ""};
+    const size_t end = line.find_first_of(" \t", start);
+    if (end == std::string::npos) return {line.substr(start), ""};
+    const size_t rest = line.find_first_not_of(" \t", end);
+    return {line.substr(start, end - start), rest == std::string::npos ? "" : line.substr(rest)};
+}
+
+bool Number(const std::string &text, long long *value) {
+    char *end = nullptr;
+    *value = std::strtoll(text.c_str(), &end, 0);
+    return !text.empty() && *end == '\0';
+}
+
+// Letters, digits and `extra`.
+bool ValidName(const std::string &name, char extra) {
+    return !name.empty() && std::all_of(name.begin(), name.end(), [extra](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == extra;
+    });
+}
+
+class Reader {
+public:
+    explicit Reader(std::vector<Scenario> *out) : out_(out) {}
+
+    bool Line(const std::string &raw, int depth, std::string *error);
+    bool Finish(std::string *error);
+
+private:
+    bool Expect(const std::string &word, const std::string &rest, Outcome &outcome,
+                std::string *error);
+    bool Call(const std::string &word, const std::string &rest, Check &check, std::string *error);
+    bool Expand(const std::string &name, const std::string &args, int depth, std::string *error);
+
+    std::vector<Scenario> *out_;
+    std::map<std::string, std::vector<std::string>> macros_;
+    std::string defining_;
+    bool open_ = false;
+    std::vector<std::string> wineLines_;
+    std::set<std::string> names_;
+};
+
+bool Reader::Expand(const std::string &name, const std::string &args, int depth,
+                    std::string *error) {
+    if (depth > 8) return *error = "definitions nested too deep", false;
+    const std::vector<std::string> &lines = macros_[name];
+    int used = 0;
+    for (const std::string &line : lines)
+        for (int n = 1; n <= 9; ++n)
+            if (line.find("{" + std::to_string(n) + "}") != std::string::npos) used = std::max(used, n);
+    std::vector<std::string> values;
+    std::string rest = args;
+    for (int n = 1; n <= used; ++n) {
+        if (n == used) {
+            values.push_back(rest);
+        } else {
+            auto [word, tail] = Split(rest);
+            values.push_back(word);
+            rest = tail;
+        }
+    }
+    for (std::string line : lines) {
+        for (int n = 1; n <= used; ++n) {
+            const std::string key = "{" + std::to_string(n) + "}";
+            for (size_t at; (at = line.find(key)) != std::string::npos;) line.replace(at, key.size(), values[n - 1]);
+        }
+        if (!Line(line, depth + 1, error)) return false;
+    }
+    return true;
+}
+
+bool Reader::Call(const std::string &word, const std::string &rest, Check &check,
+                  std::string *error) {
+    long long n = 0;
+    if (word == "url") {
+        check.url = ExpandText(rest);
+    } else if (word == "version") {
+        if (!Number(rest, &n)) return *error = "bad version", false;
+        check.version = static_cast<uint32_t>(n);
+    } else if (word == "seed") {
+        auto [name, text] = Split(rest);
+        check.seed.push_back({name, ExpandText(text)});
+    } else if (word == "seed-pattern") {
+        auto [name, size] = Split(rest);
+        if (!Number(size, &n)) return *error = "bad size", false;
+        std::string content(static_cast<size_t>(n), '\0');
+        for (size_t i = 0; i < content.size(); ++i) content[i] = PatternByte(i);
+        check.seed.push_back({name, content});
+    } else if (word == "dir-suffix") {
+        check.dirSuffix = rest;
+    } else if (word == "missing-dir") {
+        check.missingDir = true;
+    } else if (word == "no-window") {
+        check.window = false;
+    } else if (word == "hold") {
+        check.hold = rest;
+    } else if (word == "fsize") {
+        if (!Number(rest, &n)) return *error = "bad size", false;
+        check.fileSizeLimit = static_cast<long>(n);
+    } else if (word == "rounds") {
+        if (!Number(rest, &n) || n < 1) return *error = "bad count", false;
+        check.rounds = static_cast<int>(n);
+    } else {
+        return *error = "", false;
+    }
+    return true;
+}
+
+bool Reader::Expect(const std::string &word, const std::string &rest, Outcome &outcome,
+                    std::string *error) {
+    long long n = 0;
+    if (word == "result") {
+        if (!Number(rest, &n)) return *error = "bad result", false;
+        outcome.result = static_cast<int>(static_cast<uint32_t>(n));
+    } else if (word == "path") {
+        outcome.path = rest;
+    } else if (word == "left") {
+        auto [name, size] = Split(rest);
+        auto [how, path] = Split(size);
+        if (how == "served") size = std::to_string(out_->back().server.BodyOf(path).size());
+        else if (!Number(size, &n)) return *error = "bad size", false;
+        outcome.files.push_back(name + ":" + size);
+        std::sort(outcome.files.begin(), outcome.files.end());
+    } else if (word == "progress") {
+        std::istringstream values(rest);
+        for (std::string value; values >> value;) {
+            const size_t dots = value.find("..");
+            long long last = 0;
+            if (!Number(value.substr(0, dots), &n) ||
+                (dots != std::string::npos && !Number(value.substr(dots + 2), &last)))
+                return *error = "bad progress", false;
+            if (dots == std::string::npos) last = n;
+            for (; n <= last; ++n) outcome.progress.push_back(static_cast<uint64_t>(n));
+        }
+    } else if (word == "request") {
+        outcome.requests.push_back(rest);
+    } else if (word == "raw") {
+        outcome.rawRequests.push_back(ExpandText(rest));
+        out_->back().raw = true;
+    } else {
+        return *error = "", false;
+    }
+    return true;
+}
+
+bool Reader::Finish(std::string *error) {
+    if (defining_.size()) return *error = "definition of " + defining_ + " without end", false;
+    if (!open_) return true;
+    open_ = false;
+    Scenario &s = out_->back();
+    if (wineLines_.empty()) return true;
+    // A field the wine lines give replaces the whole field of the outcome.
+    s.wine = s.expected;
+    std::set<std::string> replaced;
+    for (const std::string &line : wineLines_) {
+        auto [word, rest] = Split(line);
+        if (replaced.insert(word).second) {
+            if (word == "left") s.wine->files.clear();
+            if (word == "progress") s.wine->progress.clear();
+            if (word == "request") s.wine->requests.clear();
+        }
+        if (!Expect(word, rest, *s.wine, error)) return *error = "bad wine line: " + *error, false;
+    }
+    wineLines_.clear();
+    return true;
+}
+
+bool Reader::Line(const std::string &raw, int depth, std::string *error) {
+    std::string line = raw;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    auto [word, rest] = Split(line);
+    if (word.empty() || word[0] == '#') return true;
+    if (!defining_.empty()) {
+        if (word == "end") defining_.clear();
+        else macros_[defining_].push_back(line);
+        return true;
+    }
+    // Several lines may share one, separated by " | ".
+    if (const size_t bar = line.find(" | "); bar != std::string::npos)
+        return Line(line.substr(0, bar), depth, error) && Line(line.substr(bar + 3), depth, error);
+    if (word == "define") {
+        if (!Finish(error)) return false;
+        if (!ValidName(Split(rest).first, '-')) return *error = "a name is letters, digits and -", false;
+        defining_ = Split(rest).first;
+        macros_[defining_].clear();
+        return true;
+    }
+    if (macros_.count(word)) return Expand(word, rest, depth, error);
+    if (word == "scenario") {
+        if (!Finish(error)) return false;
+        if (!ValidName(rest, '_')) return *error = "a scenario name is letters, digits and _", false;
+        if (!names_.insert(rest).second) return *error = "scenario named twice", false;
+        out_->emplace_back();
+        out_->back().name = rest;
+        open_ = true;
+        return true;
+    }
+    if (!open_) return *error = "outside a scenario", false;
+    Scenario &s = out_->back();
+    if (word == "wine") return wineLines_.push_back(rest), true;
+    if (Call(word, rest, s.check, error) || !error->empty()) return error->empty();
+    if (Expect(word, rest, s.expected, error) || !error->empty()) return error->empty();
+    return s.server.Line(line, error);
+}
+
+}  // namespace
+
+bool LoadScenarios(const std::string &dir, const std::vector<std::string> &files,
+                   std::vector<Scenario> *scenarios, std::string *error) {
+    Reader reader(scenarios);
+    for (const std::string &file : files) {
+        const std::string path = dir + "/" + file;
+        std::ifstream in(path);
+        if (!in) return *error = "cannot read " + path, false;
+        int number = 0;
+        for (std::string line; std::getline(in, line);) {
+            ++number;
+            error->clear();
+            if (!reader.Line(line, 0, error)) {
+                *error = path + ":" + std::to_string(number) + ": " + *error + ": " + line;
+                return false;
+            }
+        }
+        if (!reader.Finish(error)) return *error = path + ": " + *error, false;
+    }
+    return true;
+}
+
+}  // namespace marvostell::testing
