@@ -2,16 +2,11 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <sys/file.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -19,9 +14,12 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "child.h"
+#include "closed_port.h"
 #include "marvostell.h"
 #include "package/hex.h"
 #include "package/md5.h"
+#include "temp_dir.h"
 
 namespace marvostell::testing {
 namespace {
@@ -29,39 +27,6 @@ namespace {
 void ReplaceAll(std::string &text, const std::string &from, const std::string &to) {
     for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
         text.replace(at, from.size(), to);
-}
-
-uint16_t ClosedPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
-std::string MakeTempDir() {
-    char pattern[] = "/tmp/marvostell-scenario-XXXXXX";
-    if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
-    return pattern;
-}
-
-void RemoveTree(const std::string &path) {
-    if (DIR *dir = opendir(path.c_str())) {
-        while (dirent *entry = readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name == "." || name == "..") continue;
-            const std::string child = path + "/" + name;
-            struct stat info;
-            if (lstat(child.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) RemoveTree(child);
-            else unlink(child.c_str());
-        }
-        closedir(dir);
-    }
-    rmdir(path.c_str());
 }
 
 std::vector<std::string> ListFiles(const std::string &path) {
@@ -171,25 +136,14 @@ void RunNative(const Check &check, const std::string &url, const std::string &di
             outcome.result = call();
         }
     } else {
-        int channel[2];
-        if (pipe(channel) != 0) throw std::runtime_error("pipe failed");
-        const pid_t child = fork();
-        if (child == 0) {
-            std::signal(SIGXFSZ, SIG_IGN);
-            const rlimit limit{static_cast<rlim_t>(check.fileSizeLimit),
-                               static_cast<rlim_t>(check.fileSizeLimit)};
-            setrlimit(RLIMIT_FSIZE, &limit);
+        const ChildReport child = InChild([&] {
+            LimitFileSize(check.fileSizeLimit);
             std::string report = std::to_string(call()) + "\n" + path + "\n";
             for (uint64_t p : progress) report += std::to_string(p) + ",";
-            if (write(channel[1], report.data(), report.size()) < 0) _exit(2);
-            _exit(0);
-        }
-        close(channel[1]);
-        std::string report;
-        char buffer[4096];
-        for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;) report.append(buffer, n);
-        close(channel[0]);
-        waitpid(child, nullptr, 0);
+            return report;
+        });
+        if (!child.exited) throw std::runtime_error("the check's child process died");
+        const std::string &report = child.text;
         std::stringstream stream(report);
         std::string line;
         std::getline(stream, line);
@@ -220,8 +174,8 @@ std::string Md5Hex(const std::string &data) {
 Outcome RunCheck(const Target &target, TestServer &server, const Check &check) {
     const bool wine = target.name != "native";
     const std::string sep = wine ? "\\" : "/";
-    const std::string root = MakeTempDir();
-    const std::string dir = check.missingDir ? root + "/missing" : root;
+    const TempDir root("scenario");
+    const std::string dir = check.missingDir ? root / "missing" : root.path();
     for (const Seed &seed : check.seed) std::ofstream(dir + "/" + seed.name, std::ios::binary) << seed.content;
 
     std::string url = check.url;
@@ -260,7 +214,6 @@ Outcome RunCheck(const Target &target, TestServer &server, const Check &check) {
         ReplaceAll(raw, ":" + port, ":PORT");
         outcome.rawRequests.push_back(raw);
     }
-    RemoveTree(root);
     return outcome;
 }
 
