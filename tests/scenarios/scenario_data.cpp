@@ -51,6 +51,7 @@ private:
     std::map<std::string, std::vector<std::string>> macros_;
     std::string defining_;
     bool open_ = false;
+    bool toWine_ = false;  // the outcome lines being read are Wine's
     std::vector<std::string> wineLines_;
     std::set<std::string> names_;
 };
@@ -212,7 +213,13 @@ bool Reader::Line(const std::string &raw, int depth, std::string *error) {
     }
     if (!open_) return *error = "outside a scenario", false;
     Scenario &s = out_->back();
-    if (word == "wine") return wineLines_.push_back(rest), true;
+    if (word == "wine") {
+        toWine_ = true;
+        const bool read = Line(rest, depth, error);
+        toWine_ = false;
+        return read;
+    }
+    if (toWine_) return wineLines_.push_back(line), true;
     if (Call(word, rest, s.check, error) || !error->empty()) return error->empty();
     if (Expect(word, rest, s.expected, error) || !error->empty()) return error->empty();
     return s.server.Line(line, error);
