@@ -129,7 +129,7 @@ void ValueLint::Run() {
     const SelectionExplanation walk = ExplainSelection(m_source.iniPath, 0xFFFFFFFFu);
     const size_t commentAt = CommentStart(list);
     size_t at = 0;
-    std::set<std::string> seen;
+    std::set<std::string> seen, twice;
     std::vector<std::string> candidates;
     bool emptyReported = false;
     for (const PackageExplanation &p : walk.packages) {
@@ -146,7 +146,8 @@ void ValueLint::Run() {
         std::string lowered;
         for (char c : p.name) lowered += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
         if (!seen.insert(lowered).second) {
-            m_findings.Warning(listLine, "listed-twice", p.name + " is listed twice");
+            if (twice.insert(lowered).second)
+                m_findings.Warning(listLine, "listed-twice", p.name + " is listed more than once");
             continue;
         }
         if (m_index.FindSection(p.name) < 0) {
