@@ -9,6 +9,7 @@
 #include "framework/strings.h"
 #include "manifest/number.h"
 #include "package/hex.h"
+#include "package/local_name.h"
 #include "package/md5.h"
 
 namespace marvostell {
@@ -31,6 +32,8 @@ bool IsDeviceName(const std::string &name) {
            upper[3] >= '1' && upper[3] <= '9';
 }
 
+}  // namespace
+
 // A local name must name a file inside the local directory, the same file on
 // every platform the module runs on: Windows drops a trailing dot or blank.
 bool IsSafeLocalName(const std::string &name) {
@@ -41,8 +44,6 @@ bool IsSafeLocalName(const std::string &name) {
     }
     return true;
 }
-
-}  // namespace
 
 int CUpdateClient::DownloadPackage(char *outPath) {
     std::string localPath = m_strLocalDir + kPathSeparator;
