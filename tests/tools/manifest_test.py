@@ -197,7 +197,7 @@ def map_explain_and_real_checks(r, server, root, work):
         name = next(n for lo, hi, n in ranges if lo <= version <= hi)
         d = os.path.join(work, f"check-{version:x}")
         os.makedirs(d)
-        status, out, err = r.run("--version", hex(version), "--dir", r.local(d), url, program=r.check_program)
+        status, out, err = r.run("--host-version", hex(version), "--dir", r.local(d), url, program=r.check_program)
         files = sorted(f for f in os.listdir(d) if f != "update.ini")
         if name == "none":
             expect(status == 0 and not files, f"check {version:#x}: exit {status}, files {files}, want none")
