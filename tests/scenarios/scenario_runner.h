@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,10 +15,13 @@ namespace marvostell::testing {
 struct Seed {
     std::string name;
     std::string content;
+    // A symbolic link to the path in content instead of a file.
+    bool link = false;
 };
 
 struct Check {
-    // "{server}" stands for 127.0.0.1:<port>, "{closed}" for a port nobody listens on.
+    // "{server}" stands for 127.0.0.1:<port>, "{server6}" for [::1]:<port>,
+    // "{closed}" for a port nobody listens on.
     std::string url = "http://{server}/update/update.ini";
     uint32_t version = 1;
     // Files in the local directory before the call.
@@ -25,11 +29,16 @@ struct Check {
     // Appended to the local directory: "{sep}" stands for the platform's separator.
     std::string dirSuffix;
     bool missingDir = false;
+    // When set, the local directory passed as it is ("{sep}" stands for the
+    // separator) instead of the scenario's own.
+    std::optional<std::string> dirAsGiven;
     bool window = true;
     // A file of the local directory held open, without sharing, during the call.
     std::string hold;
     // When nonzero, the check runs with this file-size limit (a full disk).
     long fileSizeLimit = 0;
+    // Fill Outcome::digests.
+    bool digests = false;
 };
 
 struct Outcome {
@@ -44,6 +53,8 @@ struct Outcome {
     std::vector<std::string> requests;
     // Each raw request with the port replaced by PORT.
     std::vector<std::string> rawRequests;
+    // "name:MD5" of every regular file left, sorted (only when asked for).
+    std::vector<std::string> digests = {};
 };
 
 struct Target {
@@ -54,6 +65,16 @@ struct Target {
 
 Outcome RunCheck(const Target &target, TestServer &server, const Check &check);
 
+// Starts `count` checks in one local directory at once (threads natively,
+// test host processes under Wine) and waits for all. The files and requests
+// are those of the whole run; each outcome has its own result, path and
+// progress.
+std::vector<Outcome> RunChecksTogether(const Target &target, TestServer &server,
+                                       const Check &check, int count);
+
 std::string Md5Hex(const std::string &data);
+
+// The target this run of the scenario program tests, from its command line.
+const Target &CurrentTarget();
 
 }  // namespace marvostell::testing
