@@ -141,6 +141,11 @@ TestServer::TestServer(uint16_t port) {
         listen6_fd_ = -1;  // no IPv6 here: IPv4 only
     }
     acceptor_ = std::thread(&TestServer::AcceptLoop, this);
+    // Until the acceptor waits in its loop it may be allocating; a test that
+    // forks must not copy an allocator lock that the thread holds (the
+    // sanitizers' allocator has no fork handler to release it).
+    std::unique_lock<std::mutex> lock(mutex_);
+    stop_cv_.wait(lock, [this] { return accepting_; });
 }
 
 TestServer::~TestServer() { stop(); }
@@ -222,6 +227,11 @@ bool TestServer::Pause(int ms) {
 }
 
 void TestServer::AcceptLoop() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        accepting_ = true;
+    }
+    stop_cv_.notify_all();
     for (;;) {
         pollfd fds[3] = {{wake_[0], POLLIN, 0}, {listen_fd_, POLLIN, 0}, {listen6_fd_, POLLIN, 0}};
         if (::poll(fds, listen6_fd_ >= 0 ? 3 : 2, -1) < 0) {

@@ -107,6 +107,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable stop_cv_;
     bool stopping_ = false;
+    bool accepting_ = false;  // the acceptor has reached its loop
     std::map<std::string, Response> routes_;
     std::string root_;
     std::vector<std::string> requests_;

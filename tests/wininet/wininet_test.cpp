@@ -23,6 +23,14 @@ using marvostell::testing::TestServer;
 
 namespace {
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+constexpr bool kAddressSanitizer = __has_feature(address_sanitizer);
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
 const char kAgent[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
 const char kFormType[] = "Content-Type: application/x-www-form-urlencoded";
 LPCSTR kAnyType[] = {"*/*", nullptr};
@@ -428,6 +436,9 @@ TEST(WinInet, LargeBodyInBoundedMemory) {
     }
     EXPECT_EQ(size, total);
     EXPECT_TRUE(same);
+    if (kAddressSanitizer)
+        GTEST_SKIP() << "memory bound not measured: AddressSanitizer holds freed memory in "
+                        "quarantine, so peak memory grows whatever the transfer keeps";
     rusage after{};
     getrusage(RUSAGE_SELF, &after);
     EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 16 * 1024) << "KiB of peak growth";
