@@ -15,7 +15,7 @@ bool FindFileByName(const char *path);
 bool GetFileStatusSize(const char *path, uint32_t &size);
 
 // CreateFileA for a file of the local directory, which the module never
-// reaches through a symbolic link or other reparse point at the last
+// reaches through a symbolic link, junction or mount point at the last
 // component: a user who may write to that directory must not make the module
 // write, extend, read or move a file elsewhere. Such a file fails with
 // ERROR_CANT_RESOLVE_FILENAME.

@@ -399,6 +399,21 @@ BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) 
     return TRUE;
 }
 
+BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID info,
+                                  DWORD size) {
+    if (infoClass != FileAttributeTagInfo || info == nullptr ||
+        size < sizeof(FILE_ATTRIBUTE_TAG_INFO)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    BY_HANDLE_FILE_INFORMATION whole;
+    if (!GetFileInformationByHandle(file, &whole)) return FALSE;
+    FILE_ATTRIBUTE_TAG_INFO *tag = static_cast<FILE_ATTRIBUTE_TAG_INFO *>(info);
+    tag->FileAttributes = whole.dwFileAttributes;
+    tag->ReparseTag = 0;
+    return TRUE;
+}
+
 BOOL CloseHandle(HANDLE object) {
     PosixHandle *h = FromHandle(object, kFileMagic);
     if (h == nullptr) {

@@ -58,6 +58,8 @@ typedef MarvostellNotifyTarget *HWND;
 #define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400u
 #define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
 #define IO_REPARSE_TAG_SYMLINK 0xA000000Cu
+// A reparse point that names another file (link, junction, mount point).
+#define IsReparseTagNameSurrogate(tag) (((tag) & 0x20000000u) != 0)
 #define FILE_BEGIN 0
 #define FILE_CURRENT 1
 #define FILE_END 2
@@ -178,6 +180,12 @@ struct BY_HANDLE_FILE_INFORMATION {
 };
 typedef BY_HANDLE_FILE_INFORMATION *LPBY_HANDLE_FILE_INFORMATION;
 
+enum FILE_INFO_BY_HANDLE_CLASS { FileAttributeTagInfo = 9 };
+struct FILE_ATTRIBUTE_TAG_INFO {
+    DWORD FileAttributes;
+    DWORD ReparseTag;
+};
+
 struct SECURITY_ATTRIBUTES;
 typedef SECURITY_ATTRIBUTES *LPSECURITY_ATTRIBUTES;
 struct OVERLAPPED;
@@ -199,6 +207,9 @@ DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD metho
 BOOL SetEndOfFile(HANDLE file);
 DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh);
 BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info);
+// FileAttributeTagInfo only. A descriptor is never a link, so no tag is set.
+BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID info,
+                                  DWORD size);
 BOOL CloseHandle(HANDLE object);
 BOOL DeleteFileA(LPCSTR name);
 BOOL MoveFileA(LPCSTR existing, LPCSTR target);

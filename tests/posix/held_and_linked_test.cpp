@@ -169,6 +169,12 @@ TEST_F(PosixLinks, OpeningTheLinkItselfNeverReachesItsTarget) {
     EXPECT_EQ(info.nFileSizeLow, 9u);
     EXPECT_EQ(info.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
     EXPECT_EQ(info.nNumberOfLinks, 1u);
+    FILE_ATTRIBUTE_TAG_INFO tag{0, 1};
+    ASSERT_TRUE(GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag));
+    EXPECT_EQ(tag.FileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(tag.ReparseTag, 0u);
+    EXPECT_FALSE(GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, 4));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     CloseHandle(h);
 }
 
