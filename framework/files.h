@@ -14,6 +14,13 @@ bool FindFileByName(const char *path);
 // The low 32 bits of the size recorded in the file's directory entry.
 bool GetFileStatusSize(const char *path, uint32_t &size);
 
+// CreateFileA for a file of the local directory, which the module never
+// reaches through a symbolic link, junction or mount point at the last
+// component: a user who may write to that directory must not make the module
+// write, extend, read or move a file elsewhere. Such a file fails with
+// ERROR_CANT_RESOLVE_FILENAME.
+HANDLE OpenLocalFile(const char *path, DWORD access, DWORD shareMode, DWORD disposition);
+
 class CFileHandle {
 public:
     CFileHandle() = default;

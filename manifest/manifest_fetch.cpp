@@ -84,7 +84,7 @@ int CUpdateClient::FetchManifest(const char *server, const char *object, const c
         return 0;
     }
 
-    CFileHandle file(CreateFileA(localFile, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr));
+    CFileHandle file(OpenLocalFile(localFile, GENERIC_WRITE, 0, OPEN_ALWAYS));
     if (!file.IsOpen()) {
         m_nError = static_cast<int32_t>(GetLastError() | kLocalErrorFlag);
         return 0;

@@ -85,6 +85,7 @@ int CUpdateClient::FindNewPackage(uint32_t currentVersion, uint32_t wantedLangua
         Trace("marvostell!check package: %s\n", name);
 
         char value[kValueBufferSize];
+        char asRead[kValueBufferSize];  // a range value before its cut, for the observer
         ReadValue(name, "version", "", value);
         if (value[0] == '\0') {
             event.kind = SelectionEvent::kNoVersion;
@@ -120,7 +121,6 @@ int CUpdateClient::FindNewPackage(uint32_t currentVersion, uint32_t wantedLangua
         ReadValue(name, "Unsupport", "", value);
         Trace("marvostell!check package: %s, IsUnSupportVersion %s\n", name, value);
         if (value[0] != '\0') {
-            char asRead[kValueBufferSize];
             std::memcpy(asRead, value, std::strlen(value) + 1);
             CutToFirstName(value);
             Notify(StartRange(event, "Unsupport", asRead, value, false));
@@ -131,7 +131,6 @@ int CUpdateClient::FindNewPackage(uint32_t currentVersion, uint32_t wantedLangua
 
         ReadValue(name, "Support", "", value);
         if (value[0] != '\0') {
-            char asRead[kValueBufferSize];
             std::memcpy(asRead, value, std::strlen(value) + 1);
             CutToFirstName(value);
             Trace("marvostell!check package: %s, IsSupportVersion %s\n", name, value);

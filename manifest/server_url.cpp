@@ -13,6 +13,12 @@ int CUpdateClient::PrepareManifest(const char *url, const char *dir) {
     const std::string localIni = m_strLocalDir + kPathSeparator + "update.ini";
 
     if (!ParseServerUrl(url)) return 0;
+    // No directory, or only separators, would put the files in the root
+    // directory (of the current drive, on Windows): refused before any request.
+    if (m_strLocalDir.find_first_not_of(kPathSeparators) == std::string::npos) {
+        m_nError = static_cast<int32_t>(ERROR_PATH_NOT_FOUND | kLocalErrorFlag);
+        return 0;
+    }
     Trace("Marvostell!Server %s, File %s\n", m_strServer.c_str(), m_strObject.c_str());
     if (!FetchManifest(m_strServer.c_str(), m_strObject.c_str(), localIni.c_str())) return 0;
 

@@ -51,9 +51,15 @@ int CUpdateClient::DownloadFile(const char *localPath) {
 
         // Whatever body comes (the range, the whole file or an error page)
         // continues the file; the digest check judges it afterwards.
-        CFileHandle file(CreateFileA(localPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        CFileHandle file(OpenLocalFile(localPath, GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS));
         if (!file.IsOpen()) fail();
+        // The body continues the bytes counted before the request. A file
+        // that changed since (another check completed it, say) must not get
+        // a second copy appended: this attempt gives way to that opener.
+        if (GetFileSize(file.Get(), nullptr) != existingSize) {
+            SetLastError(ERROR_SHARING_VIOLATION);
+            fail();
+        }
         SetLastError(ERROR_SUCCESS);
         if (SetFilePointer(file.Get(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
             GetLastError() != ERROR_SUCCESS)

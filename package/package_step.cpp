@@ -9,6 +9,7 @@
 #include "framework/strings.h"
 #include "manifest/number.h"
 #include "package/hex.h"
+#include "package/local_name.h"
 #include "package/md5.h"
 
 namespace marvostell {
@@ -31,15 +32,60 @@ bool IsDeviceName(const std::string &name) {
            upper[3] >= '1' && upper[3] <= '9';
 }
 
+bool IsManifestName(const std::string &name) {
+    const char manifest[] = "update.ini";
+    if (name.size() != sizeof manifest - 1) return false;
+    for (size_t i = 0; i < name.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(name[i])) != manifest[i]) return false;
+    return true;
+}
+
+}  // namespace
+
 // A local name must name a file inside the local directory, the same file on
-// every platform the module runs on: Windows drops a trailing dot or blank.
+// every platform the module runs on (Windows drops a trailing dot or blank),
+// and not the manifest copy, which the package would be appended to.
 bool IsSafeLocalName(const std::string &name) {
-    if (name.empty() || name == "." || name == "..") return false;
+    if (name.empty() || name == "." || name == ".." || IsManifestName(name)) return false;
     if (name.back() == '.' || name.back() == ' ' || IsDeviceName(name)) return false;
     for (unsigned char c : name) {
         if (c < 0x20 || std::strchr("\\:<>\"|?*", c)) return false;
     }
     return true;
+}
+
+namespace {
+
+// Whether the MD5 digest of the open file, read from its start through
+// buffer in pieces, is expectedHex exactly.
+bool DigestMatches(HANDLE file, BYTE *buffer, const char *expectedHex) {
+    DWORD remaining = GetFileSize(file, nullptr);
+    Md5Context context;
+    Md5Start(context);
+    while (remaining != 0) {
+        DWORD count = 0;
+        ReadFile(file, buffer, remaining < kDigestReadSize ? remaining : kDigestReadSize, &count,
+                 nullptr);
+        if (count == 0) break;
+        Md5Add(context, buffer, count);
+        remaining -= count;
+    }
+    uint8_t digest[16];
+    Md5Finish(context, digest);
+    char actual[kDigestChars + 1];
+    HexEncode(digest, sizeof digest, actual, kDigestChars);
+    actual[kDigestChars] = '\0';
+    Trace("Marvostell!Md5:%s, Server:%s\n", actual, expectedHex);
+    return std::strcmp(expectedHex, actual) == 0;
+}
+
+// The package is read for its digest without read or write sharing, so no
+// transfer can change it meanwhile, but with delete sharing, so that a file
+// that fails can be moved aside before the handle is let go. The file moved
+// is then always the one that was read, never a verified package that
+// another check put in its place.
+HANDLE OpenForDigest(const char *localPath) {
+    return OpenLocalFile(localPath, GENERIC_READ, FILE_SHARE_DELETE, OPEN_EXISTING);
 }
 
 }  // namespace
@@ -83,12 +129,21 @@ int CUpdateClient::DownloadPackage(char *outPath) {
     const std::string rejectedPath = localPath + ".err";
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (!DownloadFile(localPath.c_str())) continue;
-        if (VerifyMd5(localPath.c_str(), expected)) {
+        CFileHandle file(OpenForDigest(localPath.c_str()));
+        if (!file.IsOpen()) {
+            // Held by another opener (another check verifying or fetching
+            // it), or gone: not a mismatch, and not this call's to move.
+            m_nError = static_cast<int32_t>(GetLastError() | kLocalErrorFlag);
+            return 0;
+        }
+        if (DigestMatches(file.Get(), m_pBuffer, expected)) {
+            file.Close();
             if (outPath) std::memcpy(outPath, localPath.c_str(), localPath.size() + 1);
             return 1;
         }
         DeleteFileA(rejectedPath.c_str());
         MoveFileA(localPath.c_str(), rejectedPath.c_str());
+        file.Close();
         m_nError = kErrorDigestMismatch;
         if (!existedBefore) return 0;
         if (outPath) std::memcpy(outPath, localPath.c_str(), localPath.size() + 1);
@@ -97,30 +152,8 @@ int CUpdateClient::DownloadPackage(char *outPath) {
 }
 
 int CUpdateClient::VerifyMd5(const char *localPath, const char *expectedHex) {
-    CFileHandle file(
-        CreateFileA(localPath, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file.IsOpen()) return 0;
-    DWORD remaining = GetFileSize(file.Get(), nullptr);
-
-    Md5Context context;
-    Md5Start(context);
-    while (remaining != 0) {
-        DWORD count = 0;
-        ReadFile(file.Get(), m_pBuffer, remaining < kDigestReadSize ? remaining : kDigestReadSize,
-                 &count, nullptr);
-        if (count == 0) break;
-        Md5Add(context, m_pBuffer, count);
-        remaining -= count;
-    }
-    file.Close();
-
-    uint8_t digest[16];
-    Md5Finish(context, digest);
-    char actual[kDigestChars + 1];
-    HexEncode(digest, sizeof digest, actual, kDigestChars);
-    actual[kDigestChars] = '\0';
-    Trace("Marvostell!Md5:%s, Server:%s\n", actual, expectedHex);
-    return std::strcmp(expectedHex, actual) == 0 ? 1 : 0;
+    CFileHandle file(OpenForDigest(localPath));
+    return file.IsOpen() && DigestMatches(file.Get(), m_pBuffer, expectedHex) ? 1 : 0;
 }
 
 }  // namespace marvostell

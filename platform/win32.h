@@ -8,6 +8,8 @@
 #  include <wininet.h>
 namespace marvostell {
 inline constexpr char kPathSeparator = '\\';
+// Every character that separates directories in a path.
+inline constexpr char kPathSeparators[] = "\\/";
 // DllMain drives the module entry routine.
 inline constexpr bool kLoaderCallsDllMain = true;
 }
@@ -15,6 +17,7 @@ inline constexpr bool kLoaderCallsDllMain = true;
 #  include "posix/win32_posix.h"
 namespace marvostell {
 inline constexpr char kPathSeparator = '/';
+inline constexpr char kPathSeparators[] = "/";
 // No DllMain: a static object drives the module entry routine.
 inline constexpr bool kLoaderCallsDllMain = false;
 }

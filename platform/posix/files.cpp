@@ -1,10 +1,7 @@
-// CreateFileA and friends on POSIX file descriptors.
-//
-// Share modes are modelled with flock(): share mode 0 takes an exclusive
-// non-blocking lock, any other share mode a shared one, so a second opener
-// that conflicts fails with ERROR_SHARING_VIOLATION as on Windows. flock locks
-// belong to the open file description, so two handles in one process conflict
-// as well.
+// CreateFileA and friends on POSIX file descriptors. Share modes are modelled
+// with locks (share_modes.h): a conflicting opener, and a rename or delete of
+// a file held without FILE_SHARE_DELETE, fail with ERROR_SHARING_VIOLATION as
+// on Windows.
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -17,9 +14,12 @@
 #include <unistd.h>
 
 #include "errno_map.h"
+#include "share_modes.h"
 #include "win32_posix.h"
 
+using marvostell::posix::CheckNoHandleDeniesDelete;
 using marvostell::posix::ErrorFromErrno;
+using marvostell::posix::LockForShareMode;
 using marvostell::posix::SetLastErrorFromErrno;
 
 namespace {
@@ -30,6 +30,7 @@ constexpr uint32_t kFindMagic = 0x46494e44;  // "FIND"
 struct PosixHandle {
     uint32_t magic;
     int fd;
+    DWORD access;  // GENERIC_READ and GENERIC_WRITE as asked for
 };
 
 PosixHandle *FromHandle(HANDLE h, uint32_t magic) {
@@ -41,6 +42,11 @@ PosixHandle *FromHandle(HANDLE h, uint32_t magic) {
 int FileDescriptor(HANDLE h) {
     PosixHandle *p = FromHandle(h, kFileMagic);
     return p ? p->fd : -1;
+}
+
+DWORD HandleAccess(HANDLE h) {
+    PosixHandle *p = FromHandle(h, kFileMagic);
+    return p ? p->access : 0;
 }
 
 void CloseKeepingErrno(int fd) {
@@ -58,6 +64,12 @@ FILETIME ToFileTime(const struct timespec &ts) {
     ft.dwLowDateTime = static_cast<DWORD>(t);
     ft.dwHighDateTime = static_cast<DWORD>(t >> 32);
     return ft;
+}
+
+DWORD Attributes(const struct stat &st) {
+    if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return FILE_ATTRIBUTE_READONLY;
+    return FILE_ATTRIBUTE_NORMAL;
 }
 
 bool Exists(const char *name) {
@@ -122,12 +134,15 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIB
     }
 
     // Truncation is done with ftruncate after the lock, never with O_TRUNC,
-    // so a file another handle holds is left as it is.
+    // so a file another handle holds is left as it is. A descriptor for
+    // writing is opened for reading too where the file allows it, because
+    // the lock that denies deletion needs a readable descriptor; ReadFile
+    // checks the access the caller asked for.
     int flags = O_CLOEXEC | O_NOCTTY;
-    if (wantWrite || truncate)
-        flags |= (wantRead || !wantWrite) ? O_RDWR : O_WRONLY;
-    else
-        flags |= O_RDONLY;
+    // Windows opens the link itself with this flag; a descriptor cannot, so
+    // a link at the last component fails (ERROR_CANT_RESOLVE_FILENAME).
+    if (flagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT) flags |= O_NOFOLLOW;
+    int accessFlags = (wantWrite || truncate) ? O_RDWR : O_RDONLY;
     const mode_t mode = (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
 
     int fd = -1;
@@ -135,7 +150,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIB
     for (int attempt = 0; fd < 0; ++attempt) {
         if (create) {
             // O_EXCL first, to learn whether the file was there.
-            fd = open(name, flags | O_CREAT | O_EXCL, mode);
+            fd = open(name, flags | accessFlags | O_CREAT | O_EXCL, mode);
             if (fd >= 0) {
                 existed = false;
                 break;
@@ -145,7 +160,11 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIB
                 return INVALID_HANDLE_VALUE;
             }
         }
-        fd = open(name, flags);
+        fd = open(name, flags | accessFlags);
+        if (fd < 0 && errno == EACCES && accessFlags == O_RDWR && !wantRead) {
+            accessFlags = O_WRONLY;  // a file that may be written but not read
+            fd = open(name, flags | accessFlags);
+        }
         if (fd >= 0) break;
         // Deleted between the two opens: try again a few times.
         if (!(create && errno == ENOENT && attempt < 8)) {
@@ -165,10 +184,10 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIB
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
-    if (flock(fd, (shareMode == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
-        DWORD code = (errno == EWOULDBLOCK) ? ERROR_SHARING_VIOLATION : ErrorFromErrno(errno);
+    const DWORD lockError = LockForShareMode(fd, shareMode, accessFlags != O_WRONLY);
+    if (lockError != ERROR_SUCCESS) {
         close(fd);
-        SetLastError(code);
+        SetLastError(lockError);
         return INVALID_HANDLE_VALUE;
     }
     if (truncate && existed && st.st_size != 0 && ftruncate(fd, 0) != 0) {
@@ -178,7 +197,8 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIB
         return INVALID_HANDLE_VALUE;
     }
 
-    PosixHandle *h = new (std::nothrow) PosixHandle{kFileMagic, fd};
+    PosixHandle *h =
+        new (std::nothrow) PosixHandle{kFileMagic, fd, access & (GENERIC_READ | GENERIC_WRITE)};
     if (h == nullptr) {
         close(fd);
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -198,6 +218,10 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPP
     }
     if (overlapped != nullptr || (buffer == nullptr && toRead != 0)) {
         SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if ((HandleAccess(file) & GENERIC_READ) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
     char *p = static_cast<char *>(buffer);
@@ -229,6 +253,10 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
+    if ((HandleAccess(file) & GENERIC_WRITE) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     const char *p = static_cast<const char *>(buffer);
     DWORD done = 0;
     while (done < toWrite) {
@@ -236,9 +264,7 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
         if (n < 0) {
             if (errno == EINTR) continue;
             if (written) *written = done;
-            // A descriptor opened for reading only: EBADF on POSIX, access
-            // denied on Windows.
-            SetLastErrorFromErrno(errno == EBADF ? EACCES : errno);
+            SetLastErrorFromErrno(errno);
             return FALSE;
         }
         if (n == 0) {
@@ -312,14 +338,17 @@ BOOL SetEndOfFile(HANDLE file) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    if ((HandleAccess(file) & GENERIC_WRITE) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     off_t pos = lseek(fd, 0, SEEK_CUR);
     if (pos < 0) {
         SetLastErrorFromErrno(errno);
         return FALSE;
     }
     if (ftruncate(fd, pos) != 0) {
-        // A read-only descriptor gives EBADF or EINVAL.
-        SetLastErrorFromErrno(errno == EBADF || errno == EINVAL ? EACCES : errno);
+        SetLastErrorFromErrno(errno);
         return FALSE;
     }
     return TRUE;
@@ -341,6 +370,48 @@ DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh) {
     DWORD low = static_cast<DWORD>(size);
     if (low == INVALID_FILE_SIZE) SetLastError(ERROR_SUCCESS);
     return low;
+}
+
+BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) {
+    int fd = FileDescriptor(file);
+    if (fd < 0 || info == nullptr) {
+        SetLastError(fd < 0 ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        SetLastErrorFromErrno(errno);
+        return FALSE;
+    }
+    std::memset(info, 0, sizeof *info);
+    info->dwFileAttributes = Attributes(st);
+    info->ftCreationTime = ToFileTime(st.st_ctim);
+    info->ftLastAccessTime = ToFileTime(st.st_atim);
+    info->ftLastWriteTime = ToFileTime(st.st_mtim);
+    info->dwVolumeSerialNumber = static_cast<DWORD>(st.st_dev);
+    const uint64_t size = static_cast<uint64_t>(st.st_size);
+    info->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    info->nFileSizeLow = static_cast<DWORD>(size);
+    info->nNumberOfLinks = static_cast<DWORD>(st.st_nlink);
+    const uint64_t index = static_cast<uint64_t>(st.st_ino);
+    info->nFileIndexHigh = static_cast<DWORD>(index >> 32);
+    info->nFileIndexLow = static_cast<DWORD>(index);
+    return TRUE;
+}
+
+BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID info,
+                                  DWORD size) {
+    if (infoClass != FileAttributeTagInfo || info == nullptr ||
+        size < sizeof(FILE_ATTRIBUTE_TAG_INFO)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    BY_HANDLE_FILE_INFORMATION whole;
+    if (!GetFileInformationByHandle(file, &whole)) return FALSE;
+    FILE_ATTRIBUTE_TAG_INFO *tag = static_cast<FILE_ATTRIBUTE_TAG_INFO *>(info);
+    tag->FileAttributes = whole.dwFileAttributes;
+    tag->ReparseTag = 0;
+    return TRUE;
 }
 
 BOOL CloseHandle(HANDLE object) {
@@ -366,6 +437,11 @@ BOOL DeleteFileA(LPCSTR name) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
+    const DWORD held = CheckNoHandleDeniesDelete(name);
+    if (held != ERROR_SUCCESS) {
+        SetLastError(held);
+        return FALSE;
+    }
     if (unlink(name) != 0) {
         SetLastErrorFromErrno(errno, name);
         return FALSE;
@@ -376,6 +452,11 @@ BOOL DeleteFileA(LPCSTR name) {
 BOOL MoveFileA(LPCSTR existing, LPCSTR target) {
     if (existing == nullptr || target == nullptr) {
         SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    const DWORD held = CheckNoHandleDeniesDelete(existing);
+    if (held != ERROR_SUCCESS) {
+        SetLastError(held);
         return FALSE;
     }
     if (RenameNoReplace(existing, target) != 0) {
@@ -393,22 +474,27 @@ HANDLE FindFirstFileA(LPCSTR name, LPWIN32_FIND_DATAA data) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
+    // A directory entry describes a symbolic link itself, as Windows finds a
+    // link: a reparse point of size 0 (a directory too when it leads to one).
     struct stat st;
-    if (stat(name, &st) != 0) {
+    if (lstat(name, &st) != 0) {
         SetLastErrorFromErrno(errno, name);
         return INVALID_HANDLE_VALUE;
     }
     std::memset(data, 0, sizeof *data);
-    if (S_ISDIR(st.st_mode))
-        data->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
-    else if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
-        data->dwFileAttributes = FILE_ATTRIBUTE_READONLY;
-    else
-        data->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (S_ISLNK(st.st_mode)) {
+        struct stat target;
+        const bool toDirectory = stat(name, &target) == 0 && S_ISDIR(target.st_mode);
+        data->dwFileAttributes =
+            FILE_ATTRIBUTE_REPARSE_POINT | (toDirectory ? FILE_ATTRIBUTE_DIRECTORY : 0);
+        data->dwReserved0 = IO_REPARSE_TAG_SYMLINK;
+    } else {
+        data->dwFileAttributes = Attributes(st);
+    }
     data->ftCreationTime = ToFileTime(st.st_ctim);
     data->ftLastAccessTime = ToFileTime(st.st_atim);
     data->ftLastWriteTime = ToFileTime(st.st_mtim);
-    uint64_t size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
+    uint64_t size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
     data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
     data->nFileSizeLow = static_cast<DWORD>(size);
 
@@ -420,7 +506,7 @@ HANDLE FindFirstFileA(LPCSTR name, LPWIN32_FIND_DATAA data) {
     std::strncpy(data->cFileName, base.c_str(), MAX_PATH - 1);
     data->cFileName[MAX_PATH - 1] = '\0';
 
-    PosixHandle *h = new (std::nothrow) PosixHandle{kFindMagic, -1};
+    PosixHandle *h = new (std::nothrow) PosixHandle{kFindMagic, -1, 0};
     if (h == nullptr) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return INVALID_HANDLE_VALUE;

@@ -1,16 +1,12 @@
 // GetPrivateProfileStringA for POSIX. The file is read and parsed afresh on
 // every call (the module reads a small file key by key), and the answer
 // follows the Windows profile reader: trimming, quotes, comments, duplicate
-// sections and keys, the truncation rules and the last-error codes.
-#include <cerrno>
+// sections and keys, the truncation rules, the last-error codes and the
+// encodings it recognises.
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include "errno_map.h"
 #include "win32_posix.h"
 
 namespace {
@@ -55,25 +51,64 @@ struct Section {
     std::vector<Entry> entries;
 };
 
-// Reads the whole file; on failure returns false with errno set.
-bool ReadWholeFile(const char *path, std::string &out) {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+// Reads the whole file as the Windows reader opens it: for reading, sharing
+// reading and writing, so a file that another handle holds without sharing
+// cannot be read (ERROR_SHARING_VIOLATION). On failure returns the error.
+DWORD ReadWholeFile(const char *path, std::string &out) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return GetLastError();
     char chunk[4096];
-    for (;;) {
-        ssize_t n = read(fd, chunk, sizeof chunk);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            int err = errno;
-            close(fd);
-            errno = err;
-            return false;
-        }
-        if (n == 0) break;
-        out.append(chunk, static_cast<size_t>(n));
+    DWORD got = 0;
+    BOOL ok;
+    while ((ok = ReadFile(file, chunk, sizeof chunk, &got, nullptr)) && got > 0) out.append(chunk, got);
+    const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+    CloseHandle(file);
+    return error;
+}
+
+void AppendUtf8(std::string &out, uint32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
     }
-    close(fd);
-    return true;
+}
+
+// Windows reads a file that starts with the UTF-16LE byte-order mark as
+// Unicode and hands the A function its text in the system code page, which
+// is UTF-8 here. A lone surrogate becomes U+FFFD, as in Windows' conversion
+// to UTF-8; an odd last byte is no character. Any other file, one with a
+// UTF-8 mark included, is read as bytes: Windows does not skip that mark.
+std::string FromFileEncoding(const std::string &raw) {
+    if (raw.size() < 2 || raw[0] != '\xFF' || raw[1] != '\xFE') return raw;
+    std::string text;
+    const size_t units = (raw.size() - 2) / 2;
+    auto unit = [&](size_t i) {
+        return static_cast<uint32_t>(static_cast<unsigned char>(raw[2 + 2 * i])) |
+               static_cast<uint32_t>(static_cast<unsigned char>(raw[3 + 2 * i])) << 8;
+    };
+    for (size_t i = 0; i < units; ++i) {
+        uint32_t c = unit(i);
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < units && unit(i + 1) >= 0xDC00 &&
+            unit(i + 1) < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (unit(++i) - 0xDC00);
+        } else if (c >= 0xD800 && c < 0xE000) {
+            c = 0xFFFD;
+        }
+        AppendUtf8(text, c);
+    }
+    return text;
 }
 
 // Splits the text into sections. Lines end at LF, CRLF or a lone CR; a NUL
@@ -172,17 +207,16 @@ const Section *FindSection(const std::vector<Section> &sections, const std::stri
 
 DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR returned,
                                DWORD size, LPCSTR fileName) {
-    std::string text;
+    std::string raw;
     DWORD fileError = ERROR_SUCCESS;
     if (!fileName || !*fileName) {
         fileError = ERROR_FILE_NOT_FOUND;
-    } else if (!ReadWholeFile(fileName, text)) {
-        fileError = marvostell::posix::ErrorFromErrno(errno, fileName);
-        text.clear();
+    } else if ((fileError = ReadWholeFile(fileName, raw)) != ERROR_SUCCESS) {
+        raw.clear();
     }
     SetLastError(ERROR_SUCCESS);
 
-    std::vector<Section> sections = Parse(text);
+    std::vector<Section> sections = Parse(FromFileEncoding(raw));
     DWORD result;
     if (!section) {
         std::vector<std::string> names;

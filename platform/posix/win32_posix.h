@@ -55,6 +55,11 @@ typedef MarvostellNotifyTarget *HWND;
 #define FILE_ATTRIBUTE_READONLY 0x00000001u
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400u
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
+#define IO_REPARSE_TAG_SYMLINK 0xA000000Cu
+// A reparse point that names another file (link, junction, mount point).
+#define IsReparseTagNameSurrogate(tag) (((tag) & 0x20000000u) != 0)
 #define FILE_BEGIN 0
 #define FILE_CURRENT 1
 #define FILE_END 2
@@ -85,6 +90,7 @@ typedef MarvostellNotifyTarget *HWND;
 #define ERROR_FILENAME_EXCED_RANGE 206
 #define ERROR_FILE_TOO_LARGE 223
 #define ERROR_MORE_DATA 234
+#define ERROR_CANT_RESOLVE_FILENAME 1921
 #define ERROR_NO_MORE_FILES 18
 #define ERROR_INVALID_WINDOW_HANDLE 1400
 
@@ -93,6 +99,8 @@ typedef MarvostellNotifyTarget *HWND;
 #define INTERNET_DEFAULT_HTTP_PORT 80
 #define INTERNET_SERVICE_HTTP 3
 #define INTERNET_FLAG_NO_CACHE_WRITE 0x04000000u
+#define INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP 0x00008000u
+#define INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS 0x00004000u
 #define HTTP_QUERY_STATUS_CODE 19
 #define HTTP_QUERY_FLAG_NUMBER 0x20000000u
 #define HTTP_ADDREQ_FLAG_ADD 0x20000000u
@@ -109,6 +117,8 @@ typedef MarvostellNotifyTarget *HWND;
 #define ERROR_INTERNET_PROTOCOL_NOT_FOUND 12008
 #define ERROR_INTERNET_INVALID_OPTION 12009
 #define ERROR_INTERNET_INCORRECT_HANDLE_TYPE 12018
+#define ERROR_INTERNET_HTTP_TO_HTTPS_ON_REDIR 12039
+#define ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR 12040
 #define ERROR_INTERNET_CONNECTION_ABORTED 12030
 #define ERROR_INTERNET_CONNECTION_RESET 12031
 #define ERROR_INTERNET_CANNOT_CONNECT 12029
@@ -156,6 +166,26 @@ struct WIN32_FIND_DATAA {
 };
 typedef WIN32_FIND_DATAA *LPWIN32_FIND_DATAA;
 
+struct BY_HANDLE_FILE_INFORMATION {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD dwVolumeSerialNumber;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD nNumberOfLinks;
+    DWORD nFileIndexHigh;
+    DWORD nFileIndexLow;
+};
+typedef BY_HANDLE_FILE_INFORMATION *LPBY_HANDLE_FILE_INFORMATION;
+
+enum FILE_INFO_BY_HANDLE_CLASS { FileAttributeTagInfo = 9 };
+struct FILE_ATTRIBUTE_TAG_INFO {
+    DWORD FileAttributes;
+    DWORD ReparseTag;
+};
+
 struct SECURITY_ATTRIBUTES;
 typedef SECURITY_ATTRIBUTES *LPSECURITY_ATTRIBUTES;
 struct OVERLAPPED;
@@ -167,7 +197,7 @@ void SetLastError(DWORD code);
 UINT SetErrorMode(UINT mode);
 BOOL IsDBCSLeadByte(BYTE c);
 
-// files.cpp: descriptors; share mode 0 takes an exclusive lock
+// files.cpp: descriptors; share modes are locks (share_modes.h)
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile);
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped);
@@ -176,10 +206,15 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
 DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method);
 BOOL SetEndOfFile(HANDLE file);
 DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh);
+BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info);
+// FileAttributeTagInfo only. A descriptor is never a link, so no tag is set.
+BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID info,
+                                  DWORD size);
 BOOL CloseHandle(HANDLE object);
 BOOL DeleteFileA(LPCSTR name);
 BOOL MoveFileA(LPCSTR existing, LPCSTR target);
-// Finds one file by exact name (no wild cards): size and attributes from stat.
+// Finds one file by exact name (no wild cards): size and attributes from
+// lstat; a symbolic link is found as a reparse point.
 HANDLE FindFirstFileA(LPCSTR name, LPWIN32_FIND_DATAA data);
 BOOL FindClose(HANDLE find);
 

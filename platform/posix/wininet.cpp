@@ -27,6 +27,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include <arpa/inet.h>
 #include <curl/curl.h>
 
 #include "win32_posix.h"
@@ -113,6 +114,7 @@ struct Request : Handle {
     std::string verb;
     std::string object;
     bool http10 = false;
+    DWORD flags = 0;     // HttpOpenRequestA's
     std::string accept;  // empty: no Accept header
     std::vector<std::string> headers;  // "Name: value", in order added
 
@@ -129,6 +131,7 @@ struct Request : Handle {
     bool headersDone = false;  // the final response's headers are in
     bool done = false;         // curl has finished the transfer
     CURLcode result = CURLE_OK;
+    DWORD refusal = ERROR_SUCCESS;  // a WinINet error decided here, not by curl
     long status = 0;
     bool blockHasLocation = false;
     bool redirected = false;
@@ -163,6 +166,7 @@ struct Request : Handle {
         headersDone = done = paused = redirected = false;
         hops = 0;
         result = CURLE_OK;
+        refusal = ERROR_SUCCESS;
         status = 0;
         pending.clear();
         head = 0;
@@ -261,10 +265,24 @@ DWORD AddHeaders(std::vector<std::string> &headers, const std::vector<std::strin
     return ERROR_SUCCESS;
 }
 
-// A server name curl may resolve: WinINet takes no "host:port" or other punctuation.
+bool IsIpv6Address(const std::string &text) {
+    in6_addr address;
+    return text.find(':') != std::string::npos &&
+           inet_pton(AF_INET6, text.c_str(), &address) == 1;
+}
+
+// The host as a URL and a Host line write it: an IPv6 address in brackets.
+std::string UrlHost(const std::string &host) {
+    return IsIpv6Address(host) ? "[" + host + "]" : host;
+}
+
+// A server name curl may resolve: WinINet takes no "host:port" or other
+// punctuation, but takes an IPv6 address with or without brackets.
 bool ValidHostName(const std::string &host) {
     if (host.empty()) return false;
-    if (host.front() == '[' && host.back() == ']') return true;  // IPv6 literal
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+        return IsIpv6Address(host.substr(1, host.size() - 2));
+    if (IsIpv6Address(host)) return true;
     return std::all_of(host.begin(), host.end(), [](char c) {
         return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                c == '.' || c == '-' || c == '_';
@@ -289,14 +307,26 @@ std::string UrlPath(const std::string &object) {
     return out;
 }
 
+// Whether the request went out, so that a failure after it lies in the answer.
+bool RequestSent(const Request &r) {
+    long size = 0;
+    return r.easy != nullptr && curl_easy_getinfo(r.easy, CURLINFO_REQUEST_SIZE, &size) == CURLE_OK &&
+           size > 0;
+}
+
 // WinINet's number for a transfer that failed before the response headers.
 DWORD SendError(const Request &r) {
+    if (r.refusal != ERROR_SUCCESS) return r.refusal;
     switch (r.result) {
     case CURLE_COULDNT_CONNECT: return ERROR_INTERNET_CANNOT_CONNECT;
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY: return ERROR_INTERNET_NAME_NOT_RESOLVED;
     case CURLE_OPERATION_TIMEDOUT: return ERROR_INTERNET_TIMEOUT;
     case CURLE_RECV_ERROR:
+        // Headers past libcurl's total limit are an answer that cannot be used.
+        if (std::strncmp(r.errorText, "Too large response headers", 26) == 0)
+            return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+        return ERROR_INTERNET_CONNECTION_ABORTED;
     case CURLE_SEND_ERROR: return ERROR_INTERNET_CONNECTION_ABORTED;
     case CURLE_GOT_NOTHING:
     case CURLE_WEIRD_SERVER_REPLY: return ERROR_HTTP_INVALID_SERVER_RESPONSE;
@@ -305,7 +335,14 @@ DWORD SendError(const Request &r) {
         return r.redirected ? ERROR_HTTP_REDIRECT_FAILED : ERROR_INTERNET_INVALID_URL;
     case CURLE_UNSUPPORTED_PROTOCOL:  // a redirect elsewhere, or an HTTP/0.9 answer
         return r.redirected ? ERROR_HTTP_REDIRECT_FAILED : ERROR_HTTP_INVALID_SERVER_RESPONSE;
-    case CURLE_OUT_OF_MEMORY: return ERROR_NOT_ENOUGH_MEMORY;
+#if LIBCURL_VERSION_NUM >= 0x080600
+    case CURLE_TOO_LARGE: return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+#endif
+    case CURLE_OUT_OF_MEMORY:
+        // libcurl gives this code for a header line longer than it will hold
+        // (100 KiB): once the request is out, it is the server's answer that
+        // cannot be used, not this process that ran out of memory.
+        return RequestSent(r) ? ERROR_HTTP_INVALID_SERVER_RESPONSE : ERROR_NOT_ENOUGH_MEMORY;
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_PEER_FAILED_VERIFICATION: return ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
     default: return ERROR_INTERNET_INTERNAL_ERROR;
@@ -360,7 +397,7 @@ bool StartHop(Request &r) {
     CURL *e = r.easy;
     const Target &t = r.target;
     const INTERNET_PORT defaultPort = t.secure ? 443 : INTERNET_DEFAULT_HTTP_PORT;
-    std::string hostPort = t.host;
+    std::string hostPort = UrlHost(t.host);
     if (t.port != defaultPort) hostPort += ":" + std::to_string(t.port);
     std::string url = (t.secure ? "https://" : "http://") + hostPort + UrlPath(t.object);
     curl_easy_setopt(e, CURLOPT_URL, url.c_str());
@@ -456,6 +493,18 @@ bool FollowRedirect(Request &r) {
     if (!ok) {
         r.result = r.hops > kMaxRedirects ? CURLE_TOO_MANY_REDIRECTS : CURLE_URL_MALFORMAT;
         return false;
+    }
+    // WinINet detects a redirect that crosses between plain and secure HTTP
+    // and fails the request with its own error, unless the request's flags
+    // say to ignore that kind of redirect.
+    if (next.secure != r.target.secure) {
+        const DWORD ignore = next.secure ? INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS
+                                         : INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP;
+        if ((r.flags & ignore) == 0) {
+            r.refusal = next.secure ? ERROR_INTERNET_HTTP_TO_HTTPS_ON_REDIR
+                                    : ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR;
+            return false;
+        }
     }
     // As browsers do: 301, 302 and 303 turn a request with a body into a GET.
     if (code != 307 && code != 308 && next.verb != "GET" && next.verb != "HEAD") {
@@ -557,7 +606,7 @@ HINTERNET InternetConnectA(HINTERNET internet, LPCSTR serverName, INTERNET_PORT 
 }
 
 HINTERNET HttpOpenRequestA(HINTERNET connect, LPCSTR verb, LPCSTR objectName, LPCSTR version,
-                           LPCSTR referrer, LPCSTR *acceptTypes, DWORD, uintptr_t) {
+                           LPCSTR referrer, LPCSTR *acceptTypes, DWORD flags, uintptr_t) {
     Connection *c = Find<Connection>(connect, Kind::Connection);
     if (c == nullptr) return nullptr;
     Request *r = new (std::nothrow) Request;
@@ -571,6 +620,7 @@ HINTERNET HttpOpenRequestA(HINTERNET connect, LPCSTR verb, LPCSTR objectName, LP
     r->verb = verb != nullptr && *verb != '\0' ? verb : "GET";
     r->object = objectName != nullptr && *objectName != '\0' ? objectName : "/";
     r->http10 = version != nullptr && strcasecmp(version, "HTTP/1.0") == 0;
+    r->flags = flags;
     if (referrer != nullptr && *referrer != '\0') r->headers.push_back(std::string("Referer: ") + referrer);
     for (LPCSTR *t = acceptTypes; t != nullptr && *t != nullptr; ++t) {
         if (**t == '\0') continue;

@@ -201,6 +201,16 @@ TEST(CheckNewVersion, NullArgumentsDoNotCrash) {
     EXPECT_EQ(CheckNewVersion(nullptr, 0, 1, server.url("/update.ini").c_str(), dir.c_str(), nullptr), 1);
 }
 
+// A null directory, like an empty one, would put the files in the root
+// directory: refused with "path not found" as a local-file error, unasked.
+TEST(CheckNewVersion, NullDirectoryIsRefusedBeforeAnyRequest) {
+    marvostell::testing::TestServer server;
+    server.file("/update.ini", "[General]\n");
+    EXPECT_EQ(CheckNewVersion(nullptr, 0, 1, server.url("/update.ini").c_str(), nullptr, nullptr),
+              static_cast<int>(0x80000003u));
+    EXPECT_TRUE(server.requests().empty());
+}
+
 TEST(CheckNewVersion, NoExceptionReachesTheHost) {
     SetTraceCaptureForTesting([](const char *) { throw std::bad_alloc(); });
     const int result = CheckNewVersion(nullptr, 0, 0, "http://127.0.0.1:1/update.ini", "/tmp", nullptr);

@@ -122,3 +122,15 @@ TEST(DownloadFile, CompleteFileMakesNoRequest) {
     EXPECT_TRUE(t.server.requests().empty());
     EXPECT_EQ(ReadAll(t.Path()).size(), 25000u);
 }
+
+// Another check completes the file while this one's request is on its way:
+// the body must not be appended to the other's work.
+TEST(DownloadFile, FileChangedSinceMeasuredIsLeftAlone) {
+    Transfer t;
+    std::ofstream(t.Path()) << t.body.substr(0, 5000);
+    const std::string path = t.Path(), whole = t.body;
+    t.server.on_request([&](const std::string &) { std::ofstream(path) << whole; });
+    EXPECT_EQ(t.client.DownloadFile(t.Path().c_str()), 0);
+    EXPECT_EQ(static_cast<uint32_t>(t.client.GetErrorCode()), 0x80000020u);
+    EXPECT_EQ(ReadAll(t.Path()), t.body);
+}

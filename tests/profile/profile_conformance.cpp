@@ -13,7 +13,8 @@
 // ("error <n> [windows-only]"). A field's text is a sequence of C-style quoted
 // strings (\n \r \t \0 \\ \" \xHH), each optionally repeated as N*"...", or
 // NULL. "missing-file" as a flag passes the name of a file that does not
-// exist. "buffer" lists every byte the call writes; the rest of the buffer and
+// exist. "held <n>" keeps the file open during the call through a handle
+// with share mode n (CreateFileA for reading). "buffer" lists every byte the call writes; the rest of the buffer and
 // a guard zone after it must keep the 0xCC fill. Windows-only cases and
 // errors follow Windows where Wine differs; a Wine run skips them.
 #include "platform/win32.h"
@@ -44,6 +45,8 @@ struct Case {
     int line = 0;
     bool windowsOnly = false;
     bool missingFile = false;
+    bool held = false;
+    DWORD heldShare = 0;
     std::string ini;
     Text section, key, def;
     DWORD size = 0;
@@ -204,6 +207,9 @@ bool LoadCorpus(const char *path, bool actual, std::vector<Case> &cases) {
             if (!ParseText(rest, k.key)) fail("bad key text");
         } else if (word == "default") {
             if (!ParseText(rest, k.def)) fail("bad default text");
+        } else if (word == "held") {
+            k.held = ParseNumber(rest, k.heldShare);
+            if (!k.held) fail("bad held share mode");
         } else if (word == "size") {
             if (!ParseNumber(rest, k.size)) fail("bad size");
         } else if (word == "return") {
@@ -321,6 +327,12 @@ bool RunCase(const Case &k, const std::string &dir, size_t index, Outcome &out) 
         ok = std::fclose(f) == 0 && ok;
         if (!ok) return false;
     }
+    HANDLE held = INVALID_HANDLE_VALUE;
+    if (k.held) {
+        held = CreateFileA(path.c_str(), GENERIC_READ, k.heldShare, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+        if (held == INVALID_HANDLE_VALUE) return false;
+    }
     std::vector<unsigned char> buf(k.size + kGuard, kFill);
     SetLastError(0xDEAD);
     out.ret = GetPrivateProfileStringA(k.section.null ? nullptr : k.section.bytes.c_str(),
@@ -328,6 +340,7 @@ bool RunCase(const Case &k, const std::string &dir, size_t index, Outcome &out) 
                                        k.def.null ? nullptr : k.def.bytes.c_str(),
                                        reinterpret_cast<LPSTR>(buf.data()), k.size, path.c_str());
     out.error = GetLastError();
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
     size_t last = buf.size();
     while (last > 0 && buf[last - 1] == kFill) --last;
     out.buffer.assign(reinterpret_cast<const char *>(buf.data()), buf.size());
@@ -402,7 +415,8 @@ int main(int argc, char **argv) {
         const Case &k = cases[i];
         Outcome o;
         if (!RunCase(k, dir, i, o)) {
-            std::printf("FAIL %s (line %d): cannot write the INI file\n", k.name.c_str(), k.line);
+            std::printf("FAIL %s (line %d): cannot write or hold the INI file\n", k.name.c_str(),
+                        k.line);
             ++failed;
             continue;
         }

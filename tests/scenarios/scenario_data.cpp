@@ -102,6 +102,8 @@ bool Reader::Call(const std::string &word, const std::string &rest, Check &check
         std::string content(static_cast<size_t>(n), '\0');
         for (size_t i = 0; i < content.size(); ++i) content[i] = PatternByte(i);
         check.seed.push_back({name, content});
+    } else if (word == "dir") {
+        check.dirAsGiven = rest;
     } else if (word == "dir-suffix") {
         check.dirSuffix = rest;
     } else if (word == "missing-dir") {

@@ -7,12 +7,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "child.h"
 #include "closed_port.h"
@@ -43,6 +46,23 @@ std::vector<std::string> ListFiles(const std::string &path) {
     }
     std::sort(files.begin(), files.end());
     return files;
+}
+
+std::vector<std::string> FileDigests(const std::string &path) {
+    std::vector<std::string> digests;
+    if (DIR *dir = opendir(path.c_str())) {
+        while (dirent *entry = readdir(dir)) {
+            const std::string name = entry->d_name;
+            struct stat info;
+            if (lstat((path + "/" + name).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+            std::ifstream in(path + "/" + name, std::ios::binary);
+            digests.push_back(name + ":" +
+                              Md5Hex(std::string(std::istreambuf_iterator<char>(in), {})));
+        }
+        closedir(dir);
+    }
+    std::sort(digests.begin(), digests.end());
+    return digests;
 }
 
 std::string ToWinePath(const std::string &path) {
@@ -171,41 +191,69 @@ std::string Md5Hex(const std::string &data) {
     return text;
 }
 
-Outcome RunCheck(const Target &target, TestServer &server, const Check &check) {
-    const bool wine = target.name != "native";
-    const std::string sep = wine ? "\\" : "/";
-    const TempDir root("scenario");
-    const std::string dir = check.missingDir ? root / "missing" : root.path();
-    for (const Seed &seed : check.seed) std::ofstream(dir + "/" + seed.name, std::ios::binary) << seed.content;
+namespace {
 
-    std::string url = check.url;
-    ReplaceAll(url, "{server}", "127.0.0.1:" + std::to_string(server.port()));
-    ReplaceAll(url, "{closed}", "127.0.0.1:" + std::to_string(ClosedPort()));
-    std::string hostDir = wine ? ToWinePath(dir) : dir;
-    std::string suffix = check.dirSuffix;
-    ReplaceAll(suffix, "{sep}", sep);
-    hostDir += suffix;
+// Holds path as a Windows handle with share mode 0 would: the lock that
+// keeps other openers out and the one that keeps renames and deletes out.
+int HoldWithoutSharing(const std::string &path) {
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT, 0644);
+    flock(fd, LOCK_EX);
+    struct flock denyDelete {};
+    denyDelete.l_type = F_RDLCK;
+    denyDelete.l_whence = SEEK_SET;
+    fcntl(fd, F_OFD_SETLK, &denyDelete);
+    return fd;
+}
 
-    server.clear_requests();
-    Outcome outcome;
-    if (wine) {
-        RunWine(target, url, hostDir, check,
-                check.hold.empty() ? "" : ToWinePath(dir + "/" + check.hold), outcome);
-    } else {
-        int held = -1;
-        if (!check.hold.empty()) {
-            held = open((dir + "/" + check.hold).c_str(), O_RDWR | O_CREAT, 0644);
-            flock(held, LOCK_EX);
-        }
-        RunNative(check, url, hostDir, outcome);
-        if (held >= 0) close(held);
+// One run's local directory and the arguments that name it.
+struct Setup {
+    bool wine = false;
+    std::unique_ptr<TempDir> root = std::make_unique<TempDir>("scenario");
+    std::string sep, dir, url, hostDir;
+};
+
+Setup Prepare(const Target &target, TestServer &server, const Check &check) {
+    Setup s;
+    s.wine = target.name != "native";
+    s.sep = s.wine ? "\\" : "/";
+    s.dir = check.missingDir ? *s.root / "missing" : s.root->path();
+    for (const Seed &seed : check.seed) {
+        const std::string path = s.dir + "/" + seed.name;
+        if (seed.link) symlink(seed.content.c_str(), path.c_str());
+        else std::ofstream(path, std::ios::binary) << seed.content;
     }
+    s.url = check.url;
+    ReplaceAll(s.url, "{server}", "127.0.0.1:" + std::to_string(server.port()));
+    ReplaceAll(s.url, "{server6}", "[::1]:" + std::to_string(server.port()));
+    ReplaceAll(s.url, "{closed}", "127.0.0.1:" + std::to_string(ClosedPort()));
+    std::string suffix = check.dirSuffix;
+    ReplaceAll(suffix, "{sep}", s.sep);
+    s.hostDir = (s.wine ? ToWinePath(s.dir) : s.dir) + suffix;
+    if (check.dirAsGiven) {
+        s.hostDir = *check.dirAsGiven;
+        ReplaceAll(s.hostDir, "{sep}", s.sep);
+    }
+    server.clear_requests();
+    return s;
+}
 
+// Runs one check of a prepared directory.
+void RunOne(const Target &target, const Setup &s, const Check &check, Outcome &outcome) {
+    if (s.wine) {
+        RunWine(target, s.url, s.hostDir, check,
+                check.hold.empty() ? "" : ToWinePath(s.dir + "/" + check.hold), outcome);
+    } else {
+        RunNative(check, s.url, s.hostDir, outcome);
+    }
     // The path as the host received it, made relative to the local directory.
-    const std::string prefix = (wine ? ToWinePath(dir) : dir) + sep;
+    const std::string prefix = (s.wine ? ToWinePath(s.dir) : s.dir) + s.sep;
     if (outcome.path.rfind(prefix, 0) == 0) outcome.path = outcome.path.substr(prefix.size());
+}
 
-    outcome.files = ListFiles(dir);
+// The directory's files and the server's requests.
+void Finish(TestServer &server, const Setup &s, const Check &check, Outcome &outcome) {
+    outcome.files = ListFiles(s.dir);
+    if (check.digests) outcome.digests = FileDigests(s.dir);
     const std::string port = std::to_string(server.port());
     for (std::string raw : server.requests()) {
         const std::string line = raw.substr(0, raw.find(" HTTP/"));
@@ -214,7 +262,48 @@ Outcome RunCheck(const Target &target, TestServer &server, const Check &check) {
         ReplaceAll(raw, ":" + port, ":PORT");
         outcome.rawRequests.push_back(raw);
     }
+}
+
+}  // namespace
+
+Outcome RunCheck(const Target &target, TestServer &server, const Check &check) {
+    const Setup s = Prepare(target, server, check);
+    Outcome outcome;
+    // Natively the hold is taken here; the Wine host takes its own.
+    const int held = !s.wine && !check.hold.empty() ? HoldWithoutSharing(s.dir + "/" + check.hold) : -1;
+    RunOne(target, s, check, outcome);
+    if (held >= 0) close(held);
+    Finish(server, s, check, outcome);
     return outcome;
+}
+
+std::vector<Outcome> RunChecksTogether(const Target &target, TestServer &server,
+                                       const Check &check, int count) {
+    const Setup s = Prepare(target, server, check);
+    std::vector<Outcome> outcomes(static_cast<size_t>(count));
+    std::mutex mutex;
+    std::condition_variable go;
+    int waiting = 0;
+    std::vector<std::thread> threads;
+    for (Outcome &outcome : outcomes) {
+        threads.emplace_back([&, o = &outcome] {
+            {
+                // All start when the last one is ready.
+                std::unique_lock<std::mutex> lock(mutex);
+                if (++waiting == count) go.notify_all();
+                go.wait(lock, [&] { return waiting == count; });
+            }
+            RunOne(target, s, check, *o);
+        });
+    }
+    for (std::thread &t : threads) t.join();
+    Finish(server, s, check, outcomes.front());
+    for (Outcome &o : outcomes) {
+        o.files = outcomes.front().files;
+        o.digests = outcomes.front().digests;
+        o.requests = outcomes.front().requests;
+    }
+    return outcomes;
 }
 
 }  // namespace marvostell::testing

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,10 +15,13 @@ namespace marvostell::testing {
 struct Seed {
     std::string name;
     std::string content;
+    // A symbolic link to the path in content instead of a file.
+    bool link = false;
 };
 
 struct Check {
-    // "{server}" stands for 127.0.0.1:<port>, "{closed}" for a port nobody listens on.
+    // "{server}" stands for 127.0.0.1:<port>, "{server6}" for [::1]:<port>,
+    // "{closed}" for a port nobody listens on.
     std::string url = "http://{server}/update/update.ini";
     uint32_t version = 1;
     // Files in the local directory before the call.
@@ -25,6 +29,9 @@ struct Check {
     // Appended to the local directory: "{sep}" stands for the platform's separator.
     std::string dirSuffix;
     bool missingDir = false;
+    // When set, the local directory passed as it is ("{sep}" stands for the
+    // separator) instead of the scenario's own.
+    std::optional<std::string> dirAsGiven;
     bool window = true;
     // A file of the local directory held open, without sharing, during the call.
     std::string hold;
@@ -33,6 +40,8 @@ struct Check {
     // Load, check and unload this many times in one host process; the
     // outcome is the last round's.
     int rounds = 1;
+    // Fill Outcome::digests.
+    bool digests = false;
 };
 
 struct Outcome {
@@ -49,6 +58,8 @@ struct Outcome {
     std::vector<std::string> rawRequests;
     // Complete reports received: one per round.
     int records = 0;
+    // "name:MD5" of every regular file left, sorted (only when asked for).
+    std::vector<std::string> digests = {};
 };
 
 struct Target {
@@ -59,6 +70,16 @@ struct Target {
 
 Outcome RunCheck(const Target &target, TestServer &server, const Check &check);
 
+// Starts `count` checks in one local directory at once (threads natively,
+// test host processes under Wine) and waits for all. The files and requests
+// are those of the whole run; each outcome has its own result, path and
+// progress.
+std::vector<Outcome> RunChecksTogether(const Target &target, TestServer &server,
+                                       const Check &check, int count);
+
 std::string Md5Hex(const std::string &data);
+
+// The target this run of the scenario program tests, from its command line.
+const Target &CurrentTarget();
 
 }  // namespace marvostell::testing

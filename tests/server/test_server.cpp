@@ -128,7 +128,24 @@ TestServer::TestServer(uint16_t port) {
         throw std::runtime_error(std::string("test server: cannot listen: ") + std::strerror(err));
     }
     port_ = ntohs(addr.sin_port);
+    listen6_fd_ = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 addr6{};
+    addr6.sin6_family = AF_INET6;
+    addr6.sin6_addr = in6addr_loopback;
+    addr6.sin6_port = htons(port_);
+    if (listen6_fd_ >= 0 &&
+        (::setsockopt(listen6_fd_, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one) != 0 ||
+         ::bind(listen6_fd_, reinterpret_cast<sockaddr *>(&addr6), sizeof addr6) != 0 ||
+         ::listen(listen6_fd_, 64) != 0)) {
+        ::close(listen6_fd_);
+        listen6_fd_ = -1;  // no IPv6 here: IPv4 only
+    }
     acceptor_ = std::thread(&TestServer::AcceptLoop, this);
+    // Until the acceptor waits in its loop it may be allocating; a test that
+    // forks must not copy an allocator lock that the thread holds (the
+    // sanitizers' allocator has no fork handler to release it).
+    std::unique_lock<std::mutex> lock(mutex_);
+    stop_cv_.wait(lock, [this] { return accepting_; });
 }
 
 TestServer::~TestServer() { stop(); }
@@ -194,6 +211,8 @@ void TestServer::stop() {
         if (c->thread.joinable()) c->thread.join();
     }
     if (listen_fd_ >= 0) ::close(listen_fd_);
+    if (listen6_fd_ >= 0) ::close(listen6_fd_);
+    listen6_fd_ = -1;
     for (int &fd : wake_) {
         if (fd >= 0) ::close(fd);
         fd = -1;
@@ -208,14 +227,20 @@ bool TestServer::Pause(int ms) {
 }
 
 void TestServer::AcceptLoop() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        accepting_ = true;
+    }
+    stop_cv_.notify_all();
     for (;;) {
-        pollfd fds[2] = {{listen_fd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
+        pollfd fds[3] = {{wake_[0], POLLIN, 0}, {listen_fd_, POLLIN, 0}, {listen6_fd_, POLLIN, 0}};
+        if (::poll(fds, listen6_fd_ >= 0 ? 3 : 2, -1) < 0) {
             if (errno == EINTR) continue;
             return;
         }
-        if (fds[1].revents != 0) return;
-        int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fds[0].revents != 0) return;
+        const int listener = fds[1].revents != 0 ? listen_fd_ : listen6_fd_;
+        int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) continue;
         int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);

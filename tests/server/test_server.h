@@ -57,14 +57,17 @@ struct Response {
 
 class TestServer {
 public:
-    // Listens on 127.0.0.1:port (0 picks a free port) and starts serving.
-    // Throws std::runtime_error when the socket cannot be set up.
+    // Listens on 127.0.0.1:port (0 picks a free port), and on [::1] at the
+    // same port where IPv6 is available, and starts serving. Throws
+    // std::runtime_error when the IPv4 socket cannot be set up.
     explicit TestServer(uint16_t port = 0);
     ~TestServer();
     TestServer(const TestServer &) = delete;
     TestServer &operator=(const TestServer &) = delete;
 
     uint16_t port() const { return port_; }
+    // Whether [::1]:port() is served too.
+    bool ipv6() const { return listen6_fd_ >= 0; }
     // "http://127.0.0.1:<port>" followed by path.
     std::string url(const std::string &path) const;
 
@@ -97,12 +100,14 @@ private:
 
     uint16_t port_ = 0;
     int listen_fd_ = -1;
+    int listen6_fd_ = -1;
     int wake_[2] = {-1, -1};
     std::thread acceptor_;
 
     mutable std::mutex mutex_;
     std::condition_variable stop_cv_;
     bool stopping_ = false;
+    bool accepting_ = false;  // the acceptor has reached its loop
     std::map<std::string, Response> routes_;
     std::string root_;
     std::vector<std::string> requests_;

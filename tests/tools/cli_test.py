@@ -143,6 +143,19 @@ def main():
         # The module's 32-bit number rule on every platform: saturates at 0xFFFFFFFF.
         check("version above 32 bits", ["--host-version", "4294967296", base + "/good.ini"], 0,
               ["up to date"], "g")
+        if not args.wine:
+            # Under a file-size limit the download fails as a local-file error
+            # (exit 8): the program ignores SIGXFSZ, as the header asks of hosts.
+            import resource
+            d = os.path.join(work, "h")
+            os.makedirs(d)
+            limited = subprocess.run([args.cli, "--dir", d, "--host-version", "1", base + "/good.ini"],
+                                     preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE,
+                                                                           (20000, 20000)),
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            if limited.returncode != 8:
+                failures.append(f"file-size limit: exit {limited.returncode} (want 8), "
+                                f"stdout {limited.stdout!r}")
 
         for name, arguments, error in [
                 ("no URL", [], "no manifest URL"),

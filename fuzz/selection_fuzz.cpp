@@ -1,0 +1,56 @@
+// Package selection and the package entry's checks on any manifest. The
+// input's first line is the host's version (the manifest's number rule), the
+// rest the manifest. The server name is one no request can be sent to, so a
+// package entry that passes its checks ends in the failed request (12007)
+// before any file is opened: the local directory must hold the manifest alone
+// afterwards, and the result is that failure or 5.
+#include <dirent.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "entry/update_client.h"
+#include "fuzz_files.h"
+#include "manifest/number.h"
+
+namespace {
+
+int FilesIn(const std::string &dir) {
+    int count = 0;
+    if (DIR *d = opendir(dir.c_str())) {
+        while (dirent *entry = readdir(d))
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) ++count;
+        closedir(d);
+    }
+    return count;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    const char *text = reinterpret_cast<const char *>(data);
+    const size_t lineEnd = std::find(text, text + size, '\n') - text;
+    const std::string versionText(text, lineEnd);
+    const uint32_t version = marvostell::ParseManifestNumber(versionText.c_str());
+    const size_t skip = lineEnd < size ? lineEnd + 1 : size;
+
+    const std::string &dir = marvostell::fuzzing::ScratchDir();
+    marvostell::fuzzing::WriteWhole(dir + "/update.ini", data + skip, size - skip);
+
+    marvostell::CUpdateClient client;
+    client.m_strServer = "no request.invalid";
+    client.m_strLocalDir = dir;
+    client.m_strLocalIni = dir + "/update.ini";
+    client.m_bManifestFetched = 1;
+    if (!client.FindNewPackage(version, 0)) return 0;
+    if (client.m_strPackageSection.size() > 254) std::abort();
+
+    char path[4096];
+    const int result = client.DownloadPackage(path);
+    const uint32_t error = static_cast<uint32_t>(client.GetErrorCode());
+    if (result != 0 || (error != 5 && error != (0x80000000u | 12007))) std::abort();
+    if (FilesIn(dir) != 1) std::abort();
+    return 0;
+}

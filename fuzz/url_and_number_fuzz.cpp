@@ -1,0 +1,75 @@
+// The manifest URL split, the host:port split and the manifest number rule
+// on any text. The number rule is compared with the C library's strtoull
+// read the way a 32-bit strtoul with base 0 reads; the splits are checked
+// for what their results must satisfy.
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+#include "entry/update_client.h"
+#include "manifest/number.h"
+
+namespace {
+
+// A 32-bit strtoul with base 0, from the C library's 64-bit reader.
+uint32_t Reference(const char *text, const char **stop) {
+    const char *p = text;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = *p++ == '-';
+    // strtoull would take blanks or a second sign here; strtoul's grammar
+    // takes digits only.
+    if (!std::isdigit(static_cast<unsigned char>(*p))) {
+        *stop = text;
+        return 0;
+    }
+    char *end = nullptr;
+    errno = 0;
+    const unsigned long long magnitude = std::strtoull(p, &end, 0);
+    *stop = end;
+    if (errno == ERANGE || magnitude > 0xFFFFFFFFull) return 0xFFFFFFFFu;
+    const uint32_t value = static_cast<uint32_t>(magnitude);
+    return negative ? 0u - value : value;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    // Text ends at the first NUL, as it would in a manifest value or a URL.
+    const std::string text(reinterpret_cast<const char *>(data), size);
+    const char *start = text.c_str();
+
+    const char *stop = nullptr;
+    const char *expectedStop = nullptr;
+    const uint32_t number = marvostell::ParseManifestNumber(start, &stop);
+    if (number != Reference(start, &expectedStop) || stop != expectedStop) std::abort();
+
+    marvostell::CUpdateClient client;
+    if (client.ParseServerUrl(start)) {
+        // The server is the part before the first "/", the object the rest.
+        if (client.m_strObject.empty() || client.m_strObject[0] != '/' ||
+            client.m_strServer.find('/') != std::string::npos)
+            std::abort();
+        if (std::string(start).find(client.m_strServer + client.m_strObject) == std::string::npos)
+            std::abort();
+    } else if (client.GetErrorCode() != marvostell::kErrorBadUrl) {
+        std::abort();
+    }
+
+    std::string host;
+    INTERNET_PORT port = 0;
+    marvostell::SplitHostPort(start, host, port);
+    if (port == 0) std::abort();
+    if (host != start) {
+        // A port was split off: the text ends with ":" and that number.
+        const std::string whole = start;
+        const std::string digits = whole.substr(whole.rfind(':') + 1);
+        if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos ||
+            std::strtoul(digits.c_str(), nullptr, 10) != port || host.empty())
+            std::abort();
+    } else if (port != 80) {
+        std::abort();
+    }
+    return 0;
+}

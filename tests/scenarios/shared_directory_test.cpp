@@ -1,0 +1,156 @@
+// A local directory that others share: two checks started together in one
+// directory, and files of the directory that are symbolic links leading out
+// of it. Run against the target of the scenario program (the Linux library,
+// or a DLL under Wine).
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <string>
+
+#include "scenario_runner.h"
+#include "temp_dir.h"
+
+using namespace marvostell::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Pattern(size_t size) {
+    std::string data(size, '\0');
+    for (size_t i = 0; i < size; ++i) data[i] = PatternByte(i);
+    return data;
+}
+
+std::string Manifest(size_t size, const std::string &md5) {
+    return "[General]\nupdate=p\n[p]\nversion=2\nPackage=/pkg/a.bin\nPackageSize=" +
+           std::to_string(size) + "\nMd5=" + md5 + "\n";
+}
+
+bool Has(const std::vector<std::string> &list, const std::string &item) {
+    return std::find(list.begin(), list.end(), item) != list.end();
+}
+
+// Two checks at once, many times over, with the package already complete in
+// the directory or with a stale file of its size there. Whatever the
+// interleaving:
+//  - a check that returns 1 has the verified package at its path (nothing
+//    ever moves or changes a verified package, so the path still holds it
+//    when both have ended);
+//  - the good package is never moved aside, deleted or appended to: only the
+//    stale file is ever rejected, and the package's name holds the good
+//    package or the stale file.
+// The digest and the transfer take long enough for the two to overlap; which
+// outcome a round gives (a refusal because the other holds a file, 0 or 5
+// when the manifest copy was being rewritten as it was read) is left to
+// timing and only counted.
+void TwoChecksTogether(bool completeBefore) {
+    const bool wine = CurrentTarget().name != "native";
+    const int rounds = wine ? 4 : 25;
+    const std::string package = Pattern(4 << 20);
+    const std::string stale(package.size(), 's');
+    const std::string good = Md5Hex(package);
+    TestServer server;
+    server.file("/update/update.ini", Manifest(package.size(), good));
+    Response slow;
+    slow.body = package;
+    slow.ranges = true;
+    slow.trickle_piece = 256 << 10;
+    slow.trickle_delay_ms = 2;
+    server.route("/pkg/a.bin", slow);
+
+    Check check;
+    check.seed = {{"a.bin", completeBefore ? package : stale}};
+    check.digests = true;
+    std::map<int, int> results;
+    for (int round = 0; round < rounds; ++round) {
+        const std::vector<Outcome> outcomes = RunChecksTogether(CurrentTarget(), server, check, 2);
+        const std::vector<std::string> &left = outcomes.front().digests;
+        const std::string where = "round " + std::to_string(round);
+        bool anyUpdated = false;
+        for (const Outcome &o : outcomes) {
+            ++results[o.result];
+            if (o.result != 1) continue;
+            anyUpdated = true;
+            EXPECT_EQ(o.path, "a.bin") << where;
+            EXPECT_TRUE(Has(left, "a.bin:" + good)) << where << ": returned 1 without the package";
+        }
+        for (const std::string &file : left) {
+            if (file.rfind("a.bin:", 0) == 0) {
+                EXPECT_TRUE(file == "a.bin:" + good || file == "a.bin:" + Md5Hex(stale))
+                    << where << ": " << file;
+            } else if (file.rfind("a.bin.err:", 0) == 0) {
+                EXPECT_FALSE(completeBefore) << where << ": a complete package was rejected";
+                EXPECT_EQ(file, "a.bin.err:" + Md5Hex(stale)) << where;
+            }
+        }
+        if (completeBefore || anyUpdated) {
+            EXPECT_TRUE(Has(left, "a.bin:" + good)) << where << ": the good package is gone";
+        }
+    }
+    std::cout << CurrentTarget().name << (completeBefore ? ", complete" : ", stale") << ":";
+    for (const auto &r : results) std::cout << " result " << std::hex << r.first << std::dec << " x" << r.second;
+    std::cout << "\n";
+}
+
+TEST(TwoChecksInOneDirectory, CompletePackage) { TwoChecksTogether(true); }
+
+TEST(TwoChecksInOneDirectory, StalePackage) { TwoChecksTogether(false); }
+
+// A file of the local directory that is a symbolic link: never written,
+// extended or read through, whatever it leads to; the call fails with a
+// local-file error. Removing a rejected file removes the link, not its
+// target.
+TEST(LocalDirectory, NothingIsReachedThroughALink) {
+    if (CurrentTarget().name != "native")
+        GTEST_SKIP() << "Wine 8 follows a Unix symbolic link as the file it leads to and makes "
+                        "no reparse points, so under Wine there is no link to refuse";
+    const std::string package = Pattern(20000);
+    const TempDir outsideDir("outside");
+    const std::string outside = outsideDir.path();
+    const std::string target = outside + "/target";
+    const int linkError = static_cast<int>(0x80000000u | 1921);  // ERROR_CANT_RESOLVE_FILENAME
+    const std::string manifestGet = "GET /update/update.ini";
+    const std::string packageGet = "GET /pkg/a.bin Range=bytes=0-";
+    struct Case {
+        std::string name;
+        std::string linkName, linkTo, targetContent, md5;
+        int result;
+        std::vector<std::string> requests;
+    } cases[] = {
+        // The manifest copy would overwrite the target.
+        {"manifest", "update.ini", target, "precious", Md5Hex(package), linkError, {manifestGet}},
+        // Even a target that holds the right package is not taken: the
+        // link's owner could change it after the check.
+        {"package", "a.bin", target, package, Md5Hex(package), linkError,
+         {manifestGet, packageGet, packageGet}},
+        {"dangling package", "a.bin", outside + "/absent", "", Md5Hex(package), linkError,
+         {manifestGet, packageGet, packageGet}},
+        {"rejected name", "a.bin.err", target, "precious", std::string(32, '0'), 6,
+         {manifestGet, packageGet}},
+    };
+    for (const Case &c : cases) {
+        std::ofstream(target, std::ios::binary) << c.targetContent;
+        TestServer server;
+        server.file("/update/update.ini", Manifest(package.size(), c.md5));
+        server.file("/pkg/a.bin", package);
+        Check check;
+        check.seed = {{c.linkName, c.linkTo, true}};
+        const Outcome got = RunCheck(CurrentTarget(), server, check);
+        EXPECT_EQ(got.result, c.result) << c.name;
+        EXPECT_EQ(got.requests, c.requests) << c.name;
+        std::ifstream in(target, std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), c.targetContent) << c.name;
+        EXPECT_FALSE(fs::exists(outside + "/absent")) << c.name;
+    }
+}
+
+}  // namespace

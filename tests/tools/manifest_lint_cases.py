@@ -1,0 +1,90 @@
+"""Manifests with one mistake each, and the finding lint must report for it.
+
+CLEAN lints without any finding; each case changes it in one place. A case is
+(title, manifest bytes, code, line or None, severity, exit status)."""
+
+CLEAN = """[General]
+update=app-2, app-1
+
+[app-2]
+version=0x00020000
+Unsupport=old
+Package=/pkg/app-2.bin
+PackageSize=1000
+Md5=0123456789ABCDEF0123456789ABCDEF
+
+[app-1]
+version=0x00010000
+Package=/pkg/app-1.bin
+PackageSize=1000
+Md5=FEDCBA9876543210FEDCBA9876543210
+
+[old]
+ver1=0x100-0x1FF
+"""
+
+
+def with_line(number, text):
+    """CLEAN with line `number` (1-based) replaced by `text` (may hold several lines)."""
+    lines = CLEAN.split("\n")
+    lines[number - 1] = text
+    return "\n".join(lines).encode("latin-1")
+
+
+def past_the_cut(filler_line):
+    """CLEAN with filler lines after [app-2] until [app-1] lies past 4096 bytes."""
+    head, tail = CLEAN.split("[app-1]")
+    filler = (filler_line + "\n") * (4200 // (len(filler_line) + 1))
+    return (head + filler + "[app-1]" + tail).encode()
+
+
+def comments_past_the_cut():
+    return (CLEAN + (";" + "-" * 70 + "\n") * 60).encode()
+
+
+E, W = "error", "warning"
+
+CASES = [
+    ("lower-case Md5", with_line(9, "Md5=0123456789abcdef0123456789abcdef"), "md5-case", 9, E, 1),
+    ("Md5 of 31 characters", with_line(9, "Md5=" + "A" * 31), "md5-length", 9, E, 1),
+    ("Md5 not hexadecimal", with_line(9, "Md5=" + "G" * 32), "md5-format", 9, E, 1),
+    ("Md5 of 40 characters", with_line(9, "Md5=" + "A" * 40), "md5-length", 9, W, 0),
+    ("no Md5", with_line(9, ""), "no-md5", 4, E, 1),
+    ("PackageSize over 128 MiB", with_line(8, "PackageSize=134217729"), "size-too-big", 8, E, 1),
+    ("PackageSize 0", with_line(8, "PackageSize=0"), "size-zero", 8, E, 1),
+    ("PackageSize not a number", with_line(8, "PackageSize=big"), "not-a-number", 8, E, 1),
+    ("PackageSize with a word", with_line(8, "PackageSize=1000 bytes"), "number-trailing", 8, W, 0),
+    ("update=a|b", with_line(2, "update=app-2|app-1"), "no-section", 2, E, 1),
+    ("empty name in the list", with_line(2, "update=app-2,,app-1"), "empty-name", 2, W, 0),
+    ("listed name without section", with_line(2, "update=app-2, app-1, app-3"), "no-section", 2, E, 1),
+    ("value over 254 characters", with_line(7, "Package=/pkg/" + "x" * 250 + ".bin"), "too-long", 7, E, 1),
+    ("list over 254 characters", with_line(2, "update=app-2, app-1" + ", app-1" * 40), "too-long", 2, E, 1),
+    ("version=2.1", with_line(5, "version=2.1"), "number-stops", 5, E, 1),
+    ("version read as octal", with_line(5, "version=020001"), "octal", 5, E, 1),
+    ("no version", with_line(5, ""), "no-version", 4, E, 1),
+    ("ver1=A - B", with_line(18, "ver1=0x100 - 0x1FF"), "ver-blanks", 18, E, 1),
+    ("Support names a missing section", with_line(6, "Unsupport=old\nSupport=nwe"), "no-range", 7, E, 1),
+    ("Unsupport names a missing section", with_line(6, "Unsupport=odl"), "no-range", 6, E, 1),
+    ("language not 0", with_line(6, "Unsupport=old\nlanguage=1033"), "language", 7, E, 1),
+    ("shadowed package", with_line(6, ""), "shadowed", 11, W, 0),
+    ("package excluded everywhere",
+     with_line(12, "version=0x00010000\nUnsupport=all") + b"[all]\ngreater=0\n", "never-admitted", 11, E, 1),
+    ("duplicate section", CLEAN.encode() + b"[app-1]\nversion=5\n", "duplicate-section", 19, E, 1),
+    ("duplicate key", with_line(5, "version=0x00020000\nVERSION=0x00030000"), "duplicate-key", 6, E, 1),
+    ("device name", with_line(7, "Package=/pkg/CON.bin"), "package-name", 7, E, 1),
+    ("the manifest's own name", with_line(7, "Package=/pkg/Update.ini"), "package-name", 7, E, 1),
+    ("path ending in a slash", with_line(7, "Package=/pkg/"), "package-name", 7, E, 1),
+    ("non-ASCII name", with_line(7, "Package=/pkg/caf\xe9.bin"), "package-ascii", 7, W, 0),
+    ("Package without /", with_line(7, "Package=pkg/app-2.bin"), "package-slash", 7, W, 0),
+    ("CR-only line ends", CLEAN.replace("\n", "\r").encode(), "cr-only", 1, W, 0),
+    ("UTF-8 byte-order mark", b"\xef\xbb\xbf" + CLEAN.encode(), "bom", 1, E, 1),
+    ("inline comment", with_line(7, "Package=/pkg/app-2.bin   ; the build"), "inline-comment", 7, E, 1),
+    ("inline comment in the list", with_line(2, "update=app-2, app-1 ; newest first"), "inline-comment", 2, E, 1),
+    ("package past the 4096-byte cut", past_the_cut(";" + "=" * 60), "cut", None, E, 1),
+    ("only comments past the cut", comments_past_the_cut(), "cut", None, W, 0),
+    ("no [General]", with_line(1, "[Genral]"), "no-general", 0, E, 1),
+    ("key before the first section", b"stray=1\n" + CLEAN.encode(), "outside", 1, W, 0),
+    ("# is no comment", with_line(3, "#build=7"), "hash", 3, W, 0),
+    ("line that is nothing", with_line(3, "just words"), "ignored", 3, W, 0),
+    ("empty ver range", with_line(18, "ver1=0x1FF-0x100"), "ver-empty", 18, W, 0),
+]

@@ -1,0 +1,297 @@
+#!/usr/bin/env python3
+"""Runs marvostell-manifest (natively, or the Windows one under Wine): lint over
+a table of manifests with one mistake each, the README's example, usage and
+exit statuses, entry, map and explain against real checks through the exported
+CheckNewVersion (by marvostell-check), and verify against the standalone test
+server with good and bad packages."""
+import argparse, hashlib, json, os, random, re, shutil, subprocess, sys, tempfile, time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from manifest_lint_cases import CASES, CLEAN  # noqa: E402
+
+failures = []
+
+
+def expect(condition, message):
+    if not condition:
+        failures.append(message)
+    return condition
+
+
+class Runner:
+    def __init__(self, args):
+        self.prefix = [args.wine] if args.wine else []
+        self.env = dict(os.environ)
+        if args.wine:
+            self.env["WINEPATH"] = "Z:" + args.dll_dir.replace("/", "\\")
+        self.wine = bool(args.wine)
+        self.tool = args.tool
+        self.check_program = args.check
+
+    def local(self, path):
+        return "Z:" + path.replace("/", "\\") if self.wine else path
+
+    def run(self, *arguments, program=None):
+        # Files, not pipes: a Wine service started on the way may inherit the
+        # program's standard handles and keep a pipe open after it has ended.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            run = subprocess.run(self.prefix + [program or self.tool] + list(arguments), env=self.env,
+                                 stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+            out.seek(0)
+            err.seek(0)
+            # Windows programs end lines with CR LF on a console's standard streams.
+            return (run.returncode, out.read().decode("latin-1").replace("\r\n", "\n"),
+                    err.read().decode("latin-1").replace("\r\n", "\n"))
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data if isinstance(data, bytes) else data.encode())
+    return path
+
+
+def lint_table(r, work):
+    path = write(os.path.join(work, "clean.ini"), CLEAN)
+    status, out, err = r.run("lint", "--strict", r.local(path))
+    expect(status == 0 and "0 errors, 0 warnings" in out, f"clean manifest: {status} {out!r} {err!r}")
+    for number, (title, data, code, line, severity, want) in enumerate(CASES):
+        path = write(os.path.join(work, f"case{number}.ini"), data)
+        status, out, err = r.run("lint", "--json", r.local(path))
+        try:
+            findings = json.loads(out)["findings"]
+        except ValueError:
+            expect(False, f"lint {title}: no JSON: {out!r} {err!r}")
+            continue
+        hit = [f for f in findings if f["code"] == code and f["severity"] == severity
+               and (line is None or f["line"] == line)]
+        expect(hit and status == want,
+               f"lint {title}: exit {status} (want {want}), want {severity} {code} at {line}, got {findings}")
+        if severity == "warning" and hit:
+            status, _, _ = r.run("lint", "--strict", r.local(path))
+            expect(status == 1, f"lint --strict {title}: exit {status}, want 1")
+    # The text form names the file, the line, the severity and the code.
+    path = write(os.path.join(work, "md5.ini"), CASES[0][1])
+    status, out, _ = r.run("lint", r.local(path))
+    expect(re.search(r"md5\.ini:9: error: .*\[md5-case\]", out), f"lint text form: {out!r}")
+
+
+def readme_example(r, work, readme):
+    text = open(readme, encoding="utf-8").read()
+    blocks = re.findall(r"```ini\n(.*?)```", text, re.S)
+    if not expect(blocks, "README: no ini block"):
+        return
+    path = write(os.path.join(work, "readme.ini"), blocks[0])
+    status, out, err = r.run("lint", "--strict", r.local(path))
+    expect(status == 0, f"README's example manifest does not lint clean: {out}{err}")
+
+
+def usage(r, work):
+    missing = r.local(os.path.join(work, "no-such.ini"))
+    for arguments in ([], ["bogus"], ["lint"], ["lint", missing], ["explain", missing, "--host-version", "1"],
+                      ["explain", r.local(os.path.join(work, "clean.ini"))],
+                      ["explain", r.local(os.path.join(work, "clean.ini")), "--host-version", "2.1"],
+                      ["map", "--colour"], ["verify", r.local(os.path.join(work, "clean.ini"))],
+                      ["entry", missing, "--path", "/a.bin"], ["entry", missing]):
+        status, _, err = r.run(*arguments)
+        expect(status == 2 and err, f"{arguments}: exit {status} (want 2), stderr {err!r}")
+    for command in ("entry", "lint", "explain", "map", "verify"):
+        status, out, _ = r.run(command, "--help")
+        expect(status == 0 and out.startswith(f"usage: marvostell-manifest {command}"),
+               f"{command} --help: {status} {out[:80]!r}")
+
+
+def entry(r, work):
+    data = random.Random(3).randbytes(70001)
+    path = write(os.path.join(work, "files", "app-3.bin"), data)
+    status, out, err = r.run("entry", r.local(path), "--path", "/pkg/app-3.bin", "--version", "0x30000")
+    want = (f"[app-3.bin]\nversion=0x00030000\nPackage=/pkg/app-3.bin\nPackageSize=70001\n"
+            f"Md5={hashlib.md5(data).hexdigest().upper()}\n")
+    expect(status == 0 and out == want, f"entry: {status} {out!r} {err!r}")
+    # What entry writes lints clean in a manifest.
+    manifest = write(os.path.join(work, "entry.ini"), "[General]\nupdate=app-3.bin\n\n" + out)
+    status, out, _ = r.run("lint", "--strict", r.local(manifest))
+    expect(status == 0, f"entry's section does not lint clean: {out}")
+    status, out, _ = r.run("entry", r.local(path), "--path", "/a/b.bin", "--section", "b", "--json")
+    expect(status == 0 and json.loads(out)["section"] == "b" and json.loads(out)["PackageSize"] == 70001,
+           f"entry --json: {out!r}")
+
+    big = os.path.join(work, "files", "big.bin")
+    with open(big, "wb") as f:
+        f.truncate(134217729)
+    empty = write(os.path.join(work, "files", "empty.bin"), b"")
+    for arguments in ([big, "--path", "/big.bin"], [empty, "--path", "/empty.bin"],
+                      [path, "--path", "/pkg/CON.bin"], [path, "--path", "pkg/app-3.bin"],
+                      [path, "--path", "/pkg/update.ini"], [path, "--path", "/a.bin", "--section", "a b"]):
+        status, out, err = r.run("entry", r.local(arguments[0]), *arguments[1:])
+        expect(status == 1 and not out and err, f"entry {arguments[1:]}: exit {status}, want 1 ({err!r})")
+
+
+class Server:
+    def __init__(self, program, root, script, work):
+        port_file = os.path.join(work, "port")
+        self.process = subprocess.Popen([program, "--root", root, "--script", script,
+                                         "--port-file", port_file, "--exit-after", "300"])
+        for _ in range(200):
+            if os.path.exists(port_file):
+                break
+            time.sleep(0.05)
+        self.base = f"http://127.0.0.1:{open(port_file).read().strip()}"
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait()
+
+
+def package_section(name, data, version, extra=""):
+    return (f"[{name}]\nversion={version}\n{extra}Package=/pkg/{name}.bin\nPackageSize={len(data)}\n"
+            f"Md5={hashlib.md5(data).hexdigest().upper()}\n\n")
+
+
+def served(root, packages):
+    for name, data in packages.items():
+        write(os.path.join(root, "pkg", name + ".bin"), data)
+
+
+def map_explain_and_real_checks(r, server, root, work):
+    rng = random.Random(11)
+    packages = {name: rng.randbytes(3000 + i) for i, name in enumerate(("p3", "p2", "p1"))}
+    served(root, packages)
+    text = ("[General]\nupdate=p3, p2, p1\n\n"
+            + package_section("p3", packages["p3"], "0x00030000", "Support=s3\n")
+            + package_section("p2", packages["p2"], "0x00020000", "Unsupport=u2\n")
+            + package_section("p1", packages["p1"], "0x00010005")
+            + "[s3]\nver1=0x00020000-0x0002FFFF\ngreater=0xFFFFFFF0\n\n[u2]\nlower=0x0000FFFF\nver=0x00010003\n")
+    write(os.path.join(root, "ranges.ini"), text)
+    url = server.base + "/ranges.ini"
+    status, out, err = r.run("map", url)
+    ranges = []
+    for line in out.splitlines():
+        m = re.fullmatch(r"0x([0-9A-F]{8})-0x([0-9A-F]{8}) (\S+)", line)
+        if expect(m, f"map line {line!r}"):
+            ranges.append((int(m[1], 16), int(m[2], 16), m[3]))
+    if not expect(status == 0 and ranges and ranges[0][0] == 0 and ranges[-1][1] == 0xFFFFFFFF,
+                  f"map: {status} {out!r} {err!r}"):
+        return
+    for (_, high, _), (low, _, _) in zip(ranges, ranges[1:]):
+        expect(low == high + 1, f"map ranges not contiguous: {ranges}")
+    want = [(0, 0xFFFF, "p1"), (0x10000, 0x10002, "p2"), (0x10003, 0x10003, "p1"), (0x10004, 0x1FFFF, "p2"),
+            (0x20000, 0x2FFFF, "p3"), (0x30000, 0xFFFFFFFF, "none")]
+    expect(ranges == want, f"map of the ranges manifest: {ranges}, want {want}")
+
+    # explain agrees with map at both ends of every range (through the same server).
+    def explained(version):
+        status, out, _ = r.run("explain", url, "--host-version", hex(version))
+        last = out.rstrip("\n").split("\n")[-1]
+        expect(status == 0 and last.startswith("selected: "), f"explain {version:#x}: {status} {out!r}")
+        return last[len("selected: "):]
+
+    for low, high, name in ranges:
+        for version in {low, high}:
+            got = explained(version)
+            expect(got == name, f"explain {version:#x} says {got}, map says {name}")
+
+    # A handful of real checks through the export: the downloaded file is
+    # the one map names, or nothing when map says none.
+    for version in (0, 0x10003, 0x10004, 0x2ABCD, 0x30000):
+        name = next(n for lo, hi, n in ranges if lo <= version <= hi)
+        d = os.path.join(work, f"check-{version:x}")
+        os.makedirs(d)
+        status, out, err = r.run("--host-version", hex(version), "--dir", r.local(d), url, program=r.check_program)
+        files = sorted(f for f in os.listdir(d) if f != "update.ini")
+        if name == "none":
+            expect(status == 0 and not files, f"check {version:#x}: exit {status}, files {files}, want none")
+        else:
+            expect(status == 1 and files == [name + ".bin"],
+                   f"check {version:#x}: exit {status}, files {files}, want {name}.bin ({out!r} {err!r})")
+
+
+def verify(r, server, root, script_packages):
+    rng = random.Random(7)
+    good = {"good": rng.randbytes(2_500_000), "older": rng.randbytes(5000)}
+    served(root, good)
+    write(os.path.join(root, "good.ini"),
+          "[General]\nupdate=good, older\n\n" + package_section("good", good["good"], "0x20000", "Unsupport=old\n")
+          + package_section("older", good["older"], "0x10000") + "[old]\nlower=100\n")
+    status, out, err = r.run("verify", "--progress", server.base + "/good.ini")
+    expect(status == 0 and out.count("byte ranges honoured") == 2 and "0 errors, 0 warnings" in out,
+           f"verify good: {status} {out!r} {err[-300:]!r}")
+    expect("100%" in err, f"verify --progress: no progress to 100% on stderr: {err[-200:]!r}")
+    status, out, err = r.run("verify", "--json", server.base + "/good.ini")
+    result = json.loads(out) if status == 0 else {}
+    expect([p.get("ranges") for p in result.get("packages", [])] == ["honoured", "honoured"]
+           and "%" not in err, f"verify --json good: {status} {out!r} {err[-200:]!r}")
+
+    bad = {"wrongmd5": rng.randbytes(4000), "wrongsize": rng.randbytes(4000)}
+    served(root, bad)
+    sections = (package_section("wrongmd5", bad["wrongmd5"], "3").replace(
+        hashlib.md5(bad["wrongmd5"]).hexdigest().upper(), "0" * 32)
+        + package_section("wrongsize", bad["wrongsize"], "3", "Support=only-1\n").replace(
+            "PackageSize=4000", "PackageSize=4001")
+        + package_section("missing", b"x" * 10, "3", "Support=only-2\n")
+        + "[only-1]\nver=1\n[only-2]\nver=2\n")
+    write(os.path.join(root, "bad.ini"), "[General]\nupdate=wrongsize, missing, wrongmd5\n\n" + sections)
+    status, out, err = r.run("verify", "--json", server.base + "/bad.ini")
+    codes = {f["code"] for f in json.loads(out)["findings"]} if out.startswith("{") else set()
+    expect(status == 1 and {"verify-md5", "verify-size", "verify-status"} <= codes,
+           f"verify bad: exit {status}, codes {codes}, {out[-400:]!r} {err[-200:]!r}")
+
+    # A server that ignores byte ranges: a warning, an error with --strict.
+    write(os.path.join(root, "norange.ini"),
+          "[General]\nupdate=plain\n\n" + package_section("plain", script_packages["plain"], "2")
+          .replace("/pkg/plain.bin", "/norange/plain.bin"))
+    status, out, err = r.run("verify", server.base + "/norange.ini")
+    expect(status == 0 and "byte ranges ignored" in out and "[verify-ranges]" in out,
+           f"verify without ranges: {status} {out!r} {err!r}")
+    status, _, _ = r.run("verify", "--strict", server.base + "/norange.ini")
+    expect(status == 1, f"verify --strict without ranges: exit {status}, want 1")
+
+    # A manifest over 4096 bytes fetched as hosts fetch it: lint sees the cut.
+    long_text = "[General]\nupdate=good, older\n" + ";" * 80 + "\n" + (";" + "-" * 78 + "\n") * 52
+    long_text += package_section("good", good["good"], "0x20000") + package_section("older", good["older"], "1")
+    write(os.path.join(root, "long.ini"), long_text)
+    status, out, err = r.run("lint", server.base + "/long.ini")
+    expect(status == 1 and "[cut]" in out and "[good]" in out, f"lint of a long manifest: {status} {out!r}")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--server", required=True)
+    parser.add_argument("--check", required=True, help="marvostell-check, for real checks")
+    parser.add_argument("--readme", required=True)
+    parser.add_argument("--wine", help="run-wine, to run Windows programs")
+    parser.add_argument("--dll-dir", help="directory of Marvostell.dll (Windows programs)")
+    parser.add_argument("tool")
+    args = parser.parse_args()
+    r = Runner(args)
+
+    work = tempfile.mkdtemp(prefix="marvostell-manifest-test-")
+    server = None
+    try:
+        lint_table(r, work)
+        readme_example(r, work, args.readme)
+        usage(r, work)
+        entry(r, work)
+
+        root = os.path.join(work, "root")
+        plain = {"plain": random.Random(2).randbytes(6000)}
+        write(os.path.join(work, "files", "plain.bin"), plain["plain"])
+        script = write(os.path.join(work, "server.script"),
+                       "route /norange/plain.bin\nbody-file files/plain.bin\nranges off\n")
+        os.makedirs(root, exist_ok=True)
+        server = Server(args.server, root, script, work)
+        map_explain_and_real_checks(r, server, root, work)
+        verify(r, server, root, plain)
+    finally:
+        if server:
+            server.stop()
+        shutil.rmtree(work, ignore_errors=True)
+    for failure in failures:
+        print("FAIL:", failure)
+    if failures:
+        sys.exit(1)
+    print(f"marvostell-manifest: all checks passed ({len(CASES)} lint cases)")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,205 @@
+// entry, lint, explain and map.
+#include "commands.h"
+
+#include <cstdio>
+#include <fstream>
+
+#include "entry/update_client.h"
+#include "lint.h"
+#include "manifest_source.h"
+#include "options.h"
+#include "package/hex.h"
+#include "package/md5.h"
+#include "package_name.h"
+#include "selection_explain.h"
+#include "usage.h"
+
+namespace marvostell::tools {
+namespace {
+
+int UsageError(const char *command, const std::string &message) {
+    std::fprintf(stderr, "marvostell-manifest %s: %s\n", command, message.c_str());
+    std::fputs(UsageText(command), stderr);
+    return kExitUsage;
+}
+
+int Refuse(const std::string &message) {
+    std::fprintf(stderr, "marvostell-manifest entry: %s\n", message.c_str());
+    return kExitFindings;
+}
+
+// Parses the options of a command that takes one manifest; prints usage or
+// an error and returns false (with `status` set) when it cannot go on.
+bool ParseManifestCommand(const char *command, const Arguments &args,
+                          const std::set<std::string> &valueNames, const std::set<std::string> &flags,
+                          Options &options, int &status) {
+    std::string error;
+    if (!ParseOptions(args, valueNames, flags, options, error)) {
+        status = UsageError(command, error);
+        return false;
+    }
+    if (options.help) {
+        std::fputs(UsageText(command), stdout);
+        status = kExitOk;
+        return false;
+    }
+    if (options.positional.size() != 1) {
+        status = UsageError(command, options.positional.empty() ? "no manifest given" : "one manifest only");
+        return false;
+    }
+    return true;
+}
+
+bool Load(const char *command, const std::string &name, const WorkDir &dir, ManifestSource &source) {
+    std::string error;
+    if (LoadManifest(name, dir, source, error)) return true;
+    std::fprintf(stderr, "marvostell-manifest %s: %s\n", command, error.c_str());
+    return false;
+}
+
+}  // namespace
+
+int RunEntry(const Arguments &args) {
+    Options options;
+    std::string error;
+    if (!ParseOptions(args, {"--path", "--section", "--version"}, {"--json"}, options, error))
+        return UsageError("entry", error);
+    if (options.help) {
+        std::fputs(UsageText("entry"), stdout);
+        return kExitOk;
+    }
+    if (options.positional.size() != 1) return UsageError("entry", "one package file, please");
+    const std::string *path = options.Value("--path");
+    if (!path) return UsageError("entry", "--path /SERVER/PATH/NAME is required");
+    uint32_t version = 0;
+    const std::string *versionText = options.Value("--version");
+    if (versionText && !ParseWholeNumber(*versionText, version))
+        return UsageError("entry", "--version " + *versionText + " is not a number");
+
+    if (path->empty() || (*path)[0] != '/') return Refuse("the path must start with \"/\": " + *path);
+    if (path->size() > 254) return Refuse("the path is longer than the 254 characters hosts read");
+    for (unsigned char c : *path)
+        if (c < 0x20 || c == 0x7F) return Refuse("the path holds a control character");
+    if (path->back() == ' ' || path->back() == '\t') return Refuse("the path ends in a blank, which hosts trim");
+    const std::string local = LocalNameOf(*path);
+    const std::string reason = RefusedNameReason(local);
+    if (!reason.empty()) return Refuse("the file name \"" + local + "\": " + reason);
+    if (!IsAscii(local))
+        std::fprintf(stderr, "marvostell-manifest entry: warning: the file name is not ASCII: its bytes "
+                             "name different files on Windows and Linux\n");
+    const std::string section = options.Value("--section") ? *options.Value("--section") : local;
+    if (section.empty() || section.size() > 254 || section.find_first_of(",; \t[]") != std::string::npos ||
+        SameName(section, "General"))
+        return Refuse("the section name \"" + section +
+                      "\" cannot stand in the update list (no blanks, commas, semicolons or "
+                      "brackets, and not General)");
+
+    std::ifstream in(options.positional[0], std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "marvostell-manifest entry: cannot read %s\n", options.positional[0].c_str());
+        return kExitUsage;
+    }
+    Md5Context context;
+    Md5Start(context);
+    uint64_t size = 0;
+    char chunk[65536];
+    while (in.read(chunk, sizeof chunk).gcount() > 0) {
+        size += static_cast<uint64_t>(in.gcount());
+        if (size > kMaxPackageSize)
+            return Refuse(options.positional[0] + " is over 134217728 bytes (128 MiB), more than hosts accept");
+        Md5Add(context, chunk, static_cast<size_t>(in.gcount()));
+    }
+    if (in.bad()) {
+        std::fprintf(stderr, "marvostell-manifest entry: cannot read %s\n", options.positional[0].c_str());
+        return kExitUsage;
+    }
+    if (size == 0) return Refuse(options.positional[0] + " is empty: hosts refuse a PackageSize of 0");
+    uint8_t digest[16];
+    Md5Finish(context, digest);
+    char hex[33];
+    HexEncode(digest, 16, hex, 32);
+    hex[32] = '\0';
+
+    if (options.Has("--json")) {
+        std::printf("{\"section\":%s,%s\"Package\":%s,\"PackageSize\":%llu,\"Md5\":\"%s\"}\n",
+                    JsonString(section).c_str(),
+                    versionText ? ("\"version\":\"" + HexVersion(version) + "\",").c_str() : "",
+                    JsonString(*path).c_str(), static_cast<unsigned long long>(size), hex);
+    } else {
+        std::printf("[%s]\n", section.c_str());
+        if (versionText) std::printf("version=%s\n", HexVersion(version).c_str());
+        std::printf("Package=%s\nPackageSize=%llu\nMd5=%s\n", path->c_str(),
+                    static_cast<unsigned long long>(size), hex);
+    }
+    return kExitOk;
+}
+
+int RunLint(const Arguments &args) {
+    Options options;
+    int status = kExitOk;
+    if (!ParseManifestCommand("lint", args, {}, {"--json", "--strict"}, options, status)) return status;
+    WorkDir dir;
+    std::string error;
+    if (!dir.Create(error)) return UsageError("lint", error);
+    ManifestSource source;
+    if (!Load("lint", options.positional[0], dir, source)) return kExitUsage;
+    const Findings findings = LintManifest(source);
+    if (options.Has("--json"))
+        std::printf("{\"manifest\":%s,\"errors\":%d,\"warnings\":%d,\"findings\":%s}\n",
+                    JsonString(source.name).c_str(), findings.Count(Severity::kError),
+                    findings.Count(Severity::kWarning), FindingsJson(findings).c_str());
+    else
+        PrintFindingsText(stdout, source.name, findings);
+    return findings.Failed(options.Has("--strict")) ? kExitFindings : kExitOk;
+}
+
+int RunExplain(const Arguments &args) {
+    Options options;
+    int status = kExitOk;
+    if (!ParseManifestCommand("explain", args, {"--host-version"}, {"--json"}, options, status))
+        return status;
+    const std::string *versionText = options.Value("--host-version");
+    uint32_t version = 0;
+    if (!versionText) return UsageError("explain", "--host-version V is required");
+    if (!ParseWholeNumber(*versionText, version))
+        return UsageError("explain", "--host-version " + *versionText + " is not a number");
+    WorkDir dir;
+    std::string error;
+    if (!dir.Create(error)) return UsageError("explain", error);
+    ManifestSource source;
+    if (!Load("explain", options.positional[0], dir, source)) return kExitUsage;
+    const SelectionExplanation explanation = ExplainSelection(source.iniPath, version);
+    if (options.Has("--json")) {
+        std::printf("%s\n", ExplanationJson(explanation).c_str());
+    } else {
+        for (const std::string &line : ExplanationLines(explanation)) std::printf("%s\n", line.c_str());
+    }
+    return kExitOk;
+}
+
+int RunMap(const Arguments &args) {
+    Options options;
+    int status = kExitOk;
+    if (!ParseManifestCommand("map", args, {}, {"--json"}, options, status)) return status;
+    WorkDir dir;
+    std::string error;
+    if (!dir.Create(error)) return UsageError("map", error);
+    ManifestSource source;
+    if (!Load("map", options.positional[0], dir, source)) return kExitUsage;
+    const std::vector<VersionRange> ranges = MapSelection(source.iniPath);
+    if (options.Has("--json")) {
+        std::string json = "{\"ranges\":[";
+        for (size_t i = 0; i < ranges.size(); ++i)
+            json += (i ? "," : "") + std::string("{\"low\":\"") + HexVersion(ranges[i].low) +
+                    "\",\"high\":\"" + HexVersion(ranges[i].high) + "\",\"selected\":" +
+                    (ranges[i].hasSelection ? JsonString(ranges[i].selected) : std::string("null")) + "}";
+        std::printf("%s]}\n", json.c_str());
+    } else {
+        for (const VersionRange &r : ranges)
+            std::printf("%s-%s %s\n", HexVersion(r.low).c_str(), HexVersion(r.high).c_str(),
+                        r.hasSelection ? r.selected.c_str() : "none");
+    }
+    return kExitOk;
+}
+
+}  // namespace marvostell::tools

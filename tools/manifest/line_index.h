@@ -1,0 +1,50 @@
+// Where things are in a manifest's text: each line's kind, section and key,
+// split the way the profile reader splits them (LF, CRLF or a lone CR end a
+// line; a NUL ends its content; ";" first makes a comment). It only locates;
+// what a host reads is asked of the reader itself.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace marvostell::tools {
+
+struct ManifestLine {
+    enum Kind { kBlank, kComment, kSection, kKey, kOther };
+    int number = 0;
+    Kind kind = kBlank;
+    std::string name;   // section or key name, trimmed
+    std::string value;  // key: the value trimmed, quotes kept
+    int section = -1;   // index into LineIndex::Sections(), -1 before the first
+    size_t begin = 0;   // offset of the line's first byte in the text
+};
+
+struct ManifestSection {
+    std::string name;
+    int line = 0;
+    bool first = true;  // the first section of this name (the one hosts read)
+};
+
+bool SameName(const std::string &a, const std::string &b);
+
+class LineIndex {
+public:
+    explicit LineIndex(const std::string &text);
+    const std::vector<ManifestLine> &Lines() const { return m_lines; }
+    const std::vector<ManifestSection> &Sections() const { return m_sections; }
+    // Index of the first section of that name, or -1.
+    int FindSection(const std::string &name) const;
+    // Line of the section's header; 0 when there is none.
+    int SectionLine(const std::string &name) const;
+    // Line of the first key of that name in the section hosts read; the
+    // section's line when the key is missing, 0 when the section is.
+    int KeyLine(const std::string &section, const std::string &key) const;
+    // The line holding byte `offset`.
+    int LineAt(size_t offset) const;
+
+private:
+    std::vector<ManifestLine> m_lines;
+    std::vector<ManifestSection> m_sections;
+};
+
+}  // namespace marvostell::tools

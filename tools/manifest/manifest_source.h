@@ -1,0 +1,31 @@
+// A manifest as a host reads it: a file, or an http URL fetched by the
+// module's own manifest fetch (one read of at most 4096 bytes), stored as
+// update.ini in a work directory for the profile reader.
+#pragma once
+
+#include <string>
+
+#include "work_dir.h"
+
+namespace marvostell::tools {
+
+constexpr size_t kHostManifestBytes = 4096;
+
+struct ManifestSource {
+    std::string name;        // the file or URL as given
+    bool isUrl = false;
+    std::string hostText;    // what a host stores and reads: at most 4096 bytes
+    std::string fullText;    // the whole file or body, as far as it could be read
+    bool fullKnown = false;  // false when the whole body could not be fetched
+    std::string iniPath;     // hostText as update.ini in the work directory
+    std::string server;      // URL only: the server ("host" or "host:port")
+    std::string object;      // URL only: the manifest's path on it
+};
+
+bool IsUrl(const std::string &text);
+
+// Reads or fetches the manifest; on failure returns false with a message.
+bool LoadManifest(const std::string &source, const WorkDir &dir, ManifestSource &out,
+                  std::string &error);
+
+}  // namespace marvostell::tools

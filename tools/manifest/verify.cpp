@@ -1,0 +1,249 @@
+// verify: the manifest as hosts fetch it, then each package that some host
+// version can select, fetched whole and by a byte range from the same server.
+#include <cctype>
+#include <cstdio>
+#include <set>
+
+#include "commands.h"
+#include "entry/update_client.h"
+#include "http_get.h"
+#include "lint.h"
+#include "manifest/number.h"
+#include "options.h"
+#include "package/hex.h"
+#include "package/md5.h"
+#include "selection_explain.h"
+#include "usage.h"
+
+#ifdef _WIN32
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <unistd.h>
+#endif
+
+namespace marvostell::tools {
+namespace {
+
+// Progress is drawn for transfers at least this long, when stderr is a terminal.
+constexpr uint32_t kLongTransfer = 1 << 20;
+
+struct PackageCheck {
+    std::string name, path, expectedMd5, md5, ranges = "untested";
+    std::string note;  // why it was not fetched, or did not arrive
+    uint32_t expectedSize = 0;
+    uint32_t status = 0;
+    uint64_t size = 0;
+};
+
+std::string DigestText(Md5Context &context) {
+    uint8_t digest[16];
+    Md5Finish(context, digest);
+    char hex[33];
+    HexEncode(digest, 16, hex, 32);
+    hex[32] = '\0';
+    return hex;
+}
+
+std::string ReadKey(const std::string &ini, const std::string &section, const char *key) {
+    char value[kValueBufferSize];
+    GetPrivateProfileStringA(section.c_str(), key, "0", value, kValueBufferSize, ini.c_str());
+    return value;
+}
+
+class Verifier {
+public:
+    Verifier(const ManifestSource &source, bool progress, Findings &findings)
+        : m_source(source), m_index(source.hostText), m_progress(progress), m_findings(findings) {}
+
+    void Check(const std::string &name, PackageCheck &check);
+
+private:
+    void CheckRanges(PackageCheck &check, const std::string &tailMd5, int line);
+
+    const ManifestSource &m_source;
+    LineIndex m_index;
+    bool m_progress;
+    Findings &m_findings;
+};
+
+void Verifier::Check(const std::string &name, PackageCheck &check) {
+    check.name = name;
+    check.path = ReadKey(m_source.iniPath, name, "Package");
+    const int line = m_index.KeyLine(name, "Package");
+    uint32_t size = 0;
+    const std::string sizeText = ReadKey(m_source.iniPath, name, "PackageSize");
+    size = ParseManifestNumber(sizeText.c_str());
+    check.expectedSize = size;
+    check.expectedMd5 = ReadKey(m_source.iniPath, name, "Md5").substr(0, 32);
+    if (size == 0 || size > kMaxPackageSize || check.expectedMd5.size() < 32) {
+        check.note = "not fetched: hosts refuse its entry (error 5)";
+        return;  // lint has reported why
+    }
+
+    const uint32_t half = size / 2;
+    Md5Context whole, tail;
+    Md5Start(whole);
+    Md5Start(tail);
+    uint64_t received = 0;
+    unsigned lastPercent = 101;
+    const bool draw = m_progress && size >= kLongTransfer;
+    const HttpAnswer answer = HttpGet(m_source.server, check.path, -1,
+                                      [&](const unsigned char *data, uint32_t count) {
+        Md5Add(whole, data, count);
+        // The bytes from `half` on, for the byte-range check.
+        const uint64_t from = received < half ? half - received : 0;
+        if (from < count) Md5Add(tail, data + from, count - from);
+        received += count;
+        const unsigned percent = static_cast<unsigned>(received * 100 / size);
+        if (draw && percent != lastPercent) {
+            std::fprintf(stderr, "\r%s: %3u%% (%llu of %u bytes)", name.c_str(), percent,
+                         static_cast<unsigned long long>(received), static_cast<unsigned>(size));
+            std::fflush(stderr);
+            lastPercent = percent;
+        }
+        return true;
+    });
+    if (draw) std::fputc('\n', stderr);
+    check.status = answer.status;
+    check.size = received;
+    if (!answer.answered) {
+        m_findings.Error(line, "verify-request", "[" + name + "]: cannot request " + check.path + ": " +
+                                                     InternetErrorText(answer.error));
+        check.note = "no answer";
+        return;
+    }
+    check.md5 = DigestText(whole);
+    if (answer.status != 200) {
+        m_findings.Error(line, "verify-status", "[" + name + "]: the server answers " +
+                                                    std::to_string(answer.status) + " for " + check.path);
+        return;
+    }
+    if (answer.error)
+        m_findings.Error(line, "verify-broken", "[" + name + "]: the transfer broke off: " +
+                                                    InternetErrorText(answer.error));
+    if (received != size)
+        m_findings.Error(m_index.KeyLine(name, "PackageSize"), "verify-size",
+                         "[" + name + "]: the server sends " + std::to_string(received) +
+                             " bytes; PackageSize says " + std::to_string(size));
+    if (check.md5 != check.expectedMd5) {
+        bool caseOnly = check.md5.size() == check.expectedMd5.size();
+        for (size_t i = 0; caseOnly && i < check.md5.size(); ++i)
+            caseOnly = std::toupper(static_cast<unsigned char>(check.expectedMd5[i])) == check.md5[i];
+        m_findings.Error(m_index.KeyLine(name, "Md5"), "verify-md5",
+                         "[" + name + "]: the file's MD5 is " + check.md5 + "; Md5 says " +
+                             check.expectedMd5 + (caseOnly ? " (it must be in upper case)" : ""));
+    }
+    if (received == size && size >= 2 && !answer.error) CheckRanges(check, DigestText(tail), line);
+}
+
+void Verifier::CheckRanges(PackageCheck &check, const std::string &tailMd5, int line) {
+    const uint32_t half = check.expectedSize / 2;
+    Md5Context context;
+    Md5Start(context);
+    const HttpAnswer answer = HttpGet(m_source.server, check.path, half,
+                                      [&](const unsigned char *data, uint32_t count) {
+        Md5Add(context, data, count);
+        return true;
+    });
+    const std::string md5 = DigestText(context);
+    if (answer.answered && answer.status == 206 && !answer.error &&
+        answer.bodyBytes == check.expectedSize - half && md5 == tailMd5) {
+        check.ranges = "honoured";
+    } else if (answer.answered && answer.status == 200) {
+        check.ranges = "ignored";
+        m_findings.Warning(line, "verify-ranges",
+                           "[" + check.name + "]: the server ignores byte ranges (200 and the whole "
+                           "file): a host that was interrupted cannot resume, and its next check fails "
+                           "the digest once before it downloads anew");
+    } else if (answer.answered && answer.status == 206) {
+        check.ranges = "wrong";
+        m_findings.Error(line, "verify-range-content",
+                         "[" + check.name + "]: the server's 206 answer to \"Range: bytes=" +
+                             std::to_string(half) + "-\" is not the file's tail: resumed downloads "
+                             "fail their digest check");
+    } else {
+        check.ranges = "failed";
+        m_findings.Warning(line, "verify-ranges",
+                           "[" + check.name + "]: a byte-range request " +
+                               (answer.answered ? "gets status " + std::to_string(answer.status)
+                                                : "fails: " + InternetErrorText(answer.error)) +
+                               ": hosts cannot resume");
+    }
+}
+
+}  // namespace
+
+int RunVerify(const Arguments &args) {
+    Options options;
+    std::string error;
+    if (!ParseOptions(args, {}, {"--json", "--strict", "--progress", "--no-progress"}, options, error) ||
+        options.positional.size() != 1 || !IsUrl(options.positional[0])) {
+        if (!options.help) {
+            std::fprintf(stderr, "marvostell-manifest verify: %s\n",
+                         !error.empty() ? error.c_str() : "one http URL, please");
+            std::fputs(UsageText("verify"), stderr);
+            return kExitUsage;
+        }
+    }
+    if (options.help) {
+        std::fputs(UsageText("verify"), stdout);
+        return kExitOk;
+    }
+    WorkDir dir;
+    if (!dir.Create(error)) {
+        std::fprintf(stderr, "marvostell-manifest verify: %s\n", error.c_str());
+        return kExitUsage;
+    }
+    ManifestSource source;
+    if (!LoadManifest(options.positional[0], dir, source, error)) {
+        std::fprintf(stderr, "marvostell-manifest verify: %s\n", error.c_str());
+        return kExitUsage;
+    }
+    const bool json = options.Has("--json");
+
+    Findings findings = LintManifest(source);
+    bool progress = isatty(fileno(stderr)) != 0;
+    if (options.Has("--progress")) progress = true;
+    if (options.Has("--no-progress")) progress = false;
+
+    std::set<std::string> reached;
+    for (const VersionRange &range : MapSelection(source.iniPath))
+        if (range.hasSelection) reached.insert(range.selected);
+    std::vector<PackageCheck> checks;
+    Verifier verifier(source, progress, findings);
+    // In list order: the core's walk for a host above every version.
+    for (const PackageExplanation &p : ExplainSelection(source.iniPath, 0xFFFFFFFFu).packages) {
+        if (!reached.erase(p.name)) continue;
+        checks.emplace_back();
+        PackageCheck &c = checks.back();
+        verifier.Check(p.name, c);
+        if (json) continue;
+        if (!c.note.empty())
+            std::printf("package %s: %s: %s\n", c.name.c_str(), c.path.c_str(), c.note.c_str());
+        else
+            std::printf("package %s: %s: status %u, %llu bytes, MD5 %s, byte ranges %s\n", c.name.c_str(),
+                        c.path.c_str(), static_cast<unsigned>(c.status),
+                        static_cast<unsigned long long>(c.size), c.md5.c_str(), c.ranges.c_str());
+    }
+    findings.Sort();
+    if (json) {
+        std::string packages;
+        for (const PackageCheck &c : checks)
+            packages += (packages.empty() ? "" : ",") + std::string("{\"name\":") + JsonString(c.name) +
+                        ",\"package\":" + JsonString(c.path) + ",\"status\":" + std::to_string(c.status) +
+                        ",\"size\":" + std::to_string(c.size) + ",\"expected_size\":" +
+                        std::to_string(c.expectedSize) + ",\"md5\":" + JsonString(c.md5) +
+                        ",\"expected_md5\":" + JsonString(c.expectedMd5) + ",\"ranges\":" +
+                        JsonString(c.ranges) + "}";
+        std::printf("{\"manifest\":%s,\"errors\":%d,\"warnings\":%d,\"findings\":%s,\"packages\":[%s]}\n",
+                    JsonString(source.name).c_str(), findings.Count(Severity::kError),
+                    findings.Count(Severity::kWarning), FindingsJson(findings).c_str(), packages.c_str());
+    } else {
+        PrintFindingsText(stdout, source.name, findings);
+    }
+    return findings.Failed(options.Has("--strict")) ? kExitFindings : kExitOk;
+}
+
+}  // namespace marvostell::tools

@@ -1,0 +1,26 @@
+// A private directory for the copies the tool makes (the manifest as a host
+// stores it, downloaded packages), removed with everything in it at the end.
+#pragma once
+
+#include <string>
+
+namespace marvostell::tools {
+
+class WorkDir {
+public:
+    WorkDir() = default;
+    ~WorkDir();
+    WorkDir(const WorkDir &) = delete;
+    WorkDir &operator=(const WorkDir &) = delete;
+
+    // Creates the directory under the system's temporary directory.
+    bool Create(std::string &error);
+    const std::string &Path() const { return m_path; }
+    // A file of the directory, by name.
+    std::string File(const std::string &name) const;
+
+private:
+    std::string m_path;
+};
+
+}  // namespace marvostell::tools
