@@ -3,11 +3,9 @@
 // export's boundary.
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -19,6 +17,7 @@
 #include "entry/update_client.h"
 #include "marvostell.h"
 #include "package/hex.h"
+#include "platform/posix/system_calls.h"
 #include "test_server.h"
 
 using namespace marvostell;
@@ -111,29 +110,36 @@ TEST(FetchManifest, TracesTheFailingCallAndStoresItsCode) {
     EXPECT_EQ(g_traces, expected);
 }
 
+// The write of the manifest copy, then the cut after it, fail: each is a
+// local-file failure with its code, and no old bytes are left to read as a
+// manifest.
 TEST(FetchManifest, ReportsAManifestThatCannotBeWritten) {
+    namespace sys = marvostell::posix;
     marvostell::testing::TestServer server;
     server.file("/update.ini", std::string(3000, 'm'));
-    const std::string dir = TempDir();
-    std::ofstream(dir + "/update.ini") << std::string(2000, 'x');
-    // A file-size limit stands in for a full disk; the child ignores SIGXFSZ so
-    // that the write fails instead of ending the process.
-    const pid_t child = fork();
-    if (child == 0) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{1000, 1000};
-        setrlimit(RLIMIT_FSIZE, &limit);
+    const std::string dir = TempDir(), path = dir + "/update.ini";
+    const std::string address = "127.0.0.1:" + std::to_string(server.port());
+    const struct {
+        sys::SystemCall call;
+        int err;
+        uint32_t code;
+        std::string kept;
+    } cases[] = {
+        {sys::SystemCall::Write, ENOSPC, 0x80000000u | 112, ""},
+        {sys::SystemCall::Ftruncate, EIO, 0x80000000u | 1117, std::string(3000, 'm')},
+    };
+    for (const auto &c : cases) {
+        std::ofstream(path) << std::string(2000, 'x');
         CUpdateClient client;
-        const int result = client.FetchManifest(("127.0.0.1:" + std::to_string(server.port())).c_str(),
-                                                "/update.ini", (dir + "/update.ini").c_str());
-        _exit(result == 0 && static_cast<uint32_t>(client.GetErrorCode()) == (0x80000000u | 112) ? 0 : 1);
+        sys::FailSystemCall(c.call, 1, c.err);
+        const int result = client.FetchManifest(address.c_str(), "/update.ini", path.c_str());
+        sys::RestoreSystemCalls();
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(static_cast<uint32_t>(client.GetErrorCode()), c.code);
+        std::ifstream in(path, std::ios::binary);
+        const std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(kept, c.kept);
     }
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    std::ifstream in(dir + "/update.ini", std::ios::binary);
-    const std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(kept, std::string(kept.size(), 'm')) << "no old bytes trail the partial write";
 }
 
 TEST(FindNewPackage, TracesTheWalk) {
