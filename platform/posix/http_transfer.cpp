@@ -25,7 +25,9 @@ bool HasValue(const std::string &line, size_t from) {
     return line.find_first_not_of(" \t", from) != std::string::npos;
 }
 
-size_t OnHeader(char *data, size_t size, size_t count, void *user) {
+}  // namespace
+
+size_t Transfer::OnHeader(char *data, size_t size, size_t count, void *user) {
     Transfer &r = *static_cast<Transfer *>(user);
     size_t n = size * count;
     std::string line(data, n);
@@ -47,7 +49,7 @@ size_t OnHeader(char *data, size_t size, size_t count, void *user) {
     return n;
 }
 
-size_t OnBody(char *data, size_t size, size_t count, void *user) {
+size_t Transfer::OnBody(char *data, size_t size, size_t count, void *user) {
     Transfer &r = *static_cast<Transfer *>(user);
     size_t n = size * count;
     if (!r.headersDone) return n;  // the body of a redirect
@@ -65,8 +67,6 @@ size_t OnBody(char *data, size_t size, size_t count, void *user) {
     r.pending.append(data, n);
     return n;
 }
-
-}  // namespace
 
 bool Transfer::StartHop() {
     easy = curl_easy_init();

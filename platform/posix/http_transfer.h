@@ -26,7 +26,8 @@ struct Target {
     std::string object;
 };
 
-struct Transfer {
+class Transfer {
+public:
     Transfer() = default;
     Transfer(const Transfer &) = delete;
     Transfer &operator=(const Transfer &) = delete;
@@ -54,10 +55,13 @@ struct Transfer {
     char errorText[CURL_ERROR_SIZE] = {};
     size_t want = 0;  // bytes the current read waits for
 
-    // Internal to http_transfer.cpp.
+private:
+    static size_t OnHeader(char *data, size_t size, size_t count, void *user);
+    static size_t OnBody(char *data, size_t size, size_t count, void *user);
     bool StartHop();
     bool FollowRedirect();
     void EndHop();
+
     Target target;
     RequestHeaders headers;
     DWORD flags = 0;  // HttpOpenRequestA's
