@@ -7,14 +7,10 @@ namespace marvostell::posix {
 
 // The Win32 code for errno value err. path, when given, is the name the failed
 // call worked on: for ENOENT it decides between ERROR_PATH_NOT_FOUND (a
-// directory of the path is missing) and ERROR_FILE_NOT_FOUND. existsCode is
-// what EEXIST becomes (ERROR_FILE_EXISTS for CreateFileA's CREATE_NEW,
-// ERROR_ALREADY_EXISTS elsewhere).
-DWORD ErrorFromErrno(int err, const char *path = nullptr,
-                     DWORD existsCode = ERROR_ALREADY_EXISTS);
+// directory of the path is missing) and ERROR_FILE_NOT_FOUND.
+DWORD ErrorFromErrno(int err, const char *path = nullptr);
 
 // SetLastError(ErrorFromErrno(...)).
-void SetLastErrorFromErrno(int err, const char *path = nullptr,
-                           DWORD existsCode = ERROR_ALREADY_EXISTS);
+void SetLastErrorFromErrno(int err, const char *path = nullptr);
 
 }  // namespace marvostell::posix

@@ -38,7 +38,7 @@ BOOL IsDBCSLeadByte(BYTE) { return FALSE; }
 
 namespace marvostell::posix {
 
-DWORD ErrorFromErrno(int err, const char *path, DWORD existsCode) {
+DWORD ErrorFromErrno(int err, const char *path) {
     switch (err) {
     case 0:
         return ERROR_SUCCESS;
@@ -60,7 +60,7 @@ DWORD ErrorFromErrno(int err, const char *path, DWORD existsCode) {
     case EFBIG:  // a file-size limit reads as a full disk
         return ERROR_DISK_FULL;
     case EEXIST:
-        return existsCode;
+        return ERROR_ALREADY_EXISTS;
     case EMFILE:
     case ENFILE:
         return ERROR_TOO_MANY_OPEN_FILES;
@@ -79,18 +79,18 @@ DWORD ErrorFromErrno(int err, const char *path, DWORD existsCode) {
     case ENOTSUP:
         return ERROR_NOT_SUPPORTED;
     case EXDEV:
-        return 17;  // ERROR_NOT_SAME_DEVICE
+        return ERROR_NOT_SAME_DEVICE;
     case ELOOP:
-        return 1921;  // ERROR_CANT_RESOLVE_FILENAME
+        return ERROR_CANT_RESOLVE_FILENAME;
     case EIO:
-        return 1117;  // ERROR_IO_DEVICE
+        return ERROR_IO_DEVICE;
     default:
         return ERROR_INVALID_FUNCTION;
     }
 }
 
-void SetLastErrorFromErrno(int err, const char *path, DWORD existsCode) {
-    SetLastError(ErrorFromErrno(err, path, existsCode));
+void SetLastErrorFromErrno(int err, const char *path) {
+    SetLastError(ErrorFromErrno(err, path));
 }
 
 }  // namespace marvostell::posix

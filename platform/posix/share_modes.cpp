@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "errno_map.h"
+#include "system_calls.h"
 
 namespace marvostell::posix {
 namespace {
@@ -24,7 +25,7 @@ struct flock WholeFile(short type) {
 
 DWORD LockForShareMode(int fd, DWORD shareMode, bool readable) {
     const bool othersMayReadOrWrite = (shareMode & (FILE_SHARE_READ | FILE_SHARE_WRITE)) != 0;
-    if (flock(fd, (othersMayReadOrWrite ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0)
+    if (Sys().flock(fd, (othersMayReadOrWrite ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0)
         return errno == EWOULDBLOCK ? ERROR_SHARING_VIOLATION : ErrorFromErrno(errno);
     if ((shareMode & FILE_SHARE_DELETE) == 0 && readable) {
         // Read locks never conflict with each other; only the probe of
@@ -37,6 +38,8 @@ DWORD LockForShareMode(int fd, DWORD shareMode, bool readable) {
 }
 
 DWORD CheckNoHandleDeniesDelete(const char *path) {
+    // Not through Sys(): a probe that cannot open leaves the decision to the
+    // call itself.
     const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return ERROR_SUCCESS;  // a link, a missing file: the call itself decides
     struct flock probe = WholeFile(F_WRLCK);

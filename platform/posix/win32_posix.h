@@ -1,5 +1,7 @@
-// The subset of the Win32 API that the module calls, declared with the real
-// names and signatures and implemented for POSIX in this folder.
+// The subset of the Win32 API that the module and its tools call, declared
+// with the real names and signatures and implemented for POSIX in this
+// folder. Each call takes the arguments the callers pass, as noted below; any
+// other flag, mode or kind fails with ERROR_INVALID_PARAMETER.
 #pragma once
 
 #include <cstddef>
@@ -47,11 +49,8 @@ typedef MarvostellNotifyTarget *HWND;
 #define FILE_SHARE_READ 0x00000001u
 #define FILE_SHARE_WRITE 0x00000002u
 #define FILE_SHARE_DELETE 0x00000004u
-#define CREATE_NEW 1
-#define CREATE_ALWAYS 2
 #define OPEN_EXISTING 3
 #define OPEN_ALWAYS 4
-#define TRUNCATE_EXISTING 5
 #define FILE_ATTRIBUTE_READONLY 0x00000001u
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
@@ -61,7 +60,6 @@ typedef MarvostellNotifyTarget *HWND;
 // A reparse point that names another file (link, junction, mount point).
 #define IsReparseTagNameSurrogate(tag) (((tag) & 0x20000000u) != 0)
 #define FILE_BEGIN 0
-#define FILE_CURRENT 1
 #define FILE_END 2
 #define INVALID_SET_FILE_POINTER ((DWORD)-1)
 #define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
@@ -75,13 +73,14 @@ typedef MarvostellNotifyTarget *HWND;
 #define ERROR_ACCESS_DENIED 5
 #define ERROR_INVALID_HANDLE 6
 #define ERROR_NOT_ENOUGH_MEMORY 8
+#define ERROR_NOT_SAME_DEVICE 17
 #define ERROR_WRITE_PROTECT 19
 #define ERROR_SHARING_VIOLATION 32
 #define ERROR_LOCK_VIOLATION 33
 #define ERROR_HANDLE_EOF 38
 #define ERROR_NOT_SUPPORTED 50
-#define ERROR_FILE_EXISTS 80
 #define ERROR_INVALID_PARAMETER 87
+#define ERROR_INSUFFICIENT_BUFFER 122
 #define ERROR_DISK_FULL 112
 #define ERROR_INVALID_NAME 123
 #define ERROR_NEGATIVE_SEEK 131
@@ -89,6 +88,7 @@ typedef MarvostellNotifyTarget *HWND;
 #define ERROR_ALREADY_EXISTS 183
 #define ERROR_FILENAME_EXCED_RANGE 206
 #define ERROR_FILE_TOO_LARGE 223
+#define ERROR_IO_DEVICE 1117
 #define ERROR_MORE_DATA 234
 #define ERROR_CANT_RESOLVE_FILENAME 1921
 #define ERROR_NO_MORE_FILES 18
@@ -104,7 +104,6 @@ typedef MarvostellNotifyTarget *HWND;
 #define HTTP_QUERY_STATUS_CODE 19
 #define HTTP_QUERY_FLAG_NUMBER 0x20000000u
 #define HTTP_ADDREQ_FLAG_ADD 0x20000000u
-#define HTTP_ADDREQ_FLAG_REPLACE 0x80000000u
 
 #define INTERNET_ERROR_BASE 12000
 #define ERROR_INTERNET_OUT_OF_HANDLES 12001
@@ -117,6 +116,7 @@ typedef MarvostellNotifyTarget *HWND;
 #define ERROR_INTERNET_PROTOCOL_NOT_FOUND 12008
 #define ERROR_INTERNET_INVALID_OPTION 12009
 #define ERROR_INTERNET_INCORRECT_HANDLE_TYPE 12018
+#define ERROR_INTERNET_INCORRECT_HANDLE_STATE 12019
 #define ERROR_INTERNET_HTTP_TO_HTTPS_ON_REDIR 12039
 #define ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR 12040
 #define ERROR_INTERNET_CONNECTION_ABORTED 12030
@@ -126,8 +126,8 @@ typedef MarvostellNotifyTarget *HWND;
 #define ERROR_HTTP_HEADER_NOT_FOUND 12150
 #define ERROR_HTTP_INVALID_SERVER_RESPONSE 12152
 #define ERROR_HTTP_INVALID_HEADER 12153
-#define ERROR_HTTP_INVALID_QUERY_REQUEST 12154
 #define ERROR_HTTP_REDIRECT_FAILED 12156
+#define ERROR_INTERNET_SECURITY_CHANNEL_ERROR 12157
 #define WSAECONNRESET 10054
 
 // Error mode
@@ -197,12 +197,16 @@ void SetLastError(DWORD code);
 UINT SetErrorMode(UINT mode);
 BOOL IsDBCSLeadByte(BYTE c);
 
-// files.cpp: descriptors; share modes are locks (share_modes.h)
+// files.cpp: descriptors; share modes are locks (share_modes.h).
+// CreateFileA: GENERIC_READ and/or GENERIC_WRITE, any FILE_SHARE_* modes,
+// OPEN_EXISTING or OPEN_ALWAYS, and no flags but FILE_ATTRIBUTE_NORMAL and
+// FILE_FLAG_OPEN_REPARSE_POINT.
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile);
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped);
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
                LPOVERLAPPED overlapped);
+// FILE_BEGIN or FILE_END, 32-bit positions only (no high part).
 DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method);
 BOOL SetEndOfFile(HANDLE file);
 DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh);
@@ -211,6 +215,7 @@ BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info);
 BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID info,
                                   DWORD size);
 BOOL CloseHandle(HANDLE object);
+// file_names.cpp
 BOOL DeleteFileA(LPCSTR name);
 BOOL MoveFileA(LPCSTR existing, LPCSTR target);
 // Finds one file by exact name (no wild cards): size and attributes from
@@ -225,11 +230,15 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 int WSAStartup(WORD versionRequested, LPWSADATA data);
 int WSACleanup();
 
-// profile.cpp
+// profile.cpp: a value, or with a null section or key the list of section
+// or key names.
 DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR returned,
                                DWORD size, LPCSTR fileName);
 
-// wininet.cpp: WinINet on libcurl
+// wininet.cpp: WinINet on libcurl, for GET requests over HTTP/1.1:
+// INTERNET_OPEN_TYPE_PRECONFIG with no proxy of its own; a version of
+// "HTTP/1.1" or null and no referrer; HTTP_ADDREQ_FLAG_ADD; no optional data
+// to send; HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER at index 0.
 HINTERNET InternetOpenA(LPCSTR agent, DWORD accessType, LPCSTR proxy, LPCSTR proxyBypass,
                         DWORD flags);
 HINTERNET InternetConnectA(HINTERNET internet, LPCSTR serverName, INTERNET_PORT serverPort,

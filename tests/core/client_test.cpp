@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -13,10 +14,10 @@
 #include <vector>
 
 #include "entry/trace.h"
-#include "child.h"
 #include "entry/update_client.h"
 #include "marvostell.h"
 #include "package/hex.h"
+#include "platform/posix/system_calls.h"
 #include "temp_dir.h"
 #include "test_server.h"
 
@@ -107,26 +108,37 @@ TEST(FetchManifest, TracesTheFailingCallAndStoresItsCode) {
     EXPECT_EQ(g_traces, expected);
 }
 
+// The write of the manifest copy, then the cut after it, fail: each is a
+// local-file failure with its code, and no old bytes are left to read as a
+// manifest.
 TEST(FetchManifest, ReportsAManifestThatCannotBeWritten) {
+    namespace sys = marvostell::posix;
     marvostell::testing::TestServer server;
     server.file("/update.ini", std::string(3000, 'm'));
     const TempDir temp{"core"};
-    const std::string dir = temp.path();
-    std::ofstream(dir + "/update.ini") << std::string(2000, 'x');
-    // A file-size limit stands in for a full disk; the child ignores SIGXFSZ so
-    // that the write fails instead of ending the process.
-    const auto report = marvostell::testing::InChild([&] {
-        marvostell::testing::LimitFileSize(1000);
+    const std::string dir = temp.path(), path = dir + "/update.ini";
+    const std::string address = "127.0.0.1:" + std::to_string(server.port());
+    const struct {
+        sys::SystemCall call;
+        int err;
+        uint32_t code;
+        std::string kept;
+    } cases[] = {
+        {sys::SystemCall::Write, ENOSPC, 0x80000000u | 112, ""},
+        {sys::SystemCall::Ftruncate, EIO, 0x80000000u | 1117, std::string(3000, 'm')},
+    };
+    for (const auto &c : cases) {
+        std::ofstream(path) << std::string(2000, 'x');
         CUpdateClient client;
-        const int result = client.FetchManifest(("127.0.0.1:" + std::to_string(server.port())).c_str(),
-                                                "/update.ini", (dir + "/update.ini").c_str());
-        return std::to_string(result) + " " + std::to_string(static_cast<uint32_t>(client.GetErrorCode()));
-    });
-    EXPECT_TRUE(report.exited);
-    EXPECT_EQ(report.text, "0 " + std::to_string(0x80000000u | 112));
-    std::ifstream in(dir + "/update.ini", std::ios::binary);
-    const std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(kept, std::string(kept.size(), 'm')) << "no old bytes trail the partial write";
+        sys::FailSystemCall(c.call, 1, c.err);
+        const int result = client.FetchManifest(address.c_str(), "/update.ini", path.c_str());
+        sys::RestoreSystemCalls();
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(static_cast<uint32_t>(client.GetErrorCode()), c.code);
+        std::ifstream in(path, std::ios::binary);
+        const std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(kept, c.kept);
+    }
 }
 
 TEST(FindNewPackage, TracesTheWalk) {

@@ -1,17 +1,16 @@
 // The transfer's failure paths, driven through DownloadFile directly.
 #include <gtest/gtest.h>
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <fstream>
-#include <functional>
 #include <sstream>
 #include <string>
 
-#include "child.h"
 #include "entry/update_client.h"
+#include "injected_fault.h"
 #include "temp_dir.h"
 #include "test_server.h"
 
@@ -19,6 +18,8 @@ using namespace marvostell;
 using marvostell::testing::Response;
 using marvostell::testing::TempDir;
 using marvostell::testing::TestServer;
+
+using marvostell::testing::InjectedFault;
 
 namespace {
 
@@ -46,12 +47,7 @@ struct Transfer {
     std::string Path() const { return dir + "/pkg.bin"; }
 };
 
-// Runs `body` in a child process and expects it to return true.
-void InChild(const std::function<bool()> &body) {
-    const auto report = marvostell::testing::InChild([&] { return std::string(body() ? "ok" : "failed"); });
-    EXPECT_TRUE(report.exited);
-    EXPECT_EQ(report.text, "ok");
-}
+namespace sys = marvostell::posix;
 
 }  // namespace
 
@@ -63,30 +59,52 @@ TEST(DownloadFile, MissingDirectoryIsALocalFileError) {
     EXPECT_EQ(t.client.m_bDownloadComplete, 0);
 }
 
-TEST(DownloadFile, FullDiskKeepsWhatWasAppended) {
+// The second write of the body fails: the existing bytes and the first read
+// stay, and the code is the write's.
+TEST(DownloadFile, WriteFailingMidTransferKeepsWhatWasAppended) {
     Transfer t;
     std::ofstream(t.Path()) << std::string(1000, 'p');
-    InChild([&] {
-        marvostell::testing::LimitFileSize(12000);
-        return t.client.DownloadFile(t.Path().c_str()) == 0 &&
-               static_cast<uint32_t>(t.client.GetErrorCode()) == (0x80000000u | 112);
-    });
+    {
+        InjectedFault fault(sys::SystemCall::Write, 2, ENOSPC);
+        EXPECT_EQ(t.client.DownloadFile(t.Path().c_str()), 0);
+    }
+    EXPECT_EQ(static_cast<uint32_t>(t.client.GetErrorCode()), 0x80000000u | 112);
+    EXPECT_EQ(t.client.m_bDownloadComplete, 0);
     const std::string kept = ReadAll(t.Path());
-    EXPECT_GE(kept.size(), 9192u) << "the existing bytes and the first whole read";
-    EXPECT_LE(kept.size(), 12000u);
     EXPECT_EQ(kept, std::string(kept.size(), 'p'));
+    EXPECT_GT(kept.size(), 1000u);
+    EXPECT_LT(kept.size(), t.body.size());
 }
 
-TEST(DownloadFile, ReadOnlyDirectoryIsALocalFileError) {
+TEST(DownloadFile, FileThatCannotBeCreatedIsALocalFileError) {
     Transfer t;
-    const passwd *nobody = getpwnam("nobody");
-    if (!nobody) GTEST_SKIP() << "no unprivileged user to run as";
-    chmod(t.dir.c_str(), 0555);
-    InChild([&] {
-        if (setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) return false;
-        return t.client.DownloadFile(t.Path().c_str()) == 0 &&
-               static_cast<uint32_t>(t.client.GetErrorCode()) == 0x80000005u;
-    });
+    {
+        InjectedFault fault(sys::SystemCall::Open, 1, EACCES);
+        EXPECT_EQ(t.client.DownloadFile(t.Path().c_str()), 0);
+    }
+    EXPECT_EQ(static_cast<uint32_t>(t.client.GetErrorCode()), 0x80000005u);
+    struct stat info;
+    EXPECT_NE(stat(t.Path().c_str(), &info), 0);
+}
+
+// A package that fails its digest and cannot be moved aside stays where it
+// is, and the call still reports the mismatch.
+TEST(DownloadPackage, RejectedPackageThatCannotBeMovedStaysInPlace) {
+    Transfer t;
+    std::ofstream(t.dir + "/update.ini") << "[pkg]\nPackage=/pkg.bin\nPackageSize=20000\n"
+                                            "Md5=00000000000000000000000000000000\n";
+    t.client.m_strLocalDir = t.dir;
+    t.client.m_strLocalIni = t.dir + "/update.ini";
+    t.client.m_strPackageSection = "pkg";
+    char out[512] = "";
+    {
+        InjectedFault fault(sys::SystemCall::Rename, 1, EACCES);
+        EXPECT_EQ(t.client.DownloadPackage(out), 0);
+    }
+    EXPECT_EQ(t.client.GetErrorCode(), static_cast<int32_t>(kErrorDigestMismatch));
+    EXPECT_EQ(ReadAll(t.Path()), t.body);
+    struct stat info;
+    EXPECT_NE(stat((t.Path() + ".err").c_str(), &info), 0);
 }
 
 TEST(DownloadFile, FailedRequestStoresItsCodeWithBit31) {

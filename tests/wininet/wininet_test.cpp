@@ -86,6 +86,8 @@ std::string ReadAll(HINTERNET request, DWORD *error, DWORD chunk = 4096) {
 
 }  // namespace
 
+// The exact bytes sent. The Host line rides inside the entry before it
+// (ArrangeHostLine): a libcurl that stops sending it so fails here.
 TEST(WinInet, RequestsOnTheWire) {
     TestServer server;
     server.file("/update/update.ini", "[General]\r\n");
@@ -381,7 +383,7 @@ TEST(WinInet, StatusQuery) {
     char text[8];
     length = sizeof text;
     EXPECT_FALSE(HttpQueryInfoA(s.request, 1 /* content type */, text, &length, nullptr));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_HTTP_INVALID_QUERY_REQUEST), GetLastError());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
 }
 
 TEST(WinInet, HandleChecks) {

@@ -1,0 +1,130 @@
+// The calls on file names: DeleteFileA, MoveFileA and FindFirstFileA. A file
+// that a handle holds without FILE_SHARE_DELETE is neither renamed nor
+// deleted (ERROR_SHARING_VIOLATION), as on Windows (share_modes.h).
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include <sys/stat.h>
+
+#include "errno_map.h"
+#include "file_info.h"
+#include "share_modes.h"
+#include "system_calls.h"
+#include "win32_posix.h"
+
+using marvostell::posix::Attributes;
+using marvostell::posix::CheckNoHandleDeniesDelete;
+using marvostell::posix::SetLastErrorFromErrno;
+using marvostell::posix::Sys;
+using marvostell::posix::ToFileTime;
+
+namespace {
+
+constexpr uint32_t kFindMagic = 0x46494e44;  // "FIND"
+
+struct FindHandle {
+    uint32_t magic;
+};
+
+bool Exists(const char *name) {
+    struct stat st;
+    return Sys().lstat(name, &st) == 0;
+}
+
+}  // namespace
+
+BOOL DeleteFileA(LPCSTR name) {
+    if (name == nullptr) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    const DWORD held = CheckNoHandleDeniesDelete(name);
+    if (held != ERROR_SUCCESS) {
+        SetLastError(held);
+        return FALSE;
+    }
+    if (Sys().unlink(name) != 0) {
+        SetLastErrorFromErrno(errno, name);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL MoveFileA(LPCSTR existing, LPCSTR target) {
+    if (existing == nullptr || target == nullptr) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    const DWORD held = CheckNoHandleDeniesDelete(existing);
+    if (held != ERROR_SUCCESS) {
+        SetLastError(held);
+        return FALSE;
+    }
+    if (Sys().rename(existing, target) != 0) {
+        int err = errno;
+        // ENOENT names either a missing source or a missing target directory.
+        const char *subject = (err == ENOENT && Exists(existing)) ? target : existing;
+        SetLastErrorFromErrno(err, subject);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HANDLE FindFirstFileA(LPCSTR name, LPWIN32_FIND_DATAA data) {
+    if (name == nullptr || data == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    // A directory entry describes a symbolic link itself, as Windows finds a
+    // link: a reparse point of size 0 (a directory too when it leads to one).
+    struct stat st;
+    if (Sys().lstat(name, &st) != 0) {
+        SetLastErrorFromErrno(errno, name);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::memset(data, 0, sizeof *data);
+    if (S_ISLNK(st.st_mode)) {
+        struct stat target;
+        const bool toDirectory = Sys().stat(name, &target) == 0 && S_ISDIR(target.st_mode);
+        data->dwFileAttributes =
+            FILE_ATTRIBUTE_REPARSE_POINT | (toDirectory ? FILE_ATTRIBUTE_DIRECTORY : 0);
+        data->dwReserved0 = IO_REPARSE_TAG_SYMLINK;
+    } else {
+        data->dwFileAttributes = Attributes(st);
+    }
+    data->ftCreationTime = ToFileTime(st.st_ctim);
+    data->ftLastAccessTime = ToFileTime(st.st_atim);
+    data->ftLastWriteTime = ToFileTime(st.st_mtim);
+    uint64_t size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+    data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    data->nFileSizeLow = static_cast<DWORD>(size);
+
+    // cFileName holds the last component of the name.
+    std::string base(name);
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    std::string::size_type slash = base.rfind('/');
+    if (slash != std::string::npos && base.size() > 1) base.erase(0, slash + 1);
+    std::strncpy(data->cFileName, base.c_str(), MAX_PATH - 1);
+    data->cFileName[MAX_PATH - 1] = '\0';
+
+    FindHandle *h = new (std::nothrow) FindHandle{kFindMagic};
+    if (h == nullptr) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return INVALID_HANDLE_VALUE;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return h;
+}
+
+BOOL FindClose(HANDLE find) {
+    FindHandle *h = static_cast<FindHandle *>(find);
+    if (find == nullptr || find == INVALID_HANDLE_VALUE || h->magic != kFindMagic) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    h->magic = 0;
+    delete h;
+    return TRUE;
+}

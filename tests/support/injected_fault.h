@@ -1,0 +1,16 @@
+// Makes the nth call of one kind of system call in the POSIX layer fail with
+// a chosen errno for as long as the object lives.
+#pragma once
+
+#include "platform/posix/system_calls.h"
+
+namespace marvostell::testing {
+
+struct InjectedFault {
+    InjectedFault(posix::SystemCall call, unsigned nth, int err) { posix::FailSystemCall(call, nth, err); }
+    ~InjectedFault() { posix::RestoreSystemCalls(); }
+    InjectedFault(const InjectedFault &) = delete;
+    InjectedFault &operator=(const InjectedFault &) = delete;
+};
+
+}  // namespace marvostell::testing
