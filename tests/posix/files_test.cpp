@@ -15,7 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "temp_dir.h"
+#include "file_fixture.h"
 
 namespace fs = std::filesystem;
 
@@ -23,23 +23,7 @@ using marvostell::testing::InjectedFault;
 
 namespace {
 
-class PosixFiles : public ::testing::Test {
-protected:
-    std::string Path(const std::string &name) const { return dir_ + "/" + name; }
-    void Write(const std::string &name, const std::string &content) const {
-        std::ofstream(Path(name), std::ios::binary) << content;
-    }
-    std::string Read(const std::string &name) const {
-        std::ifstream in(Path(name), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    HANDLE Open(const std::string &name, DWORD access, DWORD share, DWORD disposition) const {
-        return CreateFileA(Path(name).c_str(), access, share, nullptr, disposition, 0, nullptr);
-    }
-
-    marvostell::testing::TempDir temp_{"files"};
-    const std::string dir_ = temp_.path();
-};
+using PosixFiles = PosixFileTest;
 
 namespace sys = marvostell::posix;
 

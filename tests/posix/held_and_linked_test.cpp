@@ -13,30 +13,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "temp_dir.h"
+#include "file_fixture.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class PosixHeld : public ::testing::Test {
-protected:
-    std::string Path(const std::string &name) const { return dir_ + "/" + name; }
-    void Write(const std::string &name, const std::string &content) const {
-        std::ofstream(Path(name), std::ios::binary) << content;
-    }
-    std::string Read(const std::string &name) const {
-        std::ifstream in(Path(name), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    HANDLE Open(const std::string &name, DWORD access, DWORD share, DWORD disposition,
-                DWORD flags = 0) const {
-        return CreateFileA(Path(name).c_str(), access, share, nullptr, disposition, flags, nullptr);
-    }
-
-    marvostell::testing::TempDir temp_{"held"};
-    const std::string dir_ = temp_.path();
-};
+using PosixHeld = PosixFileTest;
 
 const DWORD kReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
