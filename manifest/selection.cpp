@@ -197,12 +197,9 @@ int CUpdateClient::IsVersionInRange(const char *section, uint32_t currentVersion
         const char *stop = nullptr;
         const uint32_t low = ParseManifestNumber(value, &stop);
         if (support && low == 0xFFFFFFFFu) {
-            SelectionEvent event{SelectionEvent::kRangeAll};
-            event.section = section;
-            event.support = support;
-            event.key = key;
-            event.text = value;
-            event.passed = true;
+            SelectionEvent event =
+                BoundEvent(section, support, key, value, 0, 0xFFFFFFFFu, currentVersion);
+            event.kind = SelectionEvent::kRangeAll;
             Notify(event);
             return 1;
         }
