@@ -23,8 +23,10 @@ def serve(server_program, work):
         with open(os.path.join(root, name), "w") as f:
             f.write(manifest(md5))
     port_file = os.path.join(work, "server-port")
+    # --exit-after only ends a server whose test died; the test stops it itself,
+    # however slowly the programs run (an emulated machine is many times slower).
     server = subprocess.Popen([server_program, "--root", root, "--port-file", port_file,
-                               "--exit-after", "300"])
+                               "--exit-after", "3600"])
     try:
         for _ in range(200):
             if os.path.exists(port_file) and open(port_file).read().strip():

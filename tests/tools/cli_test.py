@@ -53,8 +53,10 @@ def main():
                     "<body><h1>404 Not Found</h1></body></html>\\r\\n\n"
                     "route /empty.ini\nbody \n")
         port_file = os.path.join(work, "port")
+        # --exit-after only ends a server whose test died; the test stops it itself,
+        # however slowly the programs run (an emulated machine is many times slower).
         server = subprocess.Popen([args.server, "--root", root, "--script", script,
-                                   "--port-file", port_file, "--exit-after", "240"])
+                                   "--port-file", port_file, "--exit-after", "3600"])
         for _ in range(100):
             if os.path.exists(port_file) and open(port_file).read().strip():
                 break

@@ -130,8 +130,10 @@ def entry(r, work):
 class Server:
     def __init__(self, program, root, script, work):
         port_file = os.path.join(work, "port")
+        # --exit-after only ends a server whose test died; the test stops it itself,
+        # however slowly the programs run (an emulated machine is many times slower).
         self.process = subprocess.Popen([program, "--root", root, "--script", script,
-                                         "--port-file", port_file, "--exit-after", "300"])
+                                         "--port-file", port_file, "--exit-after", "3600"])
         for _ in range(200):
             if os.path.exists(port_file):
                 break
