@@ -22,7 +22,7 @@ esac'
 release=$(. /etc/os-release && echo "$VERSION_CODENAME")
 
 failures=0
-# mirror | bootstrap's status | apt-get calls, one per line
+# mirror | bootstrap's status | the apt-get calls in order, joined by ';'
 while IFS='|' read -r mirror want_status want_calls; do
   : >"$work/apt.log"
   PATH="$work/bin:$PATH" APT_LOG="$work/apt.log" APT_MIRROR=$mirror \
