@@ -1,23 +1,66 @@
 #include "entry/update_client.h"
 
+#include "framework/strings.h"
+#include "framework/trace.h"
+#include "manifest/manifest_fetch.h"
+#include "manifest/selection.h"
+#include "package/package_step.h"
+
 namespace marvostell {
 
-CUpdateClient::CUpdateClient()
+CUpdateClient::CUpdateClient(CCheckObserver *observer)
     : m_strServer("update.marvostell.example"),
       m_strObject("/update/update.ini"),
       m_pBuffer(new BYTE[kTransferBufferSize]),
-      m_nBufferSize(kTransferBufferSize) {}
+      m_pObserver(observer) {}
 
-CUpdateClient::~CUpdateClient() {
-    delete[] m_pBuffer;
-    m_pBuffer = nullptr;
-    // The strings are released after this body, in reverse order of declaration.
+CUpdateClient::~CUpdateClient() = default;
+
+void CUpdateClient::SetNotifyTarget(HWND window, uint32_t message) {
+    m_hNotifyWnd = window;
+    m_nNotifyMsg = message;
 }
 
-DWORD CUpdateClient::ReadValue(const char *section, const char *key, const char *defaultValue,
-                               char (&value)[kValueBufferSize]) const {
-    return GetPrivateProfileStringA(section, key, defaultValue, value, kValueBufferSize,
-                                    m_strLocalIni.c_str());
+StepResult CUpdateClient::PrepareManifest(const char *url, const char *dir) {
+    m_strLocalDir = dir;
+    TrimTrailing(m_strLocalDir, kPathSeparator);
+    const std::string localIni = m_strLocalDir + kPathSeparator + kLocalManifestName;
+
+    const StepResult parsed = ParseServerUrl(url);
+    if (!parsed.Ok()) return parsed;
+    // No directory, or only separators, would put the files in the root
+    // directory (of the current drive, on Windows): refused before any request.
+    if (m_strLocalDir.find_first_not_of(kPathSeparators) == std::string::npos)
+        return StepResult::Failure(Stage::kLocalDirectory, ERROR_PATH_NOT_FOUND);
+    Trace("Marvostell!Server %s, File %s\n", m_strServer.c_str(), m_strObject.c_str());
+    const StepResult fetched = FetchManifest(localIni.c_str());
+    if (!fetched.Ok()) return fetched;
+
+    m_strLocalIni = localIni;
+    m_bManifestFetched = true;
+    return fetched;
+}
+
+StepResult CUpdateClient::ParseServerUrl(const char *url) {
+    return marvostell::ParseServerUrl(url, m_strServer, m_strObject);
+}
+
+StepResult CUpdateClient::FetchManifest(const char *localFile) {
+    return marvostell::FetchManifest(m_strServer, m_strObject, localFile, m_pBuffer.get());
+}
+
+bool CUpdateClient::FindNewPackage(uint32_t currentVersion, uint32_t wantedLanguage) {
+    if (!m_bManifestFetched) return false;
+    return SelectPackage(CManifestReader(m_strLocalIni), currentVersion, wantedLanguage,
+                         m_pObserver, m_strPackageSection);
+}
+
+StepResult CUpdateClient::DownloadPackage(std::string &pathForHost) {
+    const CManifestReader manifest(m_strLocalIni);
+    const PackageStepRequest request{manifest,        m_strPackageSection, m_strServer,
+                                     m_strLocalDir,   m_hNotifyWnd,        m_nNotifyMsg,
+                                     m_pBuffer.get(), kTransferBufferSize, m_pObserver};
+    return FetchPackage(request, pathForHost);
 }
 
 }  // namespace marvostell

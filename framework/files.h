@@ -31,6 +31,11 @@ public:
 
     bool IsOpen() const { return m_hFile != INVALID_HANDLE_VALUE; }
     HANDLE Get() const { return m_hFile; }
+    // Closes the handle held, if any, and holds `handle` instead.
+    void Reset(HANDLE handle) {
+        Close();
+        m_hFile = handle;
+    }
     void Close() {
         if (IsOpen()) CloseHandle(m_hFile);
         m_hFile = INVALID_HANDLE_VALUE;

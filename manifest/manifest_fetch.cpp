@@ -1,107 +1,106 @@
-// One HTTP GET of the manifest, stored as the local manifest file.
-#include "entry/trace.h"
-#include "entry/update_client.h"
+#include "manifest/manifest_fetch.h"
+
 #include "framework/files.h"
+#include "framework/http_get.h"
+#include "framework/strings.h"
+#include "framework/trace.h"
 
 namespace marvostell {
 namespace {
 
-const char kContentType[] = "Content-Type: application/x-www-form-urlencoded";
-constexpr DWORD kManifestReadSize = 4096;
+const HttpRequestStyle kManifestRequest = {
+    "HTTP/1.1", false, INTERNET_FLAG_NO_CACHE_WRITE, 1,
+    "Content-Type: application/x-www-form-urlencoded"};
 
-// Raised by a failed step of the request; the number names the step.
-struct FetchFailure {
-    int number;
+// Takes the first read of the body, whatever it returns; 401 and 407 end the
+// fetch with their status.
+class CManifestSink : public CHttpSink {
+public:
+    bool OnAnswer(DWORD status) override { return status != 401 && status != 407; }
+    BodyVerdict OnBody(const BYTE *, DWORD count) override {
+        m_nBytes = count;
+        return kStop;
+    }
+    DWORD Bytes() const { return m_nBytes; }
+
+private:
+    DWORD m_nBytes = 0;
 };
 
-// The failed call's code; a call that failed without one must not read as
-// success (0) to the host.
-int32_t FailedCallCode() {
-    const DWORD code = GetLastError();
-    return code ? static_cast<int32_t>(code) : kErrorUnexpected;
+const char *CallName(HttpGetResult::Failure failure) {
+    switch (failure) {
+    case HttpGetResult::kOpen: return "InternetOpen";
+    case HttpGetResult::kConnect: return "InternetConnect";
+    case HttpGetResult::kOpenRequest: return "HttpOpenRequest";
+    case HttpGetResult::kSend: return "HttpSendRequest";
+    default: return nullptr;
+    }
 }
+
+// A failed call's code; a call that gave none, or one that would read as
+// "updated" (1) to the host, is reported as unexpected instead.
+StepResult RequestFailure(uint32_t code) {
+    if (code == 0 || code == 1) return StepResult::Failure(Stage::kUnexpected, 0);
+    return StepResult::Failure(Stage::kManifestRequest, code);
+}
+
+StepResult FileFailure(DWORD code) { return StepResult::Failure(Stage::kManifestFile, code); }
 
 }  // namespace
 
-int CUpdateClient::FetchManifest(const char *server, const char *object, const char *localFile) {
-    DWORD bytesRead = 0;
-    CHttpHandles http;
-    try {
-        http.root = InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-        if (!http.root) {
-            m_nError = FailedCallCode();
-            Trace("InternetOpen failed with error 0x%x\n", static_cast<unsigned>(m_nError));
-            throw FetchFailure{1};
-        }
-        std::string host;
-        INTERNET_PORT port;
-        SplitHostPort(server, host, port);
-        http.connection = InternetConnectA(http.root.Get(), host.c_str(), port, nullptr, nullptr,
-                                           INTERNET_SERVICE_HTTP, 0, 1);
-        if (!http.connection) {
-            m_nError = FailedCallCode();
-            Trace("InternetConnect failed with error 0x%x\n", static_cast<unsigned>(m_nError));
-            throw FetchFailure{2};
-        }
-        http.request = HttpOpenRequestA(http.connection.Get(), "GET", object, "HTTP/1.1", nullptr,
-                                        nullptr, INTERNET_FLAG_NO_CACHE_WRITE, 0);
-        if (!http.request) {
-            m_nError = FailedCallCode();
-            Trace("HttpOpenRequest failed with error 0x%x\n", static_cast<unsigned>(m_nError));
-            throw FetchFailure{3};
-        }
-        if (!HttpSendRequestA(http.request.Get(), kContentType, sizeof kContentType - 1, nullptr,
-                              0)) {
-            m_nError = FailedCallCode();
-            Trace("HttpSendRequest failed with error 0x%x\n", static_cast<unsigned>(m_nError));
-            throw FetchFailure{4};
-        }
-        DWORD status = 0;
-        DWORD statusSize = sizeof status;
-        if (!HttpQueryInfoA(http.request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER,
-                            &status, &statusSize, nullptr)) {
-            m_nError = FailedCallCode();
-            throw FetchFailure{5};
-        }
-        if (status == 401 || status == 407) {
-            m_nError = static_cast<int32_t>(status);
-            throw FetchFailure{6};
-        }
-        // One read: whatever it returns is the manifest.
-        DWORD count = 0;
-        if (InternetReadFile(http.request.Get(), m_pBuffer, kManifestReadSize, &count))
-            bytesRead = count;
-        http.Close();
-    } catch (const FetchFailure &failure) {
-        Trace("Exception %d\n", failure.number);
-        if (m_nError == 1) m_nError = kErrorUnexpected;
-        http.Close();
-        return 0;
-    } catch (...) {
-        Trace("Exception unknown\n");
-        m_nError = kErrorUnexpected;
-        http.Close();
-        return 0;
+StepResult ParseServerUrl(const char *url, std::string &server, std::string &object) {
+    std::string text = url;
+    TrimWhitespace(text);
+    const std::string::size_type scheme = text.find("://");
+    if (scheme != std::string::npos) text.erase(0, scheme + 3);
+
+    const std::string::size_type slash = text.find('/');
+    if (slash == std::string::npos) return StepResult::Failure(Stage::kManifestUrl, 0);
+    server = text.substr(0, slash);
+    object = text.substr(slash);
+    return StepResult::Success();
+}
+
+StepResult FetchManifest(const std::string &server, const std::string &object,
+                         const char *localFile, BYTE *buffer) {
+    CManifestSink sink;
+    HttpGetRequest request{server, object, &kManifestRequest};
+    request.statusRequired = true;
+    request.buffer = buffer;
+    request.readSize = kManifestLimit;
+    const HttpGetResult answer = HttpGet(request, sink);
+    // The failure traces number the steps: 1 open, 2 connect, 3 request,
+    // 4 send (HttpGetResult's order), 5 status, 6 a refused status.
+    switch (answer.failure) {
+    case HttpGetResult::kNone:
+        break;
+    case HttpGetResult::kSink:
+        Trace("Exception %d\n", 6);
+        return RequestFailure(answer.status);
+    case HttpGetResult::kStatus:
+        Trace("Exception %d\n", 5);
+        return RequestFailure(answer.error);
+    default:
+        Trace("%s failed with error 0x%x\n", CallName(answer.failure),
+              answer.error ? static_cast<unsigned>(answer.error) : 0xFFFFFFFFu);
+        Trace("Exception %d\n", static_cast<int>(answer.failure));
+        return RequestFailure(answer.error);
     }
 
     CFileHandle file(OpenLocalFile(localFile, GENERIC_WRITE, 0, OPEN_ALWAYS));
-    if (!file.IsOpen()) {
-        m_nError = static_cast<int32_t>(GetLastError() | kLocalErrorFlag);
-        return 0;
-    }
+    if (!file.IsOpen()) return FileFailure(GetLastError());
     // A write that fails would leave a stale or empty manifest that reads as
     // "nothing newer"; report it as a local-file failure instead. The file is
     // cut after what was written either way, so no old bytes trail behind.
+    const DWORD bytes = sink.Bytes();
     DWORD written = 0;
     SetLastError(ERROR_DISK_FULL);  // the code of a short write that sets none
     const bool wroteAll =
-        WriteFile(file.Get(), m_pBuffer, bytesRead, &written, nullptr) && written == bytesRead;
+        WriteFile(file.Get(), buffer, bytes, &written, nullptr) && written == bytes;
     const DWORD writeError = GetLastError();
-    if (!SetEndOfFile(file.Get()) || !wroteAll) {
-        m_nError = static_cast<int32_t>((wroteAll ? GetLastError() : writeError) | kLocalErrorFlag);
-        return 0;
-    }
-    return 1;
+    if (!SetEndOfFile(file.Get()) || !wroteAll)
+        return FileFailure(wroteAll ? GetLastError() : writeError);
+    return StepResult::Success();
 }
 
 }  // namespace marvostell

@@ -1,12 +1,24 @@
-// Selection of the package to fetch from the manifest's package list.
+#include "manifest/selection.h"
+
 #include <cstring>
 
-#include "entry/trace.h"
-#include "entry/update_client.h"
+#include "framework/trace.h"
 #include "manifest/number.h"
 
 namespace marvostell {
 namespace {
+
+// Tells the observer, when there is one.
+class CNotifier {
+public:
+    explicit CNotifier(CCheckObserver *observer) : m_pObserver(observer) {}
+    void operator()(const SelectionEvent &event) const {
+        if (m_pObserver) m_pObserver->OnSelectionEvent(event);
+    }
+
+private:
+    CCheckObserver *m_pObserver;
+};
 
 bool IsListSeparator(char c) { return c == ',' || c == ';' || c == ' ' || c == '\t'; }
 
@@ -33,9 +45,9 @@ const SelectionEvent &StartRange(SelectionEvent &event, const char *key, const c
     return event;
 }
 
-const SelectionEvent &EndRange(SelectionEvent &event, int inRange) {
+const SelectionEvent &EndRange(SelectionEvent &event, bool inRange) {
     event.kind = SelectionEvent::kRangeEnd;
-    event.passed = inRange != 0;
+    event.passed = inRange;
     return event;
 }
 
@@ -57,15 +69,15 @@ SelectionEvent BoundEvent(const char *section, bool support, const char *key, co
 // An observer, when there is one, is told of every test of the host's version
 // with the interval it admits; a map of the selection over all versions relies
 // on seeing each such test.
-int CUpdateClient::FindNewPackage(uint32_t currentVersion, uint32_t wantedLanguage) {
-    if (!m_bManifestFetched) return 0;
-
+bool SelectPackage(const CManifestReader &manifest, uint32_t currentVersion,
+                   uint32_t wantedLanguage, CCheckObserver *observer, std::string &section) {
+    const CNotifier Notify(observer);
     char list[kValueBufferSize];
-    ReadValue("General", "update", "", list);
+    manifest.Read("General", "update", "", list);
     if (list[0] == '\0') {
         Notify({SelectionEvent::kListMissing});
         Trace("marvostell!update null\n");
-        return 0;
+        return false;
     }
 
     char *next = list;
@@ -73,7 +85,7 @@ int CUpdateClient::FindNewPackage(uint32_t currentVersion, uint32_t wantedLangua
         while (*next == ' ' || *next == '\t') ++next;
         if (*next == '\0') {
             Notify({SelectionEvent::kListEnd});
-            return 0;
+            return false;
         }
         char *name = next;
         while (*next && !IsListSeparator(*next)) ++next;
@@ -86,7 +98,7 @@ int CUpdateClient::FindNewPackage(uint32_t currentVersion, uint32_t wantedLangua
 
         char value[kValueBufferSize];
         char asRead[kValueBufferSize];  // a range value before its cut, for the observer
-        ReadValue(name, "version", "", value);
+        manifest.Read(name, "version", "", value);
         if (value[0] == '\0') {
             event.kind = SelectionEvent::kNoVersion;
             Notify(event);
@@ -105,7 +117,7 @@ int CUpdateClient::FindNewPackage(uint32_t currentVersion, uint32_t wantedLangua
         event.high = 0;
         if (packageVersion <= currentVersion) continue;
 
-        ReadValue(name, "language", "", value);
+        manifest.Read(name, "language", "", value);
         Trace("marvostell!check package: %s, version %x, language %s\n", name,
               static_cast<unsigned>(packageVersion), value);
         if (value[0] != '\0') {
@@ -118,81 +130,75 @@ int CUpdateClient::FindNewPackage(uint32_t currentVersion, uint32_t wantedLangua
             if (!event.passed) continue;
         }
 
-        ReadValue(name, "Unsupport", "", value);
+        manifest.Read(name, "Unsupport", "", value);
         Trace("marvostell!check package: %s, IsUnSupportVersion %s\n", name, value);
         if (value[0] != '\0') {
             std::memcpy(asRead, value, std::strlen(value) + 1);
             CutToFirstName(value);
             Notify(StartRange(event, "Unsupport", asRead, value, false));
-            const int inRange = IsUnSupportVersion(value, currentVersion);
+            const bool inRange = IsVersionInRange(manifest, value, currentVersion, false, observer);
             Notify(EndRange(event, inRange));
             if (inRange) continue;
         }
 
-        ReadValue(name, "Support", "", value);
+        manifest.Read(name, "Support", "", value);
         if (value[0] != '\0') {
             std::memcpy(asRead, value, std::strlen(value) + 1);
             CutToFirstName(value);
             Trace("marvostell!check package: %s, IsSupportVersion %s\n", name, value);
             Notify(StartRange(event, "Support", asRead, value, true));
-            const int inRange = IsSupportVersion(value, currentVersion);
+            const bool inRange = IsVersionInRange(manifest, value, currentVersion, true, observer);
             Notify(EndRange(event, inRange));
             if (!inRange) continue;
         }
 
-        m_strPackageSection = name;
+        section = name;
         event.kind = SelectionEvent::kSelected;
         event.number = packageVersion;
         event.text = event.key = event.section = "";
         Notify(event);
         Trace("Marvostell!HasNewVersion 0x%x, CurrentVersion 0x%x\n",
               static_cast<unsigned>(packageVersion), static_cast<unsigned>(currentVersion));
-        return 1;
+        return true;
     }
 }
 
-int CUpdateClient::IsUnSupportVersion(const char *section, uint32_t currentVersion) {
-    return IsVersionInRange(section, currentVersion, false);
-}
-
-int CUpdateClient::IsSupportVersion(const char *section, uint32_t currentVersion) {
-    return IsVersionInRange(section, currentVersion, true);
-}
-
-int CUpdateClient::IsVersionInRange(const char *section, uint32_t currentVersion, bool support) {
+bool IsVersionInRange(const CManifestReader &manifest, const char *section,
+                      uint32_t currentVersion, bool support, CCheckObserver *observer) {
+    const CNotifier Notify(observer);
     char value[kValueBufferSize];
-    ReadValue(section, "lower", "", value);
+    manifest.Read(section, "lower", "", value);
     if (value[0] != '\0') {
         const uint32_t lower = ParseManifestNumber(value);
         Notify(BoundEvent(section, support, "lower", value, 0, lower, currentVersion));
-        if (currentVersion <= lower) return 1;
+        if (currentVersion <= lower) return true;
     }
-    ReadValue(section, "greater", "", value);
+    manifest.Read(section, "greater", "", value);
     if (value[0] != '\0') {
         const uint32_t greater = ParseManifestNumber(value);
         Notify(BoundEvent(section, support, "greater", value, greater, 0xFFFFFFFFu, currentVersion));
-        if (currentVersion >= greater) return 1;
+        if (currentVersion >= greater) return true;
     }
 
     // A read without a key name lists the section's key names, each ended by a
     // terminator; an empty or missing section admits every version when it
     // names the supported range.
     char keys[kValueBufferSize];
-    const DWORD listLength = ReadValue(section, nullptr, "", keys);
+    const DWORD listLength = manifest.Read(section, nullptr, "", keys);
     if (listLength == 0 || keys[0] == '\0') {
         SelectionEvent event{SelectionEvent::kRangeEmpty};
         event.section = section;
         event.support = support;
         event.passed = support;
         Notify(event);
-        return support ? 1 : 0;
+        return support;
     }
 
     for (DWORD offset = 0; offset < listLength && keys[offset] != '\0';
          offset += static_cast<DWORD>(std::strlen(keys + offset)) + 1) {
         const char *key = keys + offset;
         if (!StartsWithVer(key)) continue;
-        ReadValue(section, key, "", value);
+        manifest.Read(section, key, "", value);
         if (value[0] == '\0') continue;
         const char *stop = nullptr;
         const uint32_t low = ParseManifestNumber(value, &stop);
@@ -201,13 +207,13 @@ int CUpdateClient::IsVersionInRange(const char *section, uint32_t currentVersion
                 BoundEvent(section, support, key, value, 0, 0xFFFFFFFFu, currentVersion);
             event.kind = SelectionEvent::kRangeAll;
             Notify(event);
-            return 1;
+            return true;
         }
         const uint32_t high = *stop == '-' ? ParseManifestNumber(stop + 1) : low;
         Notify(BoundEvent(section, support, key, value, low, high, currentVersion));
-        if (low <= currentVersion && currentVersion <= high) return 1;
+        if (low <= currentVersion && currentVersion <= high) return true;
     }
-    return 0;
+    return false;
 }
 
 }  // namespace marvostell

@@ -1,82 +1,33 @@
-// The package step: the selected package's entry, its local file, the
-// download, the digest check and the second attempt.
-#include <cctype>
-#include <cstring>
+#include "package/package_step.h"
 
-#include "entry/trace.h"
-#include "entry/update_client.h"
 #include "framework/files.h"
-#include "framework/strings.h"
-#include "manifest/number.h"
-#include "package/hex.h"
-#include "package/local_name.h"
-#include "package/md5.h"
+#include "framework/trace.h"
+#include "package/digest.h"
+#include "package/package_entry.h"
+#include "package/transfer.h"
 
 namespace marvostell {
 namespace {
 
-constexpr uint32_t kDigestChars = 32;
 constexpr DWORD kDigestReadSize = 8192;
 
-// Windows opens a device, not a file, for these names, with any extension.
-// Blanks before the extension do not change the device ("NUL .txt").
-bool IsDeviceName(const std::string &name) {
-    std::string stem = name.substr(0, name.find('.'));
-    while (!stem.empty() && stem.back() == ' ') stem.pop_back();
-    std::string upper;
-    for (char c : stem) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL" ||
-        upper == "CONIN$" || upper == "CONOUT$")
-        return true;
-    return upper.size() == 4 && (upper.compare(0, 3, "COM") == 0 || upper.compare(0, 3, "LPT") == 0) &&
-           upper[3] >= '1' && upper[3] <= '9';
+void Tell(CCheckObserver *observer, const PackageEvent &event) {
+    if (observer) observer->OnPackageEvent(event);
 }
 
-bool IsManifestName(const std::string &name) {
-    const char manifest[] = "update.ini";
-    if (name.size() != sizeof manifest - 1) return false;
-    for (size_t i = 0; i < name.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(name[i])) != manifest[i]) return false;
-    return true;
-}
-
-}  // namespace
-
-// A local name must name a file inside the local directory, the same file on
-// every platform the module runs on (Windows drops a trailing dot or blank),
-// and not the manifest copy, which the package would be appended to.
-bool IsSafeLocalName(const std::string &name) {
-    if (name.empty() || name == "." || name == ".." || IsManifestName(name)) return false;
-    if (name.back() == '.' || name.back() == ' ' || IsDeviceName(name)) return false;
-    for (unsigned char c : name) {
-        if (c < 0x20 || std::strchr("\\:<>\"|?*", c)) return false;
-    }
-    return true;
-}
-
-namespace {
-
-// Whether the MD5 digest of the open file, read from its start through
-// buffer in pieces, is expectedHex exactly.
-bool DigestMatches(HANDLE file, BYTE *buffer, const char *expectedHex) {
-    DWORD remaining = GetFileSize(file, nullptr);
-    Md5Context context;
-    Md5Start(context);
-    while (remaining != 0) {
-        DWORD count = 0;
-        ReadFile(file, buffer, remaining < kDigestReadSize ? remaining : kDigestReadSize, &count,
-                 nullptr);
-        if (count == 0) break;
-        Md5Add(context, buffer, count);
-        remaining -= count;
-    }
-    uint8_t digest[16];
-    Md5Finish(context, digest);
-    char actual[kDigestChars + 1];
-    HexEncode(digest, sizeof digest, actual, kDigestChars);
-    actual[kDigestChars] = '\0';
-    Trace("Marvostell!Md5:%s, Server:%s\n", actual, expectedHex);
-    return std::strcmp(expectedHex, actual) == 0;
+// Whether the MD5 of the open file, read from its start, is `expected` exactly.
+bool DigestMatches(HANDLE file, const char *localPath, const std::string &expected, BYTE *buffer,
+                   DWORD bufferSize, CCheckObserver *observer) {
+    const std::string actual =
+        FileMd5Hex(file, buffer, bufferSize < kDigestReadSize ? bufferSize : kDigestReadSize);
+    Trace("Marvostell!Md5:%s, Server:%s\n", actual.c_str(), expected.c_str());
+    PackageEvent event{PackageEvent::kDigest};
+    event.localPath = localPath;
+    event.computed = actual.c_str();
+    event.expected = expected.c_str();
+    event.passed = actual == expected;
+    Tell(observer, event);
+    return event.passed;
 }
 
 // The package is read for its digest without read or write sharing, so no
@@ -90,70 +41,62 @@ HANDLE OpenForDigest(const char *localPath) {
 
 }  // namespace
 
-int CUpdateClient::DownloadPackage(char *outPath) {
-    std::string localPath = m_strLocalDir + kPathSeparator;
-    const char *section = m_strPackageSection.c_str();
+StepResult FetchPackage(const PackageStepRequest &request, std::string &pathForHost) {
+    const PackageEntry entry = ReadPackageEntry(request.manifest, request.section.c_str());
+    if (entry.fault != EntryFault::kNone) return StepResult::Failure(Stage::kPackageEntry, 0);
+    const std::string localPath = request.localDir + kPathSeparator + entry.localName;
+    Trace("Marvostell!Download(%s->%s, size %d)...\n", entry.path.c_str(), localPath.c_str(),
+          static_cast<int>(entry.size));
+    PackageEvent described{PackageEvent::kEntry};
+    described.section = request.section.c_str();
+    described.path = entry.path.c_str();
+    described.localPath = localPath.c_str();
+    described.size = entry.size;
+    Tell(request.observer, described);
 
-    char value[kValueBufferSize];
-    ReadValue(section, "Package", "0", value);
-    m_strPackagePath = value;
-    TrimWhitespace(m_strPackagePath);
-
-    ReadValue(section, "PackageSize", "0", value);
-    m_nPackageSize = ParseManifestNumber(value);
-    if (m_nPackageSize == 0 || m_nPackageSize > kMaxPackageSize) {
-        m_nError = kErrorPackageEntry;
-        return 0;
-    }
-
-    if (ReadValue(section, "Md5", "0", value) < kDigestChars) {
-        m_nError = kErrorPackageEntry;
-        return 0;
-    }
-    char expected[kDigestChars + 1];
-    std::memcpy(expected, value, kDigestChars);
-    expected[kDigestChars] = '\0';
-
-    const std::string::size_type slash = FindLastChar(m_strPackagePath, '/');
-    const std::string name =
-        slash == std::string::npos ? m_strPackagePath : m_strPackagePath.substr(slash + 1);
-    if (!IsSafeLocalName(name)) {
-        m_nError = kErrorPackageEntry;
-        return 0;
-    }
-    localPath += name;
-    Trace("Marvostell!Download(%s->%s, size %d)...\n", m_strPackagePath.c_str(),
-          localPath.c_str(), static_cast<int>(m_nPackageSize));
-
+    const TransferRequest transfer{request.server,    entry.path,        localPath,
+                                   entry.size,        request.notifyWnd, request.notifyMsg,
+                                   request.buffer,    request.observer};
     const bool existedBefore = FindFileByName(localPath.c_str());
     const std::string rejectedPath = localPath + ".err";
+    StepResult result = StepResult::Failure(Stage::kUnexpected, 0);
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (!DownloadFile(localPath.c_str())) continue;
+        bool complete = false;
+        const StepResult transferred = TransferPackage(transfer, complete);
+        if (!transferred.Ok()) {
+            result = transferred;
+            continue;
+        }
         CFileHandle file(OpenForDigest(localPath.c_str()));
         if (!file.IsOpen()) {
             // Held by another opener (another check verifying or fetching
             // it), or gone: not a mismatch, and not this call's to move.
-            m_nError = static_cast<int32_t>(GetLastError() | kLocalErrorFlag);
-            return 0;
+            return StepResult::Failure(Stage::kPackageFile, GetLastError());
         }
-        if (DigestMatches(file.Get(), m_pBuffer, expected)) {
-            file.Close();
-            if (outPath) std::memcpy(outPath, localPath.c_str(), localPath.size() + 1);
-            return 1;
+        if (DigestMatches(file.Get(), localPath.c_str(), entry.md5, request.buffer,
+                          request.bufferSize, request.observer)) {
+            pathForHost = localPath;
+            return StepResult::Success();
         }
         DeleteFileA(rejectedPath.c_str());
-        MoveFileA(localPath.c_str(), rejectedPath.c_str());
+        if (MoveFileA(localPath.c_str(), rejectedPath.c_str())) {
+            PackageEvent moved{PackageEvent::kMovedAside};
+            moved.localPath = localPath.c_str();
+            moved.movedTo = rejectedPath.c_str();
+            Tell(request.observer, moved);
+        }
         file.Close();
-        m_nError = kErrorDigestMismatch;
-        if (!existedBefore) return 0;
-        if (outPath) std::memcpy(outPath, localPath.c_str(), localPath.size() + 1);
+        result = StepResult::Failure(Stage::kDigest, 0);
+        if (!existedBefore) return result;
+        pathForHost = localPath;
     }
-    return 0;
+    return result;
 }
 
-int CUpdateClient::VerifyMd5(const char *localPath, const char *expectedHex) {
+bool VerifyMd5(const char *localPath, const std::string &expected, BYTE *buffer, DWORD bufferSize,
+               CCheckObserver *observer) {
     CFileHandle file(OpenForDigest(localPath));
-    return file.IsOpen() && DigestMatches(file.Get(), m_pBuffer, expectedHex) ? 1 : 0;
+    return file.IsOpen() && DigestMatches(file.Get(), localPath, expected, buffer, bufferSize, observer);
 }
 
 }  // namespace marvostell

@@ -1,4 +1,5 @@
-// The DLL's loader hook: runs the module entry routine at load and unload.
+// The DLL's loader hook, built into the Windows DLL only: runs the module
+// entry routine at load and unload.
 #include "framework/app.h"
 #include "marvostell.h"
 

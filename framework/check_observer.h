@@ -1,6 +1,7 @@
-// The package selection's decisions, one event per test it makes, for tools
-// that explain a selection or map it over every host version. The module's
-// own calls have no observer and behave the same with one.
+// What a check does, as events for tools: the package selection's decisions,
+// one per test it makes (to explain a selection or map it over every host
+// version), and the package step's transfer and digest. The module's own
+// calls have no observer and behave the same with one.
 #pragma once
 
 #include <cstdint>
@@ -38,10 +39,37 @@ struct SelectionEvent {
     bool passed = false;
 };
 
-class CSelectionObserver {
+struct PackageEvent {
+    enum Kind {
+        kEntry,       // the selected package's entry was read and is usable: section,
+                      // path, localPath, size
+        kRequest,     // a transfer asks for the bytes from `from` on
+        kAnswer,      // status: the package request's HTTP status (0 when unread)
+        kTransferEnd, // received: the bytes this transfer appended; from: where it began
+        kDigest,      // computed and expected digests of localPath; passed: they match
+        kMovedAside,  // the rejected file went from localPath to movedTo
+    };
+
+    Kind kind;
+    const char *section = "";
+    const char *path = "";       // the package's path on the server
+    const char *localPath = "";
+    const char *movedTo = "";
+    const char *computed = "";
+    const char *expected = "";
+    uint32_t size = 0;
+    uint32_t from = 0;
+    uint32_t received = 0;
+    uint32_t status = 0;
+    bool passed = false;
+};
+
+// Events arrive on the thread that runs the check, in the order they happen.
+class CCheckObserver {
 public:
-    virtual ~CSelectionObserver() = default;
-    virtual void OnSelectionEvent(const SelectionEvent &event) = 0;
+    virtual ~CCheckObserver() = default;
+    virtual void OnSelectionEvent(const SelectionEvent &) {}
+    virtual void OnPackageEvent(const PackageEvent &) {}
 };
 
 }  // namespace marvostell

@@ -1,4 +1,4 @@
-#include "entry/trace.h"
+#include "framework/trace.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,0 +1,67 @@
+// One HTTP GET through the Internet calls (WinINet on Windows, the POSIX
+// layer elsewhere): the manifest fetch, the package transfer and the tools
+// all make their requests here.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/win32.h"
+
+namespace marvostell {
+
+// The agent text of every request.
+inline constexpr char kUserAgent[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
+
+// Splits "host:port" for the connection; without a port, or with one that is
+// not a number from 1 to 65535, the whole text is the host and the port is 80.
+void SplitHostPort(const std::string &server, std::string &host, INTERNET_PORT &port);
+
+// How a request looks on the wire; each caller keeps its own.
+struct HttpRequestStyle {
+    const char *httpVersion;   // null: WinINet's default
+    bool acceptAnyType;        // send "Accept: */*"
+    DWORD openFlags;           // HttpOpenRequestA's flags
+    DWORD connectContext;      // InternetConnectA's context value
+    const char *sendHeaders;   // given to HttpSendRequestA, or null
+};
+
+// Receives the answer of a request. Each call may end the transfer: false
+// from OnAnswer or kStop/kFail from OnBody stops reading; kFail also makes
+// the GET a failure of the sink (HttpGetResult::sinkFailed).
+class CHttpSink {
+public:
+    enum BodyVerdict { kMore, kStop, kFail };
+    virtual ~CHttpSink() = default;
+    // After the request was sent; status is 0 when it could not be read.
+    virtual bool OnAnswer(DWORD status) = 0;
+    virtual BodyVerdict OnBody(const BYTE *data, DWORD count) = 0;
+};
+
+struct HttpGetResult {
+    // The step that failed, if one did.
+    enum Failure { kNone, kOpen, kConnect, kOpenRequest, kSend, kStatus, kSink };
+    Failure failure = kNone;
+    DWORD error = 0;        // GetLastError() of the failed call, or of a failed read
+    DWORD status = 0;       // the HTTP status, once sent
+    bool readFailed = false;  // a read failed; the body so far went to the sink
+    uint64_t bodyBytes = 0;
+
+    bool Sent() const { return failure == kNone || failure == kStatus || failure == kSink; }
+};
+
+struct HttpGetRequest {
+    std::string server;  // "host" or "host:port"
+    std::string object;  // the path, from "/"
+    const HttpRequestStyle *style = nullptr;
+    const char *rangeHeader = nullptr;  // e.g. "Range:bytes=10-", added before sending
+    bool statusRequired = false;        // a status that cannot be read fails the GET
+    BYTE *buffer = nullptr;             // where each read lands
+    DWORD readSize = 0;                 // bytes asked of each read
+};
+
+// Opens, connects, sends, then reads until the body ends, a read fails or
+// the sink stops it. The handles are closed, request first, before it returns.
+HttpGetResult HttpGet(const HttpGetRequest &request, CHttpSink &sink);
+
+}  // namespace marvostell

@@ -1,0 +1,25 @@
+// The choice of the package to fetch from the manifest's package list.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "framework/check_observer.h"
+#include "manifest/manifest_reader.h"
+
+namespace marvostell {
+
+// Walks the update list of [General] and picks the first package that is
+// newer than `currentVersion` and that its language and range rules admit.
+// True with its section name in `section`; false when none is. An observer,
+// when given, is told of every test of the host's version.
+bool SelectPackage(const CManifestReader &manifest, uint32_t currentVersion,
+                   uint32_t wantedLanguage, CCheckObserver *observer, std::string &section);
+
+// Whether the range section admits `currentVersion`: `support` selects the
+// rules of a Support range (an empty or missing section admits every version)
+// over those of an Unsupport range (it admits none).
+bool IsVersionInRange(const CManifestReader &manifest, const char *section,
+                      uint32_t currentVersion, bool support, CCheckObserver *observer);
+
+}  // namespace marvostell

@@ -1,0 +1,73 @@
+#include "package/package_entry.h"
+
+#include <cctype>
+#include <cstring>
+
+#include "framework/strings.h"
+#include "manifest/manifest_fetch.h"
+#include "manifest/number.h"
+
+namespace marvostell {
+namespace {
+
+std::string Upper(std::string text) {
+    for (char &c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// Windows opens a device, not a file, for these names, with any extension.
+// Blanks before the extension do not change the device ("NUL .txt").
+bool IsDeviceName(const std::string &name) {
+    std::string stem = name.substr(0, name.find('.'));
+    while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+    const std::string upper = Upper(stem);
+    if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL" ||
+        upper == "CONIN$" || upper == "CONOUT$")
+        return true;
+    return upper.size() == 4 && (upper.compare(0, 3, "COM") == 0 || upper.compare(0, 3, "LPT") == 0) &&
+           upper[3] >= '1' && upper[3] <= '9';
+}
+
+bool IsManifestName(const std::string &name) {
+    return Upper(name) == Upper(kLocalManifestName);
+}
+
+}  // namespace
+
+std::string LocalNameOf(const std::string &packagePath) {
+    const std::string::size_type slash = FindLastChar(packagePath, '/');
+    return slash == std::string::npos ? packagePath : packagePath.substr(slash + 1);
+}
+
+bool IsSafeLocalName(const std::string &name) {
+    if (name.empty() || name == "." || name == ".." || IsManifestName(name)) return false;
+    if (name.back() == '.' || name.back() == ' ' || IsDeviceName(name)) return false;
+    for (unsigned char c : name) {
+        if (c < 0x20 || std::strchr("\\:<>\"|?*", c)) return false;
+    }
+    return true;
+}
+
+PackageEntry ReadPackageEntry(const CManifestReader &manifest, const char *section) {
+    PackageEntry entry;
+    char value[kValueBufferSize];
+    manifest.Read(section, "Package", "0", value);
+    entry.path = value;
+    TrimWhitespace(entry.path);
+    entry.localName = LocalNameOf(entry.path);
+
+    manifest.Read(section, "PackageSize", "0", value);
+    entry.size = ParseManifestNumber(value);
+    const DWORD md5Length = manifest.Read(section, "Md5", "0", value);
+    entry.md5.assign(value, md5Length < kMd5Chars ? md5Length : kMd5Chars);
+
+    if (entry.size == 0 || entry.size > kMaxPackageSize)
+        entry.fault = EntryFault::kSize;
+    else if (md5Length < kMd5Chars)
+        entry.fault = EntryFault::kMd5;
+    else if (!IsSafeLocalName(entry.localName))
+        entry.fault = EntryFault::kLocalName;
+    return entry;
+}
+
+}  // namespace marvostell

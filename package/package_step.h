@@ -1,0 +1,36 @@
+// The package step: the selected package's entry, its local file, the
+// transfer, the digest check and the second attempt.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "framework/check_observer.h"
+#include "framework/step_result.h"
+#include "manifest/manifest_reader.h"
+#include "platform/win32.h"
+
+namespace marvostell {
+
+struct PackageStepRequest {
+    const CManifestReader &manifest;
+    std::string section;   // the selected package
+    std::string server;    // the manifest's server, which serves the package too
+    std::string localDir;  // without a trailing separator
+    HWND notifyWnd;
+    uint32_t notifyMsg;
+    BYTE *buffer;          // the transfer buffer
+    DWORD bufferSize;
+    CCheckObserver *observer;
+};
+
+// Fetches and verifies the package. Success leaves its local path in
+// `pathForHost`. A mismatch of a file that was in the directory before the
+// call is tried once more, and leaves the path there even if it then fails.
+StepResult FetchPackage(const PackageStepRequest &request, std::string &pathForHost);
+
+// Whether the file's MD5, in upper-case hexadecimal, is `expected` exactly.
+bool VerifyMd5(const char *localPath, const std::string &expected, BYTE *buffer, DWORD bufferSize,
+               CCheckObserver *observer);
+
+}  // namespace marvostell

@@ -1,0 +1,119 @@
+#include "package/transfer.h"
+
+#include <cstdio>
+
+#include "framework/files.h"
+#include "framework/http_get.h"
+
+namespace marvostell {
+namespace {
+
+const HttpRequestStyle kPackageRequest = {nullptr, true, 0, 0, nullptr};
+
+StepResult FileFailure(DWORD code) { return StepResult::Failure(Stage::kPackageFile, code); }
+
+// Opens the local file once the server has answered and appends each piece,
+// posting the percentage whenever it changes.
+class CPackageSink : public CHttpSink {
+public:
+    CPackageSink(const TransferRequest &request, uint32_t existingSize)
+        : m_request(request), m_nExisting(existingSize), m_nTotal(existingSize) {}
+
+    bool OnAnswer(DWORD status) override {
+        if (m_request.observer) {
+            PackageEvent event{PackageEvent::kAnswer};
+            event.status = status;
+            m_request.observer->OnPackageEvent(event);
+        }
+        m_file.Reset(
+            OpenLocalFile(m_request.localPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS));
+        if (!m_file.IsOpen()) return Fail(GetLastError());
+        // The body continues the bytes counted before the request. A file
+        // that changed since (another check completed it, say) must not get
+        // a second copy appended: this attempt gives way to that opener.
+        if (GetFileSize(m_file.Get(), nullptr) != m_nExisting) return Fail(ERROR_SHARING_VIOLATION);
+        SetLastError(ERROR_SUCCESS);
+        if (SetFilePointer(m_file.Get(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
+            GetLastError() != ERROR_SUCCESS)
+            return Fail(GetLastError());
+        return true;
+    }
+
+    BodyVerdict OnBody(const BYTE *data, DWORD count) override {
+        if (count == 0) return kStop;
+        DWORD written = 0;
+        const bool wrote = WriteFile(m_file.Get(), data, count, &written, nullptr) != 0;
+        if (!wrote || written != count) {
+            Fail(wrote ? ERROR_DISK_FULL : GetLastError());
+            return kFail;
+        }
+        m_nTotal += count;
+        const int64_t percent =
+            static_cast<int64_t>(static_cast<uint64_t>(m_nTotal) * 100 / m_request.size);
+        if (percent != m_nLastPercent && m_request.notifyWnd) {
+            PostMessageA(m_request.notifyWnd, m_request.notifyMsg, static_cast<WPARAM>(percent), 0);
+            m_nLastPercent = percent;
+        }
+        return m_nTotal >= m_request.size ? kStop : kMore;
+    }
+
+    // Closes the file before the Internet handles go.
+    void Close() { m_file.Close(); }
+    uint32_t Total() const { return m_nTotal; }
+    DWORD FileError() const { return m_nFileError; }
+
+private:
+    bool Fail(DWORD code) {
+        m_nFileError = code;
+        return false;
+    }
+
+    const TransferRequest &m_request;
+    const uint32_t m_nExisting;
+    uint32_t m_nTotal;
+    int64_t m_nLastPercent = -1;
+    CFileHandle m_file;
+    DWORD m_nFileError = 0;
+};
+
+}  // namespace
+
+StepResult TransferPackage(const TransferRequest &request, bool &complete) {
+    complete = false;
+    uint32_t existingSize = 0;
+    if (FindFileByName(request.localPath.c_str()) &&
+        !GetFileStatusSize(request.localPath.c_str(), existingSize))
+        existingSize = 0;
+    if (existingSize >= request.size) {
+        complete = true;
+        return StepResult::Success();
+    }
+
+    char range[32];
+    std::snprintf(range, sizeof range, "Range:bytes=%u-", static_cast<unsigned>(existingSize));
+    if (request.observer) {
+        PackageEvent event{PackageEvent::kRequest};
+        event.from = existingSize;
+        request.observer->OnPackageEvent(event);
+    }
+    CPackageSink sink(request, existingSize);
+    HttpGetRequest get{request.server, request.path, &kPackageRequest, range};
+    get.buffer = request.buffer;
+    get.readSize = kTransferReadSize;
+    const HttpGetResult answer = HttpGet(get, sink);
+    sink.Close();
+    if (request.observer) {
+        PackageEvent event{PackageEvent::kTransferEnd};
+        event.from = existingSize;
+        event.received = sink.Total() - existingSize;
+        event.status = answer.status;
+        request.observer->OnPackageEvent(event);
+    }
+    if (answer.failure == HttpGetResult::kSink) return FileFailure(sink.FileError());
+    if (answer.failure != HttpGetResult::kNone)
+        return StepResult::Failure(Stage::kPackageRequest, answer.error);
+    complete = sink.Total() >= request.size;
+    return StepResult::Success();
+}
+
+}  // namespace marvostell
