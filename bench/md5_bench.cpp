@@ -2,8 +2,7 @@
 // 8192 bytes through one buffer.
 #include <cstdio>
 
-#include "package/hex.h"
-#include "package/md5.h"
+#include "package/digest.h"
 
 int main(int argc, char **argv) {
     if (argc != 2) {
@@ -16,15 +15,9 @@ int main(int argc, char **argv) {
         return 1;
     }
     static unsigned char buffer[8192];
-    marvostell::Md5Context context;
-    marvostell::Md5Start(context);
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
-        marvostell::Md5Add(context, buffer, n);
+    marvostell::CMd5Hex md5;
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) md5.Add(buffer, n);
     std::fclose(file);
-    uint8_t digest[16];
-    marvostell::Md5Finish(context, digest);
-    char text[33] = {};
-    marvostell::HexEncode(digest, 16, text, 32);
-    std::printf("%s  %s\n", text, argv[1]);
+    std::printf("%s  %s\n", md5.Finish().c_str(), argv[1]);
     return 0;
 }

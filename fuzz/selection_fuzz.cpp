@@ -11,9 +11,10 @@
 #include <cstring>
 #include <string>
 
-#include "entry/update_client.h"
 #include "fuzz_files.h"
 #include "manifest/number.h"
+#include "manifest/selection.h"
+#include "package/package_step.h"
 
 namespace {
 
@@ -39,18 +40,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string &dir = marvostell::fuzzing::ScratchDir();
     marvostell::fuzzing::WriteWhole(dir + "/update.ini", data + skip, size - skip);
 
-    marvostell::CUpdateClient client;
-    client.m_strServer = "no request.invalid";
-    client.m_strLocalDir = dir;
-    client.m_strLocalIni = dir + "/update.ini";
-    client.m_bManifestFetched = 1;
-    if (!client.FindNewPackage(version, 0)) return 0;
-    if (client.m_strPackageSection.size() > 254) std::abort();
+    const marvostell::CManifestReader manifest(dir + "/update.ini");
+    std::string section;
+    if (!marvostell::SelectPackage(manifest, version, 0, nullptr, section)) return 0;
+    if (section.size() > 254) std::abort();
 
-    char path[4096];
-    const int result = client.DownloadPackage(path);
-    const uint32_t error = static_cast<uint32_t>(client.GetErrorCode());
-    if (result != 0 || (error != 5 && error != (0x80000000u | 12007))) std::abort();
-    if (FilesIn(dir) != 1) std::abort();
+    static BYTE buffer[32768];
+    const marvostell::PackageStepRequest request{manifest, section, "no request.invalid", dir,
+                                                 nullptr,  0,       buffer, sizeof buffer, nullptr};
+    std::string pathForHost;
+    const marvostell::StepResult result = marvostell::FetchPackage(request, pathForHost);
+    using marvostell::Stage;
+    if (result.stage != Stage::kPackageEntry &&
+        !(result.stage == Stage::kPackageRequest && result.code == 12007))
+        std::abort();
+    if (!pathForHost.empty() || FilesIn(dir) != 1) std::abort();
     return 0;
 }

@@ -7,7 +7,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "entry/update_client.h"
+#include "framework/http_get.h"
+#include "manifest/manifest_fetch.h"
 #include "manifest/number.h"
 
 namespace {
@@ -45,15 +46,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const uint32_t number = marvostell::ParseManifestNumber(start, &stop);
     if (number != Reference(start, &expectedStop) || stop != expectedStop) std::abort();
 
-    marvostell::CUpdateClient client;
-    if (client.ParseServerUrl(start)) {
+    std::string server, object;
+    const marvostell::StepResult split = marvostell::ParseServerUrl(start, server, object);
+    if (split.Ok()) {
         // The server is the part before the first "/", the object the rest.
-        if (client.m_strObject.empty() || client.m_strObject[0] != '/' ||
-            client.m_strServer.find('/') != std::string::npos)
+        if (object.empty() || object[0] != '/' || server.find('/') != std::string::npos)
             std::abort();
-        if (std::string(start).find(client.m_strServer + client.m_strObject) == std::string::npos)
-            std::abort();
-    } else if (client.GetErrorCode() != marvostell::kErrorBadUrl) {
+        if (std::string(start).find(server + object) == std::string::npos) std::abort();
+    } else if (split.stage != marvostell::Stage::kManifestUrl) {
         std::abort();
     }
 

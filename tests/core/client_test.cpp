@@ -1,22 +1,27 @@
-// The client's operations that the export does not show on their own: the URL
-// split, the trace texts, the package entry's encoding helpers, and the
-// export's boundary.
+// The core's steps that the export does not show on their own: the URL split,
+// the trace texts, the digest's text, and the export's boundary.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <new>
 #include <string>
 #include <vector>
 
-#include "entry/trace.h"
+#include "entry/update_check.h"
 #include "entry/update_client.h"
+#include "framework/http_get.h"
+#include "framework/trace.h"
+#include "manifest/manifest_fetch.h"
+#include "manifest/selection.h"
 #include "marvostell.h"
-#include "package/hex.h"
+#include "package/digest.h"
+#include "package/package_step.h"
 #include "platform/posix/system_calls.h"
 #include "temp_dir.h"
 #include "test_server.h"
@@ -57,13 +62,14 @@ TEST(ParseServerUrl, SplitsHostAndPath) {
         {"", 0, nullptr, nullptr},
     };
     for (const Case &c : cases) {
-        CUpdateClient client;
-        EXPECT_EQ(client.ParseServerUrl(c.url), c.result) << c.url;
+        std::string server, object;
+        const StepResult result = ParseServerUrl(c.url, server, object);
+        EXPECT_EQ(result.Ok(), c.result == 1) << c.url;
         if (c.result) {
-            EXPECT_EQ(client.m_strServer, c.server) << c.url;
-            EXPECT_EQ(client.m_strObject, c.object) << c.url;
+            EXPECT_EQ(server, c.server) << c.url;
+            EXPECT_EQ(object, c.object) << c.url;
         } else {
-            EXPECT_EQ(client.GetErrorCode(), kErrorBadUrl) << c.url;
+            EXPECT_EQ(ResultOf(result), MARVOSTELL_ERR_BAD_URL) << c.url;
         }
     }
 }
@@ -95,11 +101,12 @@ TEST(FetchManifest, TracesTheFailingCallAndStoresItsCode) {
     CUpdateClient client;
     const TempDir temp{"core"};
     const std::string dir = temp.path();
-    EXPECT_EQ(client.PrepareManifest("http://nonexistent.invalid/update.ini", (dir + "///").c_str()), 0);
-    EXPECT_EQ(client.GetErrorCode(), 12007);
-    EXPECT_EQ(client.m_strLocalDir, dir);
-    EXPECT_TRUE(client.m_strLocalIni.empty());
-    EXPECT_EQ(client.m_bManifestFetched, 0);
+    const StepResult result =
+        client.PrepareManifest("http://nonexistent.invalid/update.ini", (dir + "///").c_str());
+    EXPECT_EQ(result.stage, Stage::kManifestRequest);
+    EXPECT_EQ(ResultOf(result), 12007);
+    EXPECT_TRUE(client.LocalIni().empty());
+    EXPECT_FALSE(client.FindNewPackage(0, 0)) << "no selection without a manifest";
     const std::vector<std::string> expected = {
         "Marvostell!Server nonexistent.invalid, File /update.ini\n",
         "HttpSendRequest failed with error 0x2ee7\n",
@@ -127,14 +134,14 @@ TEST(FetchManifest, ReportsAManifestThatCannotBeWritten) {
         {sys::SystemCall::Write, ENOSPC, 0x80000000u | 112, ""},
         {sys::SystemCall::Ftruncate, EIO, 0x80000000u | 1117, std::string(3000, 'm')},
     };
+    BYTE buffer[kManifestLimit];
     for (const auto &c : cases) {
         std::ofstream(path) << std::string(2000, 'x');
-        CUpdateClient client;
         sys::FailSystemCall(c.call, 1, c.err);
-        const int result = client.FetchManifest(address.c_str(), "/update.ini", path.c_str());
+        const StepResult result = FetchManifest(address, "/update.ini", path.c_str(), buffer);
         sys::RestoreSystemCalls();
-        EXPECT_EQ(result, 0);
-        EXPECT_EQ(static_cast<uint32_t>(client.GetErrorCode()), c.code);
+        EXPECT_EQ(result.stage, Stage::kManifestFile);
+        EXPECT_EQ(static_cast<uint32_t>(ResultOf(result)), c.code);
         std::ifstream in(path, std::ios::binary);
         const std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         EXPECT_EQ(kept, c.kept);
@@ -147,12 +154,10 @@ TEST(FindNewPackage, TracesTheWalk) {
     const std::string dir = temp.path();
     std::ofstream(dir + "/update.ini") << "[General]\nupdate=old,,new\n[old]\nversion=1\n"
                                           "[new]\nversion=0x20\nUnsupport=u x\nSupport=s,y\n";
-    CUpdateClient client;
-    EXPECT_EQ(client.FindNewPackage(5, 0), 0) << "refused before the manifest is fetched";
-    client.m_strLocalIni = dir + "/update.ini";
-    client.m_bManifestFetched = 1;
-    ASSERT_EQ(client.FindNewPackage(5, 0), 1);
-    EXPECT_EQ(client.m_strPackageSection, "new");
+    const CManifestReader manifest(dir + "/update.ini");
+    std::string section;
+    ASSERT_TRUE(SelectPackage(manifest, 5, 0, nullptr, section));
+    EXPECT_EQ(section, "new");
     const std::vector<std::string> expected = {
         "marvostell!check package: old\n",
         "marvostell!check package: \n",
@@ -166,24 +171,19 @@ TEST(FindNewPackage, TracesTheWalk) {
 
     std::ofstream(dir + "/update.ini") << "[General]\nupdate=\n";
     g_traces.clear();
-    EXPECT_EQ(client.FindNewPackage(5, 0), 0);
+    EXPECT_FALSE(SelectPackage(manifest, 5, 0, nullptr, section));
     EXPECT_EQ(g_traces, std::vector<std::string>{"marvostell!update null\n"});
 }
 
-TEST(HexEncode, WritesUpperCaseDigitsWithinCapacity) {
+TEST(DigestHex, WritesUpperCaseDigitsHighHalfFirst) {
     const uint8_t bytes[] = {0x00, 0x9F, 0xA0, 0xFF};
-    char out[10];
-    std::fill(std::begin(out), std::end(out), '#');
-    EXPECT_EQ(HexEncode(bytes, 4, out, 8), 1);
-    EXPECT_EQ(std::string(out, 10), "009FA0FF##");
-
-    std::fill(std::begin(out), std::end(out), '#');
-    EXPECT_EQ(HexEncode(bytes, 4, out, 7), 0);
-    EXPECT_EQ(HexEncode(nullptr, 4, out, 8), 0);
-    EXPECT_EQ(HexEncode(bytes, 4, nullptr, 8), 0);
-    EXPECT_EQ(HexEncode(bytes, 0x80000001u, out, 2), 0) << "2 x count must not wrap";
-    EXPECT_EQ(HexEncode(bytes, 0, out, 0), 1);
-    EXPECT_EQ(std::string(out, 10), std::string(10, '#'));
+    EXPECT_EQ(DigestHex(bytes, 4), "009FA0FF");
+    EXPECT_EQ(DigestHex(bytes, 0), "");
+    CMd5Hex md5;
+    md5.Add("a", 1);
+    md5.Add("bc", 2);
+    EXPECT_EQ(md5.Finish(), "900150983CD24FB0D6963F7D28E17F72");
+    EXPECT_EQ(md5.Finish(), "D41D8CD98F00B204E9800998ECF8427E") << "starts afresh after Finish";
 }
 
 TEST(VerifyMd5, ComparesExactlyAndTraces) {
@@ -191,11 +191,14 @@ TEST(VerifyMd5, ComparesExactlyAndTraces) {
     const TempDir temp{"core"};
     const std::string dir = temp.path();
     std::ofstream(dir + "/abc") << "abc";
-    CUpdateClient client;
-    EXPECT_EQ(client.VerifyMd5((dir + "/abc").c_str(), "900150983CD24FB0D6963F7D28E17F72"), 1);
-    EXPECT_EQ(client.VerifyMd5((dir + "/abc").c_str(), "900150983cd24fb0d6963f7d28e17f72"), 0);
-    EXPECT_EQ(client.VerifyMd5((dir + "/abc").c_str(), "900150983CD24FB0D6963F7D28E17F7"), 0);
-    EXPECT_EQ(client.VerifyMd5((dir + "/missing").c_str(), "900150983CD24FB0D6963F7D28E17F72"), 0);
+    BYTE buffer[64];
+    const auto verify = [&](const char *name, const char *expected) {
+        return VerifyMd5((dir + name).c_str(), expected, buffer, sizeof buffer, nullptr);
+    };
+    EXPECT_TRUE(verify("/abc", "900150983CD24FB0D6963F7D28E17F72"));
+    EXPECT_FALSE(verify("/abc", "900150983cd24fb0d6963f7d28e17f72"));
+    EXPECT_FALSE(verify("/abc", "900150983CD24FB0D6963F7D28E17F7"));
+    EXPECT_FALSE(verify("/missing", "900150983CD24FB0D6963F7D28E17F72"));
     EXPECT_EQ(g_traces.front(),
               "Marvostell!Md5:900150983CD24FB0D6963F7D28E17F72, Server:900150983CD24FB0D6963F7D28E17F72\n");
     EXPECT_EQ(g_traces.size(), 3u) << "no trace for a file that cannot be opened";
@@ -228,4 +231,33 @@ TEST(CheckNewVersion, NoExceptionReachesTheHost) {
     const int result = CheckNewVersion(nullptr, 0, 0, "http://127.0.0.1:1/update.ini", "/tmp", nullptr);
     SetTraceCaptureForTesting(nullptr);
     EXPECT_EQ(result, MARVOSTELL_ERR_UNEXPECTED);
+}
+
+// The host's buffer gets the path only when it fits with its terminator; a
+// verified package whose path does not fit is an error, never an overflow.
+TEST(FinishCheck, BoundsThePathByTheBufferSize) {
+    CheckOutcome updated;
+    updated.updated = true;
+    updated.pathForHost = "/d/pkg.bin";  // 10 characters
+    CheckOutcome mismatch = updated;
+    mismatch.updated = false;
+    mismatch.failure = StepResult::Failure(Stage::kDigest, 0);
+    const struct {
+        const CheckOutcome &outcome;
+        size_t size;
+        int32_t result;
+        const char *written;
+    } cases[] = {
+        {updated, 11, MARVOSTELL_UPDATED, "/d/pkg.bin"},
+        {updated, 10, static_cast<int32_t>(0x80000000u | ERROR_INSUFFICIENT_BUFFER), "#"},
+        {mismatch, 11, MARVOSTELL_ERR_DIGEST_MISMATCH, "/d/pkg.bin"},
+        {mismatch, 10, MARVOSTELL_ERR_DIGEST_MISMATCH, "#"},
+    };
+    for (const auto &c : cases) {
+        char buffer[16];
+        std::fill(std::begin(buffer), std::end(buffer), '#');
+        EXPECT_EQ(FinishCheck(c.outcome, buffer, c.size), c.result) << c.size;
+        EXPECT_EQ(std::string(buffer, std::strlen(c.written)), c.written) << c.size;
+        EXPECT_EQ(buffer[c.size], '#') << "nothing past the buffer";
+    }
 }

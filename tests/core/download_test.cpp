@@ -1,4 +1,5 @@
-// The transfer's failure paths, driven through DownloadFile directly.
+// The transfer's failure paths, driven through the transfer and package step
+// directly: each failure names its stage.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -9,8 +10,10 @@
 #include <sstream>
 #include <string>
 
-#include "entry/update_client.h"
 #include "injected_fault.h"
+#include "manifest/manifest_reader.h"
+#include "package/package_step.h"
+#include "package/transfer.h"
 #include "temp_dir.h"
 #include "test_server.h"
 
@@ -32,91 +35,94 @@ std::string ReadAll(const std::string &path) {
 
 struct Transfer {
     TestServer server;
-    CUpdateClient client;
     TempDir temp{"download"};
     std::string dir = temp.path();
     std::string body = std::string(20000, 'p');
+    std::string server_address = "127.0.0.1:" + std::to_string(server.port());
+    BYTE buffer[32768];
+    bool complete = false;
 
-    Transfer() {
-        server.file("/pkg.bin", body);
-        client.m_strServer = "127.0.0.1:" + std::to_string(server.port());
-        client.m_strPackagePath = "/pkg.bin";
-        client.m_nPackageSize = static_cast<uint32_t>(body.size());
-        client.m_nError = 12345;
-    }
+    Transfer() { server.file("/pkg.bin", body); }
     std::string Path() const { return dir + "/pkg.bin"; }
+    StepResult Run(const std::string &localPath) {
+        const TransferRequest request{server_address, "/pkg.bin", localPath,
+                                      static_cast<uint32_t>(body.size()), nullptr, 0, buffer,
+                                      nullptr};
+        return TransferPackage(request, complete);
+    }
 };
+
+void ExpectFailure(const StepResult &result, Stage stage, uint32_t code) {
+    EXPECT_EQ(result.stage, stage);
+    EXPECT_EQ(result.code, code);
+}
 
 namespace sys = marvostell::posix;
 
 }  // namespace
 
-TEST(DownloadFile, MissingDirectoryIsALocalFileError) {
+TEST(TransferPackage, MissingDirectoryIsALocalFileError) {
     Transfer t;
-    EXPECT_EQ(t.client.DownloadFile((t.dir + "/missing/pkg.bin").c_str()), 0);
-    EXPECT_EQ(static_cast<uint32_t>(t.client.GetErrorCode()), 0x80000003u);
+    ExpectFailure(t.Run(t.dir + "/missing/pkg.bin"), Stage::kPackageFile, ERROR_PATH_NOT_FOUND);
     EXPECT_EQ(t.server.requests().size(), 1u) << "the request goes out before the file is opened";
-    EXPECT_EQ(t.client.m_bDownloadComplete, 0);
+    EXPECT_FALSE(t.complete);
 }
 
 // The second write of the body fails: the existing bytes and the first read
 // stay, and the code is the write's.
-TEST(DownloadFile, WriteFailingMidTransferKeepsWhatWasAppended) {
+TEST(TransferPackage, WriteFailingMidTransferKeepsWhatWasAppended) {
     Transfer t;
     std::ofstream(t.Path()) << std::string(1000, 'p');
     {
         InjectedFault fault(sys::SystemCall::Write, 2, ENOSPC);
-        EXPECT_EQ(t.client.DownloadFile(t.Path().c_str()), 0);
+        ExpectFailure(t.Run(t.Path()), Stage::kPackageFile, ERROR_DISK_FULL);
     }
-    EXPECT_EQ(static_cast<uint32_t>(t.client.GetErrorCode()), 0x80000000u | 112);
-    EXPECT_EQ(t.client.m_bDownloadComplete, 0);
+    EXPECT_FALSE(t.complete);
     const std::string kept = ReadAll(t.Path());
     EXPECT_EQ(kept, std::string(kept.size(), 'p'));
     EXPECT_GT(kept.size(), 1000u);
     EXPECT_LT(kept.size(), t.body.size());
 }
 
-TEST(DownloadFile, FileThatCannotBeCreatedIsALocalFileError) {
+TEST(TransferPackage, FileThatCannotBeCreatedIsALocalFileError) {
     Transfer t;
     {
         InjectedFault fault(sys::SystemCall::Open, 1, EACCES);
-        EXPECT_EQ(t.client.DownloadFile(t.Path().c_str()), 0);
+        ExpectFailure(t.Run(t.Path()), Stage::kPackageFile, ERROR_ACCESS_DENIED);
     }
-    EXPECT_EQ(static_cast<uint32_t>(t.client.GetErrorCode()), 0x80000005u);
     struct stat info;
     EXPECT_NE(stat(t.Path().c_str(), &info), 0);
 }
 
 // A package that fails its digest and cannot be moved aside stays where it
 // is, and the call still reports the mismatch.
-TEST(DownloadPackage, RejectedPackageThatCannotBeMovedStaysInPlace) {
+TEST(FetchPackage, RejectedPackageThatCannotBeMovedStaysInPlace) {
     Transfer t;
     std::ofstream(t.dir + "/update.ini") << "[pkg]\nPackage=/pkg.bin\nPackageSize=20000\n"
                                             "Md5=00000000000000000000000000000000\n";
-    t.client.m_strLocalDir = t.dir;
-    t.client.m_strLocalIni = t.dir + "/update.ini";
-    t.client.m_strPackageSection = "pkg";
-    char out[512] = "";
+    const CManifestReader manifest(t.dir + "/update.ini");
+    const PackageStepRequest request{manifest, "pkg",    t.server_address, t.dir,  nullptr,
+                                     0,        t.buffer, sizeof t.buffer,  nullptr};
+    std::string pathForHost;
     {
         InjectedFault fault(sys::SystemCall::Rename, 1, EACCES);
-        EXPECT_EQ(t.client.DownloadPackage(out), 0);
+        EXPECT_EQ(FetchPackage(request, pathForHost).stage, Stage::kDigest);
     }
-    EXPECT_EQ(t.client.GetErrorCode(), static_cast<int32_t>(kErrorDigestMismatch));
+    EXPECT_TRUE(pathForHost.empty()) << "no path for a file fetched by this call";
     EXPECT_EQ(ReadAll(t.Path()), t.body);
     struct stat info;
     EXPECT_NE(stat((t.Path() + ".err").c_str(), &info), 0);
 }
 
-TEST(DownloadFile, FailedRequestStoresItsCodeWithBit31) {
+TEST(TransferPackage, FailedRequestIsAPackageRequestFailure) {
     Transfer t;
     t.server.stop();
-    EXPECT_EQ(t.client.DownloadFile(t.Path().c_str()), 0);
-    EXPECT_EQ(static_cast<uint32_t>(t.client.GetErrorCode()), 0x80000000u | 12029);
+    ExpectFailure(t.Run(t.Path()), Stage::kPackageRequest, ERROR_INTERNET_CANNOT_CONNECT);
     struct stat info;
     EXPECT_NE(stat(t.Path().c_str(), &info), 0) << "the file is not created before the request succeeds";
 }
 
-TEST(DownloadFile, ResetMidBodyKeepsWhatArrived) {
+TEST(TransferPackage, ResetMidBodyKeepsWhatArrived) {
     Transfer t;
     Response cut;
     cut.body = t.body;
@@ -124,31 +130,29 @@ TEST(DownloadFile, ResetMidBodyKeepsWhatArrived) {
     cut.drop_after = 9000;
     cut.reset = true;
     t.server.route("/pkg.bin", cut);
-    EXPECT_EQ(t.client.DownloadFile(t.Path().c_str()), 1);
-    EXPECT_EQ(t.client.m_bDownloadComplete, 0);
-    EXPECT_EQ(t.client.GetErrorCode(), 12345) << "an early end is no error of the transfer";
+    EXPECT_TRUE(t.Run(t.Path()).Ok()) << "an early end is no error of the transfer";
+    EXPECT_FALSE(t.complete);
     const std::string kept = ReadAll(t.Path());
     EXPECT_GE(kept.size(), 8192u);
     EXPECT_LE(kept.size(), 9000u);
 }
 
-TEST(DownloadFile, CompleteFileMakesNoRequest) {
+TEST(TransferPackage, CompleteFileMakesNoRequest) {
     Transfer t;
     std::ofstream(t.Path()) << std::string(25000, 'x');
-    EXPECT_EQ(t.client.DownloadFile(t.Path().c_str()), 1);
-    EXPECT_EQ(t.client.m_bDownloadComplete, 1);
+    EXPECT_TRUE(t.Run(t.Path()).Ok());
+    EXPECT_TRUE(t.complete);
     EXPECT_TRUE(t.server.requests().empty());
     EXPECT_EQ(ReadAll(t.Path()).size(), 25000u);
 }
 
 // Another check completes the file while this one's request is on its way:
 // the body must not be appended to the other's work.
-TEST(DownloadFile, FileChangedSinceMeasuredIsLeftAlone) {
+TEST(TransferPackage, FileChangedSinceMeasuredIsLeftAlone) {
     Transfer t;
     std::ofstream(t.Path()) << t.body.substr(0, 5000);
     const std::string path = t.Path(), whole = t.body;
     t.server.on_request([&](const std::string &) { std::ofstream(path) << whole; });
-    EXPECT_EQ(t.client.DownloadFile(t.Path().c_str()), 0);
-    EXPECT_EQ(static_cast<uint32_t>(t.client.GetErrorCode()), 0x80000020u);
+    ExpectFailure(t.Run(t.Path()), Stage::kPackageFile, ERROR_SHARING_VIOLATION);
     EXPECT_EQ(ReadAll(t.Path()), t.body);
 }

@@ -20,8 +20,7 @@
 #include "child.h"
 #include "closed_port.h"
 #include "marvostell.h"
-#include "package/hex.h"
-#include "package/md5.h"
+#include "package/digest.h"
 #include "temp_dir.h"
 
 namespace marvostell::testing {
@@ -181,14 +180,9 @@ void RunNative(const Check &check, const std::string &url, const std::string &di
 }  // namespace
 
 std::string Md5Hex(const std::string &data) {
-    Md5Context context;
-    Md5Start(context);
-    Md5Add(context, data.data(), data.size());
-    uint8_t digest[16];
-    Md5Finish(context, digest);
-    char text[33] = {};
-    HexEncode(digest, 16, text, 32);
-    return text;
+    CMd5Hex md5;
+    md5.Add(data.data(), data.size());
+    return md5.Finish();
 }
 
 namespace {
