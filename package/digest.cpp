@@ -20,17 +20,4 @@ std::string CMd5Hex::Finish() {
     return DigestHex(digest, sizeof digest);
 }
 
-std::string FileMd5Hex(HANDLE file, BYTE *buffer, DWORD bufferSize) {
-    DWORD remaining = GetFileSize(file, nullptr);
-    CMd5Hex md5;
-    while (remaining != 0) {
-        DWORD count = 0;
-        ReadFile(file, buffer, remaining < bufferSize ? remaining : bufferSize, &count, nullptr);
-        if (count == 0) break;
-        md5.Add(buffer, count);
-        remaining -= count;
-    }
-    return md5.Finish();
-}
-
 }  // namespace marvostell

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "package/md5.h"
-#include "platform/win32.h"
 
 namespace marvostell {
 
@@ -24,8 +23,5 @@ public:
 private:
     Md5Context m_context;
 };
-
-// MD5 of an open file from its start, read in pieces through `buffer`.
-std::string FileMd5Hex(HANDLE file, BYTE *buffer, DWORD bufferSize);
 
 }  // namespace marvostell

@@ -15,11 +15,25 @@ void Tell(CCheckObserver *observer, const PackageEvent &event) {
     if (observer) observer->OnPackageEvent(event);
 }
 
+// MD5 of an open file from its start, read in pieces through `buffer`.
+std::string FileMd5Hex(HANDLE file, BYTE *buffer, DWORD bufferSize) {
+    const DWORD readSize = bufferSize < kDigestReadSize ? bufferSize : kDigestReadSize;
+    DWORD remaining = GetFileSize(file, nullptr);
+    CMd5Hex md5;
+    while (remaining != 0) {
+        DWORD count = 0;
+        ReadFile(file, buffer, remaining < readSize ? remaining : readSize, &count, nullptr);
+        if (count == 0) break;
+        md5.Add(buffer, count);
+        remaining -= count;
+    }
+    return md5.Finish();
+}
+
 // Whether the MD5 of the open file, read from its start, is `expected` exactly.
 bool DigestMatches(HANDLE file, const char *localPath, const std::string &expected, BYTE *buffer,
                    DWORD bufferSize, CCheckObserver *observer) {
-    const std::string actual =
-        FileMd5Hex(file, buffer, bufferSize < kDigestReadSize ? bufferSize : kDigestReadSize);
+    const std::string actual = FileMd5Hex(file, buffer, bufferSize);
     Trace("Marvostell!Md5:%s, Server:%s\n", actual.c_str(), expected.c_str());
     PackageEvent event{PackageEvent::kDigest};
     event.localPath = localPath;
