@@ -3,8 +3,8 @@
 #include "framework/strings.h"
 #include "framework/trace.h"
 #include "manifest/manifest_fetch.h"
+#include "manifest/number.h"
 #include "manifest/selection.h"
-#include "package/package_step.h"
 
 namespace marvostell {
 
@@ -19,6 +19,14 @@ CUpdateClient::~CUpdateClient() = default;
 void CUpdateClient::SetNotifyTarget(HWND window, uint32_t message) {
     m_hNotifyWnd = window;
     m_nNotifyMsg = message;
+}
+
+void CUpdateClient::SetRules(const HttpControl *control, bool strict, bool checkOnly, bool https) {
+    m_bHasControl = control != nullptr;
+    if (control) m_control = *control;
+    m_bStrict = strict;
+    m_bCheckOnly = checkOnly;
+    m_bHttps = https;
 }
 
 StepResult CUpdateClient::PrepareManifest(const char *url, const char *dir) {
@@ -42,11 +50,17 @@ StepResult CUpdateClient::PrepareManifest(const char *url, const char *dir) {
 }
 
 StepResult CUpdateClient::ParseServerUrl(const char *url) {
-    return marvostell::ParseServerUrl(url, m_strServer, m_strObject);
+    bool https = false;
+    const StepResult parsed = marvostell::ParseServerUrl(url, m_strServer, m_strObject, &https);
+    m_control.secure = m_bHttps && https;
+    return parsed;
 }
 
 StepResult CUpdateClient::FetchManifest(const char *localFile) {
-    return marvostell::FetchManifest(m_strServer, m_strObject, localFile, m_pBuffer.get());
+    ManifestFetchRules rules;
+    rules.control = m_bHasControl ? &m_control : nullptr;
+    rules.strict = m_bStrict;
+    return marvostell::FetchManifest(m_strServer, m_strObject, localFile, m_pBuffer.get(), rules);
 }
 
 bool CUpdateClient::FindNewPackage(uint32_t currentVersion, uint32_t wantedLanguage) {
@@ -55,12 +69,20 @@ bool CUpdateClient::FindNewPackage(uint32_t currentVersion, uint32_t wantedLangu
                          m_pObserver, m_strPackageSection);
 }
 
-StepResult CUpdateClient::DownloadPackage(std::string &pathForHost) {
+uint32_t CUpdateClient::PackageVersion() const {
     const CManifestReader manifest(m_strLocalIni);
-    const PackageStepRequest request{manifest,        m_strPackageSection, m_strServer,
-                                     m_strLocalDir,   m_hNotifyWnd,        m_nNotifyMsg,
-                                     m_pBuffer.get(), kTransferBufferSize, m_pObserver};
-    return FetchPackage(request, pathForHost);
+    return ParseManifestNumber(manifest.Value(m_strPackageSection.c_str(), "version", "").c_str());
+}
+
+StepResult CUpdateClient::DownloadPackage(PackageStepReport &report) {
+    const CManifestReader manifest(m_strLocalIni);
+    PackageStepRequest request{manifest,        m_strPackageSection, m_strServer,
+                               m_strLocalDir,   m_hNotifyWnd,        m_nNotifyMsg,
+                               m_pBuffer.get(), kTransferBufferSize, m_pObserver};
+    request.control = m_bHasControl ? &m_control : nullptr;
+    request.strict = m_bStrict;
+    request.checkOnly = m_bCheckOnly;
+    return FetchPackage(request, report);
 }
 
 }  // namespace marvostell

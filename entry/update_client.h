@@ -7,7 +7,9 @@
 #include <string>
 
 #include "framework/check_observer.h"
+#include "framework/http_get.h"
 #include "framework/step_result.h"
+#include "package/package_step.h"
 #include "platform/win32.h"
 
 namespace marvostell {
@@ -24,6 +26,10 @@ public:
     CUpdateClient &operator=(const CUpdateClient &) = delete;
 
     void SetNotifyTarget(HWND window, uint32_t message);
+    // The controllable export's rules: requests under `control` (null: plain
+    // ones), honest outcomes when `strict`, no package request when
+    // `checkOnly`, TLS for an https:// URL when `https`.
+    void SetRules(const HttpControl *control, bool strict, bool checkOnly, bool https);
 
     // Manifest retrieval: the local directory, the URL split, one GET stored
     // as the directory's update.ini.
@@ -35,17 +41,23 @@ public:
     // PrepareManifest has succeeded.
     bool FindNewPackage(uint32_t currentVersion, uint32_t wantedLanguage);
 
-    // The selected package fetched and verified; see FetchPackage for when
-    // `pathForHost` is set.
-    StepResult DownloadPackage(std::string &pathForHost);
+    // The selected package fetched and verified; see FetchPackage.
+    StepResult DownloadPackage(PackageStepReport &report);
 
     const std::string &Server() const { return m_strServer; }
     const std::string &Object() const { return m_strObject; }
     const std::string &LocalIni() const { return m_strLocalIni; }
     const std::string &PackageSection() const { return m_strPackageSection; }
+    // The selected package's version.
+    uint32_t PackageVersion() const;
 
 private:
     bool m_bManifestFetched = false;
+    bool m_bHasControl = false;
+    HttpControl m_control;
+    bool m_bStrict = false;
+    bool m_bCheckOnly = false;
+    bool m_bHttps = false;
     std::string m_strServer;
     std::string m_strObject;
     std::string m_strPackageSection;

@@ -59,6 +59,8 @@ public:
     }
     explicit operator bool() const { return m_hInternet != nullptr; }
     HINTERNET Get() const { return m_hInternet; }
+    // Drops a handle that someone else has closed.
+    void Forget() { m_hInternet = nullptr; }
     void Close() {
         if (m_hInternet) InternetCloseHandle(m_hInternet);
         m_hInternet = nullptr;

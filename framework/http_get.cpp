@@ -1,5 +1,6 @@
 #include "framework/http_get.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -7,9 +8,10 @@
 
 namespace marvostell {
 
-void SplitHostPort(const std::string &server, std::string &host, INTERNET_PORT &port) {
+void SplitHostPort(const std::string &server, std::string &host, INTERNET_PORT &port,
+                   INTERNET_PORT defaultPort) {
     host = server;
-    port = INTERNET_DEFAULT_HTTP_PORT;
+    port = defaultPort;
     const std::string::size_type colon = server.rfind(':');
     if (colon == std::string::npos || colon == 0) return;
     const std::string digits = server.substr(colon + 1);
@@ -30,46 +32,98 @@ void SplitHostPort(const std::string &server, std::string &host, INTERNET_PORT &
 
 namespace {
 
-HttpGetResult Failed(HttpGetResult::Failure failure) {
-    HttpGetResult result;
-    result.failure = failure;
-    result.error = GetLastError();
-    return result;
+using Clock = std::chrono::steady_clock;
+
+// The request's handles, given to the call's guard while the request is open,
+// so that a stop can end a blocking call.
+class CGuardedRequest {
+public:
+    CGuardedRequest(CHttpHandles &http, const HttpControl *control)
+        : m_http(http), m_pGuard(control ? control->guard : nullptr) {}
+    ~CGuardedRequest() { Release(); }
+
+    void Watch() {
+        if (m_pGuard) m_pGuard->Watch(m_http.request.Get());
+    }
+    // A handle the guard closed is not closed again.
+    void Release() {
+        if (m_pGuard && m_pGuard->Unwatch()) m_http.request.Forget();
+        m_pGuard = nullptr;
+    }
+    StopReason Stopped() const {
+        return m_pGuard ? m_pGuard->Check() : StopReason::kNone;
+    }
+
+private:
+    CHttpHandles &m_http;
+    CCallGuard *m_pGuard;
+};
+
+void SetTimeouts(HINTERNET request, DWORD milliseconds) {
+    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                         INTERNET_OPTION_RECEIVE_TIMEOUT})
+        InternetSetOptionA(request, option, &milliseconds, sizeof milliseconds);
 }
 
 }  // namespace
 
 HttpGetResult HttpGet(const HttpGetRequest &request, CHttpSink &sink) {
     const HttpRequestStyle &style = *request.style;
+    const HttpControl *control = request.control;
+    const bool secure = control && control->secure;
+    HttpGetResult result;
     CHttpHandles http;
-    http.root = InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-    if (!http.root) return Failed(HttpGetResult::kOpen);
+    CGuardedRequest guarded(http, control);
+    Clock::time_point lastHeard = Clock::now();
+    // A failed call ends the GET; a stop or a stall, when it explains the
+    // failure, is reported instead of the call's own code.
+    const auto fail = [&](HttpGetResult::Failure failure) {
+        result.failure = failure;
+        result.error = GetLastError();
+        guarded.Release();
+        result.stop = guarded.Stopped();
+        if (result.stop != StopReason::kNone) result.failure = HttpGetResult::kStopped;
+        if (control && control->stallMilliseconds &&
+            Clock::now() - lastHeard >= std::chrono::milliseconds(control->stallMilliseconds))
+            result.stalled = true;
+        return result;
+    };
+
+    const char *agent = control && control->userAgent ? control->userAgent : kUserAgent;
+    http.root = InternetOpenA(agent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    if (!http.root) return fail(HttpGetResult::kOpen);
     std::string host;
     INTERNET_PORT port;
-    SplitHostPort(request.server, host, port);
+    SplitHostPort(request.server, host, port,
+                  secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT);
     http.connection = InternetConnectA(http.root.Get(), host.c_str(), port, nullptr, nullptr,
                                        INTERNET_SERVICE_HTTP, 0, style.connectContext);
-    if (!http.connection) return Failed(HttpGetResult::kConnect);
+    if (!http.connection) return fail(HttpGetResult::kConnect);
     const char *anyType[] = {"*/*", nullptr};
+    const DWORD flags = style.openFlags | (secure ? INTERNET_FLAG_SECURE : 0);
     http.request = HttpOpenRequestA(http.connection.Get(), "GET", request.object.c_str(),
                                     style.httpVersion, nullptr,
-                                    style.acceptAnyType ? anyType : nullptr, style.openFlags, 0);
-    if (!http.request) return Failed(HttpGetResult::kOpenRequest);
+                                    style.acceptAnyType ? anyType : nullptr, flags, 0);
+    if (!http.request) return fail(HttpGetResult::kOpenRequest);
+    if (control && control->stallMilliseconds)
+        SetTimeouts(http.request.Get(), control->stallMilliseconds);
     if (request.rangeHeader)
         HttpAddRequestHeadersA(http.request.Get(), request.rangeHeader,
                                static_cast<DWORD>(std::strlen(request.rangeHeader)),
                                HTTP_ADDREQ_FLAG_ADD);
+    guarded.Watch();
+    if (guarded.Stopped() != StopReason::kNone) return fail(HttpGetResult::kSend);
     const DWORD headersLength =
         style.sendHeaders ? static_cast<DWORD>(std::strlen(style.sendHeaders)) : 0;
     if (!HttpSendRequestA(http.request.Get(), style.sendHeaders, headersLength, nullptr, 0))
-        return Failed(HttpGetResult::kSend);
+        return fail(HttpGetResult::kSend);
+    lastHeard = Clock::now();
 
-    HttpGetResult result;
     DWORD statusSize = sizeof result.status;
     if (!HttpQueryInfoA(http.request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER,
                         &result.status, &statusSize, nullptr)) {
         result.status = 0;
-        if (request.statusRequired) return Failed(HttpGetResult::kStatus);
+        if (request.statusRequired) return fail(HttpGetResult::kStatus);
     }
     if (!sink.OnAnswer(result.status)) {
         result.failure = HttpGetResult::kSink;
@@ -78,10 +132,13 @@ HttpGetResult HttpGet(const HttpGetRequest &request, CHttpSink &sink) {
     for (;;) {
         DWORD count = 0;
         if (!InternetReadFile(http.request.Get(), request.buffer, request.readSize, &count)) {
+            const DWORD status = result.status;
+            fail(HttpGetResult::kNone);
+            result.status = status;
             result.readFailed = true;
-            result.error = GetLastError();
             break;
         }
+        lastHeard = Clock::now();
         result.bodyBytes += count;
         const CHttpSink::BodyVerdict verdict = sink.OnBody(request.buffer, count);
         if (verdict == CHttpSink::kFail) result.failure = HttpGetResult::kSink;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "framework/call_guard.h"
 #include "platform/win32.h"
 
 namespace marvostell {
@@ -14,8 +15,18 @@ namespace marvostell {
 inline constexpr char kUserAgent[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
 
 // Splits "host:port" for the connection; without a port, or with one that is
-// not a number from 1 to 65535, the whole text is the host and the port is 80.
-void SplitHostPort(const std::string &server, std::string &host, INTERNET_PORT &port);
+// not a number from 1 to 65535, the whole text is the host and the port is
+// `defaultPort`.
+void SplitHostPort(const std::string &server, std::string &host, INTERNET_PORT &port,
+                   INTERNET_PORT defaultPort = INTERNET_DEFAULT_HTTP_PORT);
+
+// What a controllable call adds to its requests.
+struct HttpControl {
+    CCallGuard *guard = nullptr;    // may stop the request
+    DWORD stallMilliseconds = 0;    // a request that receives nothing this long fails
+    const char *userAgent = nullptr;  // null: kUserAgent
+    bool secure = false;            // TLS with the platform's certificate checks, port 443
+};
 
 // How a request looks on the wire; each caller keeps its own.
 struct HttpRequestStyle {
@@ -40,11 +51,13 @@ public:
 
 struct HttpGetResult {
     // The step that failed, if one did.
-    enum Failure { kNone, kOpen, kConnect, kOpenRequest, kSend, kStatus, kSink };
+    enum Failure { kNone, kOpen, kConnect, kOpenRequest, kSend, kStatus, kSink, kStopped };
     Failure failure = kNone;
     DWORD error = 0;        // GetLastError() of the failed call, or of a failed read
     DWORD status = 0;       // the HTTP status, once sent
     bool readFailed = false;  // a read failed; the body so far went to the sink
+    bool stalled = false;     // the failed call had received nothing for the stall limit
+    StopReason stop = StopReason::kNone;  // kStopped: why
     uint64_t bodyBytes = 0;
 
     bool Sent() const { return failure == kNone || failure == kStatus || failure == kSink; }
@@ -58,6 +71,7 @@ struct HttpGetRequest {
     bool statusRequired = false;        // a status that cannot be read fails the GET
     BYTE *buffer = nullptr;             // where each read lands
     DWORD readSize = 0;                 // bytes asked of each read
+    const HttpControl *control = nullptr;  // null: the plain request of CheckNewVersion
 };
 
 // Opens, connects, sends, then reads until the body ends, a read fails or

@@ -19,6 +19,11 @@ enum class Stage : uint8_t {
     kDigest,           // the package does not match its digest
     kHostBuffer,       // the package's path does not fit the host's buffer
     kUnexpected,       // an exception or a failure that gave no code
+    // Stages of the controllable export only:
+    kArgument,         // an option the host passed is unusable; code: system error
+    kStopped,          // the host cancelled, or the deadline passed; code: 1223 or 1460
+    kNotAManifest,     // a 200 answer without a [General] section
+    kSignature,        // the manifest's signature cannot be accepted
 };
 
 struct StepResult {

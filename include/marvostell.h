@@ -1,11 +1,13 @@
 /* Marvostell: update check for host applications.
  *
- * One export, CheckNewVersion. It fetches the update manifest named by the URL,
+ * Two exports. CheckNewVersion fetches the update manifest named by the URL,
  * stores it as "update.ini" in the local directory, selects at most one newer
  * package, downloads it into the same directory (resuming a partial file),
- * checks its MD5 digest and returns.
+ * checks its MD5 digest and returns. CheckNewVersionEx does the same, and can
+ * be cancelled, bounded in time, asked only whether a package is offered, and
+ * reports a broken server or transfer as such.
  *
- * The function uses the default C calling convention (__cdecl on Windows).
+ * The functions use the default C calling convention (__cdecl on Windows).
  */
 #ifndef MARVOSTELL_H
 #define MARVOSTELL_H
@@ -44,6 +46,13 @@ extern "C" {
 #define MARVOSTELL_ERR_DIGEST_MISMATCH  6  /* the package fails its MD5 check */
 #define MARVOSTELL_ERR_UNEXPECTED     (-1)
 #define MARVOSTELL_LOCAL_FILE_FLAG    ((int32_t)0x80000000)
+
+/* Results of CheckNewVersionEx only, besides those above. */
+#define MARVOSTELL_AVAILABLE            2   /* check only: a newer package is offered, nothing downloaded */
+#define MARVOSTELL_ERR_SIGNATURE        7   /* the manifest's signature cannot be accepted */
+#define MARVOSTELL_ERR_NOT_A_MANIFEST   9   /* a 200 answer without a [General] section */
+#define MARVOSTELL_CANCELLED         1223   /* the host set its cancel flag (ERROR_CANCELLED) */
+#define MARVOSTELL_TIMED_OUT         1460   /* the deadline passed (ERROR_TIMEOUT) */
 
 /* Size in bytes, the terminating NUL included, of the buffer that receives the
  * package path: the platform's path limit (MAX_PATH on Windows, PATH_MAX on
@@ -100,6 +109,63 @@ typedef int (MARVOSTELL_CALL *MarvostellCheckNewVersionFn)(void *hNotifyWnd, uin
                                                            const char *lpszManifestUrl,
                                                            const char *lpszLocalDir,
                                                            char *lpszPackagePath);
+
+/* CheckNewVersionEx's flags. */
+#define MARVOSTELL_CHECK_ONLY   0x1u  /* select, but do not download */
+#define MARVOSTELL_USE_HTTPS    0x2u  /* an https:// URL is fetched over TLS (default port 443), the package too */
+
+/* What the host asks of CheckNewVersionEx; null asks for nothing more than
+ * CheckNewVersion does. Set size to sizeof(MarvostellOptions): a module reads
+ * only the fields that size covers, and later versions may append fields. */
+typedef struct MarvostellOptions {
+    uint32_t size;               /* sizeof(MarvostellOptions): later versions may append fields */
+    uint32_t flags;              /* MARVOSTELL_CHECK_ONLY | MARVOSTELL_USE_HTTPS */
+    const char *trustedKeys;     /* null: no signature required */
+    volatile int32_t *cancel;    /* null, or a flag that any thread sets to nonzero to stop the check */
+    uint32_t deadlineSeconds;    /* 0: none; otherwise the whole call ends by then */
+    uint32_t stallSeconds;       /* 0: 60; a transfer that receives nothing for this long fails */
+    const char *userAgent;       /* null: the module's usual User-Agent line */
+} MarvostellOptions;
+
+/* The package selected, filled whenever one is (results 1, 2, 5, 6 and the
+ * package step's errors). The host sets size to sizeof(MarvostellOffer). */
+typedef struct MarvostellOffer {
+    uint32_t size;               /* sizeof(MarvostellOffer), set by the host */
+    uint32_t version;            /* the selected package's version */
+    uint32_t packageSize;        /* its PackageSize */
+    char section[256];           /* its section name, NUL-terminated */
+} MarvostellOffer;
+
+/* The arguments of CheckNewVersion, and:
+ * lpszPackagePath    receives the package's full local path, or null
+ * nPackagePathSize   its size in bytes; a path that does not fit returns
+ *                    MARVOSTELL_LOCAL_FILE_FLAG | 122 (ERROR_INSUFFICIENT_BUFFER)
+ *                    and keeps the verified package for a call with more room
+ * options, offer     either may be null
+ * Returns the codes above, and besides CheckNewVersion's:
+ *   2 with MARVOSTELL_CHECK_ONLY when a package is offered (offer filled);
+ *   the HTTP status of a manifest answer other than 200;
+ *   9 for a 200 answer without a [General] section;
+ *   1223 when *cancel became nonzero, 1460 when the deadline passed: a partial
+ *        package stays for the next call to resume;
+ *   12002 (with bit 31 in the package step) when a transfer stalled;
+ *   bit 31 | 12030 when the package transfer ended before PackageSize bytes,
+ *        bit 31 | status when the package answer was not 200 or 206: the
+ *        partial package stays, nothing is moved to ".err";
+ *   87 for a userAgent with a line break, before any request. */
+MARVOSTELL_API int MARVOSTELL_CALL CheckNewVersionEx(void *hNotifyWnd, uint32_t nNotifyMsg,
+                                                     uint32_t dwCurrentVersion,
+                                                     const char *lpszManifestUrl,
+                                                     const char *lpszLocalDir,
+                                                     char *lpszPackagePath,
+                                                     uint32_t nPackagePathSize,
+                                                     const MarvostellOptions *options,
+                                                     MarvostellOffer *offer);
+
+typedef int (MARVOSTELL_CALL *MarvostellCheckNewVersionExFn)(
+    void *hNotifyWnd, uint32_t nNotifyMsg, uint32_t dwCurrentVersion, const char *lpszManifestUrl,
+    const char *lpszLocalDir, char *lpszPackagePath, uint32_t nPackagePathSize,
+    const MarvostellOptions *options, MarvostellOffer *offer);
 
 #ifdef __cplusplus
 }

@@ -1,7 +1,9 @@
 #include "manifest/manifest_fetch.h"
 
+#include <cctype>
+#include <cstring>
+
 #include "framework/files.h"
-#include "framework/http_get.h"
 #include "framework/strings.h"
 #include "framework/trace.h"
 
@@ -13,10 +15,14 @@ const HttpRequestStyle kManifestRequest = {
     "Content-Type: application/x-www-form-urlencoded"};
 
 // Takes the first read of the body, whatever it returns; 401 and 407 end the
-// fetch with their status.
+// fetch with their status, and so does any status but 200 when strict.
 class CManifestSink : public CHttpSink {
 public:
-    bool OnAnswer(DWORD status) override { return status != 401 && status != 407; }
+    explicit CManifestSink(bool strict) : m_bStrict(strict) {}
+    bool OnAnswer(DWORD status) override {
+        if (m_bStrict) return status == 200;
+        return status != 401 && status != 407;
+    }
     BodyVerdict OnBody(const BYTE *, DWORD count) override {
         m_nBytes = count;
         return kStop;
@@ -24,6 +30,7 @@ public:
     DWORD Bytes() const { return m_nBytes; }
 
 private:
+    const bool m_bStrict;
     DWORD m_nBytes = 0;
 };
 
@@ -46,12 +53,33 @@ StepResult RequestFailure(uint32_t code) {
 
 StepResult FileFailure(DWORD code) { return StepResult::Failure(Stage::kManifestFile, code); }
 
+bool IsHttpsScheme(const std::string &scheme) {
+    if (scheme.size() != 5) return false;
+    for (size_t i = 0; i < 5; ++i)
+        if (std::tolower(static_cast<unsigned char>(scheme[i])) != "https"[i]) return false;
+    return true;
+}
+
+// Whether the stored manifest has a [General] section (of any case, as the
+// profile reader finds it).
+bool HasGeneralSection(const char *localFile) {
+    char names[kManifestLimit + 2];
+    const DWORD length = GetPrivateProfileStringA(nullptr, nullptr, "", names, sizeof names, localFile);
+    for (DWORD at = 0; at < length && names[at] != '\0'; at += static_cast<DWORD>(std::strlen(names + at)) + 1) {
+        std::string name = names + at;
+        for (char &c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (name == "general") return true;
+    }
+    return false;
+}
+
 }  // namespace
 
-StepResult ParseServerUrl(const char *url, std::string &server, std::string &object) {
+StepResult ParseServerUrl(const char *url, std::string &server, std::string &object, bool *https) {
     std::string text = url;
     TrimWhitespace(text);
     const std::string::size_type scheme = text.find("://");
+    if (https) *https = scheme != std::string::npos && IsHttpsScheme(text.substr(0, scheme));
     if (scheme != std::string::npos) text.erase(0, scheme + 3);
 
     const std::string::size_type slash = text.find('/');
@@ -62,13 +90,17 @@ StepResult ParseServerUrl(const char *url, std::string &server, std::string &obj
 }
 
 StepResult FetchManifest(const std::string &server, const std::string &object,
-                         const char *localFile, BYTE *buffer) {
-    CManifestSink sink;
+                         const char *localFile, BYTE *buffer, const ManifestFetchRules &rules) {
+    CManifestSink sink(rules.strict);
     HttpGetRequest request{server, object, &kManifestRequest};
     request.statusRequired = true;
     request.buffer = buffer;
     request.readSize = kManifestLimit;
+    request.control = rules.control;
     const HttpGetResult answer = HttpGet(request, sink);
+    if (answer.failure == HttpGetResult::kStopped) return StoppedFailure(answer.stop);
+    if (rules.strict && answer.stalled) return RequestFailure(ERROR_INTERNET_TIMEOUT);
+    if (rules.strict && answer.readFailed) return RequestFailure(answer.error);
     // The failure traces number the steps: 1 open, 2 connect, 3 request,
     // 4 send (HttpGetResult's order), 5 status, 6 a refused status.
     switch (answer.failure) {
@@ -100,6 +132,9 @@ StepResult FetchManifest(const std::string &server, const std::string &object,
     const DWORD writeError = GetLastError();
     if (!SetEndOfFile(file.Get()) || !wroteAll)
         return FileFailure(wroteAll ? GetLastError() : writeError);
+    file.Close();
+    if (rules.strict && !HasGeneralSection(localFile))
+        return StepResult::Failure(Stage::kNotAManifest, 0);
     return StepResult::Success();
 }
 

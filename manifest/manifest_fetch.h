@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "framework/http_get.h"
 #include "framework/step_result.h"
 #include "platform/win32.h"
 
@@ -15,12 +16,22 @@ constexpr DWORD kManifestLimit = 4096;
 inline constexpr char kLocalManifestName[] = "update.ini";
 
 // Splits a manifest URL into the server ("host" or "host:port") and the path
-// from its first "/". Any scheme is dropped: the request is plain HTTP.
-StepResult ParseServerUrl(const char *url, std::string &server, std::string &object);
+// from its first "/". Any scheme is dropped; `https`, when given, tells
+// whether it was "https" (in any case).
+StepResult ParseServerUrl(const char *url, std::string &server, std::string &object,
+                          bool *https = nullptr);
+
+struct ManifestFetchRules {
+    const HttpControl *control = nullptr;
+    // The controllable export's reading: an answer other than 200, a failed
+    // read and a stall fail the fetch, and a 200 answer must be a manifest.
+    bool strict = false;
+};
 
 // One GET of `object` from `server`; the first kManifestLimit bytes of the
 // body replace the file `localFile`. `buffer` holds at least kManifestLimit.
 StepResult FetchManifest(const std::string &server, const std::string &object,
-                         const char *localFile, BYTE *buffer);
+                         const char *localFile, BYTE *buffer,
+                         const ManifestFetchRules &rules = ManifestFetchRules());
 
 }  // namespace marvostell

@@ -53,10 +53,28 @@ HANDLE OpenForDigest(const char *localPath) {
     return OpenLocalFile(localPath, GENERIC_READ, FILE_SHARE_DELETE, OPEN_EXISTING);
 }
 
+// Check only: a package already complete and verified is ready; anything else
+// is left as it is, and the package is on offer.
+StepResult CheckWithoutRequest(const PackageStepRequest &request, const PackageEntry &entry,
+                               const std::string &localPath, PackageStepReport &report) {
+    uint32_t size = 0;
+    if (FindFileByName(localPath.c_str()) && GetFileStatusSize(localPath.c_str(), size) &&
+        size >= entry.size &&
+        VerifyMd5(localPath.c_str(), entry.md5, request.buffer, request.bufferSize,
+                  request.observer)) {
+        report.pathForHost = localPath;
+        return StepResult::Success();
+    }
+    report.available = true;
+    return StepResult::Success();
+}
+
 }  // namespace
 
-StepResult FetchPackage(const PackageStepRequest &request, std::string &pathForHost) {
+StepResult FetchPackage(const PackageStepRequest &request, PackageStepReport &report) {
+    std::string &pathForHost = report.pathForHost;
     const PackageEntry entry = ReadPackageEntry(request.manifest, request.section.c_str());
+    report.size = entry.size;
     if (entry.fault != EntryFault::kNone) return StepResult::Failure(Stage::kPackageEntry, 0);
     const std::string localPath = request.localDir + kPathSeparator + entry.localName;
     Trace("Marvostell!Download(%s->%s, size %d)...\n", entry.path.c_str(), localPath.c_str(),
@@ -67,10 +85,12 @@ StepResult FetchPackage(const PackageStepRequest &request, std::string &pathForH
     described.localPath = localPath.c_str();
     described.size = entry.size;
     Tell(request.observer, described);
+    if (request.checkOnly) return CheckWithoutRequest(request, entry, localPath, report);
 
     const TransferRequest transfer{request.server,    entry.path,        localPath,
                                    entry.size,        request.notifyWnd, request.notifyMsg,
-                                   request.buffer,    request.observer};
+                                   request.buffer,    request.observer,  request.control,
+                                   request.strict};
     const bool existedBefore = FindFileByName(localPath.c_str());
     const std::string rejectedPath = localPath + ".err";
     StepResult result = StepResult::Failure(Stage::kUnexpected, 0);
@@ -78,6 +98,7 @@ StepResult FetchPackage(const PackageStepRequest &request, std::string &pathForH
         bool complete = false;
         const StepResult transferred = TransferPackage(transfer, complete);
         if (!transferred.Ok()) {
+            if (request.strict) return transferred;
             result = transferred;
             continue;
         }

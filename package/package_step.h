@@ -6,6 +6,7 @@
 #include <string>
 
 #include "framework/check_observer.h"
+#include "framework/http_get.h"
 #include "framework/step_result.h"
 #include "manifest/manifest_reader.h"
 #include "platform/win32.h"
@@ -22,12 +23,21 @@ struct PackageStepRequest {
     BYTE *buffer;          // the transfer buffer
     DWORD bufferSize;
     CCheckObserver *observer;
+    const HttpControl *control = nullptr;
+    bool strict = false;     // see TransferRequest::strict; a failed transfer is not retried
+    bool checkOnly = false;  // request nothing: a complete, verified package, or `available`
+};
+
+struct PackageStepReport {
+    uint32_t size = 0;        // PackageSize as read, usable or not
+    std::string pathForHost;  // the path for the host's buffer, or empty
+    bool available = false;   // check only: the package is offered and not yet here
 };
 
 // Fetches and verifies the package. Success leaves its local path in
 // `pathForHost`. A mismatch of a file that was in the directory before the
 // call is tried once more, and leaves the path there even if it then fails.
-StepResult FetchPackage(const PackageStepRequest &request, std::string &pathForHost);
+StepResult FetchPackage(const PackageStepRequest &request, PackageStepReport &report);
 
 // Whether the file's MD5, in upper-case hexadecimal, is `expected` exactly.
 bool VerifyMd5(const char *localPath, const std::string &expected, BYTE *buffer, DWORD bufferSize,

@@ -25,6 +25,10 @@ public:
             event.status = status;
             m_request.observer->OnPackageEvent(event);
         }
+        if (m_request.strict && status != 200 && status != 206) {
+            m_nRefusedStatus = status;
+            return false;
+        }
         m_file.Reset(
             OpenLocalFile(m_request.localPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS));
         if (!m_file.IsOpen()) return Fail(GetLastError());
@@ -32,10 +36,17 @@ public:
         // that changed since (another check completed it, say) must not get
         // a second copy appended: this attempt gives way to that opener.
         if (GetFileSize(m_file.Get(), nullptr) != m_nExisting) return Fail(ERROR_SHARING_VIOLATION);
+        // A whole body (200) in answer to a range starts the file afresh.
+        const bool restart = m_request.strict && status == 200 && m_nExisting != 0;
         SetLastError(ERROR_SUCCESS);
-        if (SetFilePointer(m_file.Get(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
+        if (SetFilePointer(m_file.Get(), 0, nullptr, restart ? FILE_BEGIN : FILE_END) ==
+                INVALID_SET_FILE_POINTER &&
             GetLastError() != ERROR_SUCCESS)
             return Fail(GetLastError());
+        if (restart) {
+            if (!SetEndOfFile(m_file.Get())) return Fail(GetLastError());
+            m_nTotal = 0;
+        }
         return true;
     }
 
@@ -61,6 +72,7 @@ public:
     void Close() { m_file.Close(); }
     uint32_t Total() const { return m_nTotal; }
     DWORD FileError() const { return m_nFileError; }
+    DWORD RefusedStatus() const { return m_nRefusedStatus; }
 
 private:
     bool Fail(DWORD code) {
@@ -74,7 +86,10 @@ private:
     int64_t m_nLastPercent = -1;
     CFileHandle m_file;
     DWORD m_nFileError = 0;
+    DWORD m_nRefusedStatus = 0;
 };
+
+StepResult RequestFailure(DWORD code) { return StepResult::Failure(Stage::kPackageRequest, code); }
 
 }  // namespace
 
@@ -100,6 +115,7 @@ StepResult TransferPackage(const TransferRequest &request, bool &complete) {
     HttpGetRequest get{request.server, request.path, &kPackageRequest, range};
     get.buffer = request.buffer;
     get.readSize = kTransferReadSize;
+    get.control = request.control;
     const HttpGetResult answer = HttpGet(get, sink);
     sink.Close();
     if (request.observer) {
@@ -109,10 +125,13 @@ StepResult TransferPackage(const TransferRequest &request, bool &complete) {
         event.status = answer.status;
         request.observer->OnPackageEvent(event);
     }
-    if (answer.failure == HttpGetResult::kSink) return FileFailure(sink.FileError());
-    if (answer.failure != HttpGetResult::kNone)
-        return StepResult::Failure(Stage::kPackageRequest, answer.error);
     complete = sink.Total() >= request.size;
+    if (answer.failure == HttpGetResult::kStopped) return StoppedFailure(answer.stop);
+    if (sink.RefusedStatus()) return RequestFailure(sink.RefusedStatus());
+    if (answer.failure == HttpGetResult::kSink) return FileFailure(sink.FileError());
+    if (request.strict && answer.stalled) return RequestFailure(ERROR_INTERNET_TIMEOUT);
+    if (answer.failure != HttpGetResult::kNone) return RequestFailure(answer.error);
+    if (request.strict && !complete) return RequestFailure(ERROR_INTERNET_CONNECTION_ABORTED);
     return StepResult::Success();
 }
 

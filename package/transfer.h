@@ -6,6 +6,7 @@
 #include <string>
 
 #include "framework/check_observer.h"
+#include "framework/http_get.h"
 #include "framework/step_result.h"
 #include "platform/win32.h"
 
@@ -20,6 +21,11 @@ struct TransferRequest {
     uint32_t notifyMsg;
     BYTE *buffer;           // at least kTransferReadSize bytes
     CCheckObserver *observer;
+    const HttpControl *control = nullptr;
+    // The controllable export's reading: only a 200 or 206 answer is written
+    // (a 200 one from the file's start), and a transfer that ends early, a
+    // stall or a stop fails, keeping what arrived for the next call.
+    bool strict = false;
 };
 
 constexpr DWORD kTransferReadSize = 8192;

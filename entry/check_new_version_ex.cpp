@@ -1,0 +1,81 @@
+// The controllable export.
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <type_traits>
+
+#include "entry/update_check.h"
+#include "marvostell.h"
+
+static_assert(std::is_same_v<decltype(&CheckNewVersionEx), MarvostellCheckNewVersionExFn>,
+              "the export and its function-pointer type must agree");
+
+namespace {
+
+using marvostell::CheckOptions;
+using marvostell::CheckOutcome;
+
+// Whether a structure of `size` bytes, as its caller declared it, holds the
+// field that ends `end` bytes in: older hosts pass shorter structures.
+bool Holds(uint32_t size, size_t end) { return size >= end; }
+#define MARVOSTELL_FIELD_END(type, field) (offsetof(type, field) + sizeof(type::field))
+
+CheckOptions ReadOptions(const MarvostellOptions *given) {
+    CheckOptions options;
+    options.strict = true;
+    if (!given) return options;
+    const uint32_t size = given->size;
+    if (Holds(size, MARVOSTELL_FIELD_END(MarvostellOptions, flags))) {
+        options.checkOnly = (given->flags & MARVOSTELL_CHECK_ONLY) != 0;
+        options.https = (given->flags & MARVOSTELL_USE_HTTPS) != 0;
+    }
+    if (Holds(size, MARVOSTELL_FIELD_END(MarvostellOptions, trustedKeys)))
+        options.signatureRequired = given->trustedKeys != nullptr;
+    if (Holds(size, MARVOSTELL_FIELD_END(MarvostellOptions, cancel)))
+        options.cancel = given->cancel;
+    if (Holds(size, MARVOSTELL_FIELD_END(MarvostellOptions, deadlineSeconds)))
+        options.deadlineSeconds = given->deadlineSeconds;
+    if (Holds(size, MARVOSTELL_FIELD_END(MarvostellOptions, stallSeconds)))
+        options.stallSeconds = given->stallSeconds;
+    if (Holds(size, MARVOSTELL_FIELD_END(MarvostellOptions, userAgent)))
+        options.userAgent = given->userAgent;
+    return options;
+}
+
+// The selected package, in the fields the host's structure holds.
+void FillOffer(const CheckOutcome &outcome, MarvostellOffer *offer) {
+    if (!offer || !outcome.selected) return;
+    const uint32_t size = offer->size;
+    if (Holds(size, MARVOSTELL_FIELD_END(MarvostellOffer, version))) offer->version = outcome.version;
+    if (Holds(size, MARVOSTELL_FIELD_END(MarvostellOffer, packageSize)))
+        offer->packageSize = outcome.packageSize;
+    if (Holds(size, MARVOSTELL_FIELD_END(MarvostellOffer, section))) {
+        const size_t length = std::min(outcome.section.size(), sizeof offer->section - 1);
+        std::memcpy(offer->section, outcome.section.c_str(), length);
+        offer->section[length] = '\0';
+    }
+}
+
+}  // namespace
+
+extern "C" int MARVOSTELL_CALL CheckNewVersionEx(void *hNotifyWnd, uint32_t nNotifyMsg,
+                                                 uint32_t dwCurrentVersion,
+                                                 const char *lpszManifestUrl,
+                                                 const char *lpszLocalDir, char *lpszPackagePath,
+                                                 uint32_t nPackagePathSize,
+                                                 const MarvostellOptions *options,
+                                                 MarvostellOffer *offer) {
+    // No exception may cross into the host: it could not catch it.
+    try {
+        const CheckOptions checkOptions = ReadOptions(options);
+        marvostell::CheckRequest request{static_cast<HWND>(hNotifyWnd), nNotifyMsg,
+                                         dwCurrentVersion, lpszManifestUrl ? lpszManifestUrl : "",
+                                         lpszLocalDir ? lpszLocalDir : ""};
+        request.options = &checkOptions;
+        const CheckOutcome outcome = marvostell::RunUpdateCheck(request, nullptr);
+        FillOffer(outcome, offer);
+        return marvostell::FinishCheck(outcome, lpszPackagePath, nPackagePathSize);
+    } catch (...) {
+        return MARVOSTELL_ERR_UNEXPECTED;
+    }
+}
