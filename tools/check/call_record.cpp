@@ -25,7 +25,6 @@ void CallRecorder::OnPackageEvent(const PackageEvent &e) {
         break;
     case PackageEvent::kDigest:
         r.digestSeen = true;
-        r.digestPassed = e.passed;
         r.computedMd5 = e.computed;
         r.expectedMd5 = e.expected;
         break;

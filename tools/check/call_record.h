@@ -25,11 +25,9 @@ struct CallRecord {
     unsigned requests = 0;     // transfers asked of the server
 
     bool digestSeen = false;   // the last digest check's values
-    bool digestPassed = false;
     std::string computedMd5;
     std::string expectedMd5;
     std::string movedTo;       // where a rejected file went, or ""
-    unsigned progressPosts = 0;
 };
 
 // Fills a record from the events, in the order they come. The record's

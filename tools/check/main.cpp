@@ -88,10 +88,7 @@ public:
         if (m_options.verbose) m_display.PrintLine(DescribePackageEvent(e));
     }
 
-    void OnProgress(unsigned percent) override {
-        ++m_record.progressPosts;
-        m_display.Percent(percent);
-    }
+    void OnProgress(unsigned percent) override { m_display.Percent(percent); }
 
 private:
     const Options &m_options;
