@@ -56,6 +56,7 @@ const Named kSystemErrors[] = {
     {112, "There is not enough space on the disk."},
     {123, "The filename, directory name, or volume label syntax is incorrect."},
     {183, "Cannot create a file when that file already exists."},
+    {122, "The data area passed to a system call is too small."},
     {206, "The filename or extension is too long."},
     {223, "The file size exceeds the limit allowed and cannot be saved."},
     {10054, "An existing connection was forcibly closed by the remote host."},
@@ -106,26 +107,35 @@ const NamedResult kNamedResults[] = {
 };
 const size_t kNamedResultCount = sizeof kNamedResults / sizeof kNamedResults[0];
 
-ResultText DescribeResult(int result, const char *packagePath) {
+ResultText DescribeResult(int result, marvostell::Stage stage, const char *packagePath) {
+    using marvostell::Stage;
     const unsigned code = static_cast<unsigned>(result);
-    for (const NamedResult &named : kNamedResults) {
-        if (named.code != result) continue;
-        std::string text = named.text;
-        if (result == MARVOSTELL_UPDATED) text += packagePath;
-        return {named.exitStatus, text};
+    const bool namedStage = stage == Stage::kNone || stage == Stage::kSockets ||
+                            stage == Stage::kManifestUrl || stage == Stage::kPackageEntry ||
+                            stage == Stage::kDigest || stage == Stage::kUnexpected;
+    if (namedStage) {
+        for (const NamedResult &named : kNamedResults) {
+            if (named.code != result) continue;
+            std::string text = named.text;
+            if (result == MARVOSTELL_UPDATED) text += packagePath;
+            return {named.exitStatus, text};
+        }
+    }
+    if (code & static_cast<unsigned>(MARVOSTELL_LOCAL_FILE_FLAG)) {
+        const unsigned system = code & 0x7FFFFFFFu;
+        if (stage == Stage::kPackageRequest) {
+            const char *internet = InternetErrorName(system);
+            return {9, "error " + Hex(code) + ": the package request failed: " +
+                           (*internet ? std::string(internet) : SystemErrorText(system)) + " (" +
+                           std::to_string(system) + ")"};
+        }
+        // The local directory and files, and a path too long for the host's buffer.
+        return {8, "error " + Hex(code) + ": local file error: " + SystemErrorText(system) +
+                       " (" + std::to_string(system) + ")"};
     }
     if (result == 401 || result == 407)
         return {7, "error " + std::to_string(result) + ": the server asks for authentication" +
                        (result == 407 ? " (proxy)" : "")};
-    if (code & static_cast<unsigned>(MARVOSTELL_LOCAL_FILE_FLAG)) {
-        const unsigned system = code & 0x7FFFFFFFu;
-        const char *internet = InternetErrorName(system);
-        if (*internet)
-            return {9, "error " + Hex(code) + ": the package request failed: " + internet + " (" +
-                           std::to_string(system) + ")"};
-        return {8, "error " + Hex(code) + ": local file error: " + SystemErrorText(system) +
-                       " (" + std::to_string(system) + ")"};
-    }
     const char *internet = InternetErrorName(code);
     if (*internet)
         return {9, "error " + std::to_string(result) + ": Internet error " + internet};

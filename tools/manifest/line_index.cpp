@@ -13,16 +13,7 @@ std::string Trim(const char *begin, const char *end) {
     return std::string(begin, end);
 }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 }  // namespace
-
-bool SameName(const std::string &a, const std::string &b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i])) return false;
-    return true;
-}
 
 LineIndex::LineIndex(const std::string &text) {
     size_t pos = 0;

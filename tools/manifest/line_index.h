@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "text.h"
+
 namespace marvostell::tools {
 
 struct ManifestLine {
@@ -24,8 +26,6 @@ struct ManifestSection {
     int line = 0;
     bool first = true;  // the first section of this name (the one hosts read)
 };
-
-bool SameName(const std::string &a, const std::string &b);
 
 class LineIndex {
 public:
