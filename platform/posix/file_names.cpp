@@ -10,6 +10,7 @@
 
 #include "errno_map.h"
 #include "file_info.h"
+#include "handles.h"
 #include "share_modes.h"
 #include "system_calls.h"
 #include "win32_posix.h"
@@ -22,10 +23,9 @@ using marvostell::posix::ToFileTime;
 
 namespace {
 
-constexpr uint32_t kFindMagic = 0x46494e44;  // "FIND"
-
-struct FindHandle {
-    uint32_t magic;
+// A find handle holds nothing: the search found its one file at once.
+struct FindObject : marvostell::posix::HandleObject {
+    FindObject() : HandleObject(marvostell::posix::HandleKind::Find) {}
 };
 
 bool Exists(const char *name) {
@@ -109,22 +109,13 @@ HANDLE FindFirstFileA(LPCSTR name, LPWIN32_FIND_DATAA data) {
     std::strncpy(data->cFileName, base.c_str(), MAX_PATH - 1);
     data->cFileName[MAX_PATH - 1] = '\0';
 
-    FindHandle *h = new (std::nothrow) FindHandle{kFindMagic};
-    if (h == nullptr) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return INVALID_HANDLE_VALUE;
-    }
+    HANDLE h = marvostell::posix::RegisterHandle(
+        std::unique_ptr<FindObject>(new (std::nothrow) FindObject));
+    if (h == nullptr) return INVALID_HANDLE_VALUE;
     SetLastError(ERROR_SUCCESS);
     return h;
 }
 
 BOOL FindClose(HANDLE find) {
-    FindHandle *h = static_cast<FindHandle *>(find);
-    if (find == nullptr || find == INVALID_HANDLE_VALUE || h->magic != kFindMagic) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    h->magic = 0;
-    delete h;
-    return TRUE;
+    return marvostell::posix::UnregisterHandle(find, marvostell::posix::HandleKind::Find) != nullptr;
 }
