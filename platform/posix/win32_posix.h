@@ -134,16 +134,11 @@ typedef MarvostellNotifyTarget *HWND;
 #define SEM_FAILCRITICALERRORS 0x0001u
 #define SEM_NOOPENFILEERRORBOX 0x8000u
 
-#define WSADESCRIPTION_LEN 256
-#define WSASYS_STATUS_LEN 128
+// The versions only: the texts and limits of Windows' WSADATA have no
+// meaning here and no reader.
 struct WSADATA {
     WORD wVersion;
     WORD wHighVersion;
-    char szDescription[WSADESCRIPTION_LEN + 1];
-    char szSystemStatus[WSASYS_STATUS_LEN + 1];
-    unsigned short iMaxSockets;
-    unsigned short iMaxUdpDg;
-    char *lpVendorInfo;
 };
 typedef WSADATA *LPWSADATA;
 
