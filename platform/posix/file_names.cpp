@@ -19,7 +19,6 @@ using marvostell::posix::Attributes;
 using marvostell::posix::CheckNoHandleDeniesDelete;
 using marvostell::posix::SetLastErrorFromErrno;
 using marvostell::posix::Sys;
-using marvostell::posix::ToFileTime;
 
 namespace {
 
@@ -90,16 +89,11 @@ HANDLE FindFirstFileA(LPCSTR name, LPWIN32_FIND_DATAA data) {
         const bool toDirectory = Sys().stat(name, &target) == 0 && S_ISDIR(target.st_mode);
         data->dwFileAttributes =
             FILE_ATTRIBUTE_REPARSE_POINT | (toDirectory ? FILE_ATTRIBUTE_DIRECTORY : 0);
-        data->dwReserved0 = IO_REPARSE_TAG_SYMLINK;
     } else {
         data->dwFileAttributes = Attributes(st);
     }
-    data->ftCreationTime = ToFileTime(st.st_ctim);
-    data->ftLastAccessTime = ToFileTime(st.st_atim);
-    data->ftLastWriteTime = ToFileTime(st.st_mtim);
-    uint64_t size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
-    data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
-    data->nFileSizeLow = static_cast<DWORD>(size);
+    // A size past 4 GiB keeps its low part, as nFileSizeLow would.
+    data->nFileSizeLow = S_ISREG(st.st_mode) ? static_cast<DWORD>(st.st_size) : 0;
 
     // cFileName holds the last component of the name.
     std::string base(name);

@@ -21,7 +21,6 @@ using marvostell::posix::LockForShareMode;
 using marvostell::posix::LookUp;
 using marvostell::posix::SetLastErrorFromErrno;
 using marvostell::posix::Sys;
-using marvostell::posix::ToFileTime;
 using marvostell::posix::Attributes;
 
 namespace {
@@ -279,13 +278,7 @@ BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) 
     }
     std::memset(info, 0, sizeof *info);
     info->dwFileAttributes = Attributes(st);
-    info->ftCreationTime = ToFileTime(st.st_ctim);
-    info->ftLastAccessTime = ToFileTime(st.st_atim);
-    info->ftLastWriteTime = ToFileTime(st.st_mtim);
     info->dwVolumeSerialNumber = static_cast<DWORD>(st.st_dev);
-    const uint64_t size = static_cast<uint64_t>(st.st_size);
-    info->nFileSizeHigh = static_cast<DWORD>(size >> 32);
-    info->nFileSizeLow = static_cast<DWORD>(size);
     info->nNumberOfLinks = static_cast<DWORD>(st.st_nlink);
     const uint64_t index = static_cast<uint64_t>(st.st_ino);
     info->nFileIndexHigh = static_cast<DWORD>(index >> 32);

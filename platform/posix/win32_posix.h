@@ -56,7 +56,6 @@ typedef MarvostellNotifyTarget *HWND;
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
 #define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400u
 #define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
-#define IO_REPARSE_TAG_SYMLINK 0xA000000Cu
 // A reparse point that names another file (link, junction, mount point).
 #define IsReparseTagNameSurrogate(tag) (((tag) & 0x20000000u) != 0)
 #define FILE_BEGIN 0
@@ -142,33 +141,19 @@ struct WSADATA {
 };
 typedef WSADATA *LPWSADATA;
 
-struct FILETIME {
-    DWORD dwLowDateTime;
-    DWORD dwHighDateTime;
-};
-
+// The find data and file information hold the fields the callers read; the
+// rest of Windows' structures (times, reserved words, the short name) has no
+// reader here.
 struct WIN32_FIND_DATAA {
     DWORD dwFileAttributes;
-    FILETIME ftCreationTime;
-    FILETIME ftLastAccessTime;
-    FILETIME ftLastWriteTime;
-    DWORD nFileSizeHigh;
     DWORD nFileSizeLow;
-    DWORD dwReserved0;
-    DWORD dwReserved1;
     CHAR cFileName[MAX_PATH];
-    CHAR cAlternateFileName[14];
 };
 typedef WIN32_FIND_DATAA *LPWIN32_FIND_DATAA;
 
 struct BY_HANDLE_FILE_INFORMATION {
     DWORD dwFileAttributes;
-    FILETIME ftCreationTime;
-    FILETIME ftLastAccessTime;
-    FILETIME ftLastWriteTime;
     DWORD dwVolumeSerialNumber;
-    DWORD nFileSizeHigh;
-    DWORD nFileSizeLow;
     DWORD nNumberOfLinks;
     DWORD nFileIndexHigh;
     DWORD nFileIndexLow;
