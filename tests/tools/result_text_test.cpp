@@ -5,6 +5,7 @@
 #include <string>
 
 #include "marvostell.h"
+#include "platform/error_names.h"
 #include "result_text.h"
 
 TEST(DescribeResult, NamesEveryKindOfResult) {
@@ -24,6 +25,7 @@ TEST(DescribeResult, NamesEveryKindOfResult) {
         {-1, 10, "unexpected"},
         {12029, 9, "ERROR_INTERNET_CANNOT_CONNECT"},
         {12007, 9, "ERROR_INTERNET_NAME_NOT_RESOLVED"},
+        {12039, 9, "ERROR_INTERNET_HTTP_TO_HTTPS_ON_REDIR"},
         {static_cast<int>(0x80000000u | 12002), 9, "ERROR_INTERNET_TIMEOUT"},
         {static_cast<int>(0x80000003u), 8, "0x80000003: local file error"},
         {static_cast<int>(0x80000020u), 8, "used by another process"},
@@ -55,4 +57,19 @@ TEST(DescribeResult, ListHoldsEveryNamedResult) {
     }
     EXPECT_EQ(texts.size(), kNamedResultCount);
     EXPECT_EQ(statuses.size(), kNamedResultCount);
+}
+
+// The manifest tool's text for a failed request: the short text only for the
+// Internet errors that have one.
+TEST(InternetErrorText, ShortTextWhereThereIsOne) {
+    const struct {
+        uint32_t code;
+        const char *text;
+    } cases[] = {
+        {12029, "error 12029 (cannot connect)"},
+        {12007, "error 12007 (the server name does not resolve)"},
+        {12157, "error 12157"},
+        {2, "error 2"},
+    };
+    for (const auto &c : cases) EXPECT_EQ(marvostell::InternetErrorText(c.code), c.text);
 }

@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+#include "platform/error_names.h"  // InternetErrorText for the callers
+
 namespace marvostell::tools {
 
 struct HttpAnswer {
@@ -20,8 +22,5 @@ struct HttpAnswer {
 // piece by piece; returning false stops reading.
 HttpAnswer HttpGet(const std::string &server, const std::string &object, int64_t rangeStart,
                    const std::function<bool(const unsigned char *, uint32_t)> &onData);
-
-// A short text for an Internet or system error number.
-std::string InternetErrorText(uint32_t error);
 
 }  // namespace marvostell::tools
