@@ -43,7 +43,7 @@ enum class SystemCall { Open, Read, Write, Ftruncate, Flock, Rename, Unlink, Sta
 const SystemCalls &Sys();
 
 enum class FaultMode {
-    Once,      // the calls after the failing one go through again
+    Once,       // the calls after the failing one go through again
     FromThenOn  // and every later call fails too, as a disk that stays full
 };
 
