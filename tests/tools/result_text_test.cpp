@@ -5,6 +5,7 @@
 #include <string>
 
 #include "marvostell.h"
+#include "platform/error_names.h"
 #include "result_text.h"
 
 using marvostell::Stage;
@@ -29,6 +30,7 @@ TEST(DescribeResult, NamesEveryKindOfResult) {
         {12029, Stage::kManifestRequest, 9, "ERROR_INTERNET_CANNOT_CONNECT"},
         {12007, Stage::kManifestRequest, 9, "ERROR_INTERNET_NAME_NOT_RESOLVED"},
         {87, Stage::kManifestRequest, 9, "parameter is incorrect"},
+        {12039, Stage::kManifestRequest, 9, "ERROR_INTERNET_HTTP_TO_HTTPS_ON_REDIR"},
         // A manifest request's system error that equals a named result.
         {5, Stage::kManifestRequest, 9, "Access is denied"},
         {local | 12002, Stage::kPackageRequest, 9, "package request failed: ERROR_INTERNET_TIMEOUT"},
@@ -65,4 +67,19 @@ TEST(DescribeResult, ListHoldsEveryNamedResult) {
     }
     EXPECT_EQ(texts.size(), kNamedResultCount);
     EXPECT_EQ(statuses.size(), kNamedResultCount);
+}
+
+// The manifest tool's text for a failed request: the short text only for the
+// Internet errors that have one.
+TEST(InternetErrorText, ShortTextWhereThereIsOne) {
+    const struct {
+        uint32_t code;
+        const char *text;
+    } cases[] = {
+        {12029, "error 12029 (cannot connect)"},
+        {12007, "error 12007 (the server name does not resolve)"},
+        {12157, "error 12157"},
+        {2, "error 2"},
+    };
+    for (const auto &c : cases) EXPECT_EQ(marvostell::InternetErrorText(c.code), c.text);
 }

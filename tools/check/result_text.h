@@ -27,8 +27,5 @@ struct NamedResult {
 extern const NamedResult kNamedResults[];
 extern const size_t kNamedResultCount;
 
-// The usual name of a WinINet error number, or "" when it has none here.
-const char *InternetErrorName(unsigned code);
-
 // The text of a Win32 system error code.
 std::string SystemErrorText(unsigned code);

@@ -8,8 +8,4 @@ std::string Lower(std::string text) {
     return text;
 }
 
-bool SameName(const std::string &a, const std::string &b) {
-    return a.size() == b.size() && Lower(a) == Lower(b);
-}
-
 }  // namespace marvostell::tools

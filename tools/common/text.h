@@ -4,12 +4,14 @@
 
 #include <string>
 
+#include "platform/ini_lines.h"
+
 namespace marvostell::tools {
 
 // The text with A-Z as a-z; other bytes unchanged.
 std::string Lower(std::string text);
 
 // Whether two names are the same but for the case of A-Z.
-bool SameName(const std::string &a, const std::string &b);
+using ini::SameName;
 
 }  // namespace marvostell::tools

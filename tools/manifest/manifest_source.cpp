@@ -3,7 +3,7 @@
 #include <fstream>
 #include <memory>
 
-#include "error_text.h"
+#include "platform/error_names.h"
 #include "tool_request.h"
 
 namespace marvostell::tools {

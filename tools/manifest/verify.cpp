@@ -4,11 +4,11 @@
 #include <set>
 
 #include "commands.h"
-#include "error_text.h"
 #include "lint.h"
 #include "options.h"
 #include "package/digest.h"
 #include "package/package_entry.h"
+#include "platform/error_names.h"
 #include "selection_explain.h"
 #include "text.h"
 #include "tool_request.h"
