@@ -83,7 +83,7 @@ bool LoadManifest(const std::string &source, const WorkDir &dir, ManifestSource 
             out.fullText.append(reinterpret_cast<const char *>(data), count);
             return out.fullText.size() < kMaxFullBytes;
         });
-    out.fullKnown = Answered(whole) && whole.error == 0 &&
+    out.fullKnown = whole.Answered() && whole.error == 0 &&
                     out.fullText.compare(0, out.hostText.size(), out.hostText) == 0;
     if (!out.fullKnown) out.fullText = out.hostText;
     return true;

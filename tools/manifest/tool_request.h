@@ -19,9 +19,4 @@ using BodyPiece = std::function<bool(const unsigned char *data, uint32_t count)>
 HttpGetResult GetBody(const std::string &server, const std::string &object, int64_t rangeStart,
                       const BodyPiece &onData);
 
-// Whether the server's status line came back.
-inline bool Answered(const HttpGetResult &result) {
-    return result.failure == HttpGetResult::kNone || result.failure == HttpGetResult::kSink;
-}
-
 }  // namespace marvostell::tools

@@ -91,7 +91,7 @@ void Verifier::Check(const std::string &name, PackageCheck &check) {
     if (draw) std::fputc('\n', stderr);
     check.status = answer.status;
     check.size = received;
-    if (!Answered(answer)) {
+    if (!answer.Answered()) {
         m_findings.Error(line, "verify-request", "[" + name + "]: cannot request " + check.path + ": " +
                                                      InternetErrorText(answer.error));
         check.note = "no answer";
@@ -127,7 +127,7 @@ void Verifier::CheckRanges(PackageCheck &check, const std::string &tailMd5, int 
         md5.Add(data, count);
         return true;
     });
-    const bool answered = Answered(answer);
+    const bool answered = answer.Answered();
     if (answered && answer.status == 206 && !answer.error &&
         answer.bodyBytes == check.expectedSize - half && md5.Finish() == tailMd5) {
         check.ranges = "honoured";
