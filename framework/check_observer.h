@@ -65,6 +65,8 @@ struct PackageEvent {
 };
 
 // Events arrive on the thread that runs the check, in the order they happen.
+// Their texts live only as long as the call that delivers them: an observer
+// that keeps one keeps a copy.
 class CCheckObserver {
 public:
     virtual ~CCheckObserver() = default;

@@ -61,6 +61,8 @@ struct HttpGetResult {
     uint64_t bodyBytes = 0;
 
     bool Sent() const { return failure == kNone || failure == kStatus || failure == kSink; }
+    // The status line came back (the body may still have broken off).
+    bool Answered() const { return failure == kNone || failure == kSink; }
 };
 
 struct HttpGetRequest {

@@ -8,7 +8,9 @@
 namespace marvostell {
 namespace {
 
-const HttpRequestStyle kPackageRequest = {nullptr, true, 0, 0, nullptr};
+// Never written to the Internet cache: the package is already kept in the
+// local directory, and a second copy (up to 128 MiB) only fills the user's cache.
+const HttpRequestStyle kPackageRequest = {nullptr, true, INTERNET_FLAG_NO_CACHE_WRITE, 0, nullptr};
 
 StepResult FileFailure(DWORD code) { return StepResult::Failure(Stage::kPackageFile, code); }
 

@@ -10,6 +10,7 @@
 
 #include "errno_map.h"
 #include "file_info.h"
+#include "handles.h"
 #include "share_modes.h"
 #include "system_calls.h"
 #include "win32_posix.h"
@@ -18,14 +19,12 @@ using marvostell::posix::Attributes;
 using marvostell::posix::CheckNoHandleDeniesDelete;
 using marvostell::posix::SetLastErrorFromErrno;
 using marvostell::posix::Sys;
-using marvostell::posix::ToFileTime;
 
 namespace {
 
-constexpr uint32_t kFindMagic = 0x46494e44;  // "FIND"
-
-struct FindHandle {
-    uint32_t magic;
+// A find handle holds nothing: the search found its one file at once.
+struct FindObject : marvostell::posix::HandleObject {
+    FindObject() : HandleObject(marvostell::posix::HandleKind::Find) {}
 };
 
 bool Exists(const char *name) {
@@ -90,16 +89,11 @@ HANDLE FindFirstFileA(LPCSTR name, LPWIN32_FIND_DATAA data) {
         const bool toDirectory = Sys().stat(name, &target) == 0 && S_ISDIR(target.st_mode);
         data->dwFileAttributes =
             FILE_ATTRIBUTE_REPARSE_POINT | (toDirectory ? FILE_ATTRIBUTE_DIRECTORY : 0);
-        data->dwReserved0 = IO_REPARSE_TAG_SYMLINK;
     } else {
         data->dwFileAttributes = Attributes(st);
     }
-    data->ftCreationTime = ToFileTime(st.st_ctim);
-    data->ftLastAccessTime = ToFileTime(st.st_atim);
-    data->ftLastWriteTime = ToFileTime(st.st_mtim);
-    uint64_t size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
-    data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
-    data->nFileSizeLow = static_cast<DWORD>(size);
+    // A size past 4 GiB keeps its low part, as nFileSizeLow would.
+    data->nFileSizeLow = S_ISREG(st.st_mode) ? static_cast<DWORD>(st.st_size) : 0;
 
     // cFileName holds the last component of the name.
     std::string base(name);
@@ -109,22 +103,13 @@ HANDLE FindFirstFileA(LPCSTR name, LPWIN32_FIND_DATAA data) {
     std::strncpy(data->cFileName, base.c_str(), MAX_PATH - 1);
     data->cFileName[MAX_PATH - 1] = '\0';
 
-    FindHandle *h = new (std::nothrow) FindHandle{kFindMagic};
-    if (h == nullptr) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return INVALID_HANDLE_VALUE;
-    }
+    HANDLE h = marvostell::posix::RegisterHandle(
+        std::unique_ptr<FindObject>(new (std::nothrow) FindObject));
+    if (h == nullptr) return INVALID_HANDLE_VALUE;
     SetLastError(ERROR_SUCCESS);
     return h;
 }
 
 BOOL FindClose(HANDLE find) {
-    FindHandle *h = static_cast<FindHandle *>(find);
-    if (find == nullptr || find == INVALID_HANDLE_VALUE || h->magic != kFindMagic) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    h->magic = 0;
-    delete h;
-    return TRUE;
+    return marvostell::posix::UnregisterHandle(find, marvostell::posix::HandleKind::Find) != nullptr;
 }

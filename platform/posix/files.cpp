@@ -12,42 +12,25 @@
 
 #include "errno_map.h"
 #include "file_info.h"
+#include "handles.h"
 #include "share_modes.h"
 #include "system_calls.h"
 #include "win32_posix.h"
 
-using marvostell::posix::ErrorFromErrno;
 using marvostell::posix::LockForShareMode;
+using marvostell::posix::LookUp;
 using marvostell::posix::SetLastErrorFromErrno;
 using marvostell::posix::Sys;
-using marvostell::posix::ToFileTime;
 using marvostell::posix::Attributes;
 
 namespace {
 
-constexpr uint32_t kFileMagic = 0x46494c45;  // "FILE"
-
-struct PosixHandle {
-    uint32_t magic;
-    int fd;
-    DWORD access;  // GENERIC_READ and GENERIC_WRITE as asked for
+struct FileObject : marvostell::posix::HandleObject {
+    static constexpr auto kKind = marvostell::posix::HandleKind::File;
+    FileObject(int f, DWORD a) : HandleObject(kKind), fd(f), access(a) {}
+    const int fd;
+    const DWORD access;  // GENERIC_READ and GENERIC_WRITE as asked for
 };
-
-PosixHandle *FromHandle(HANDLE h, uint32_t magic) {
-    if (h == nullptr || h == INVALID_HANDLE_VALUE) return nullptr;
-    PosixHandle *p = static_cast<PosixHandle *>(h);
-    return p->magic == magic ? p : nullptr;
-}
-
-int FileDescriptor(HANDLE h) {
-    PosixHandle *p = FromHandle(h, kFileMagic);
-    return p ? p->fd : -1;
-}
-
-DWORD HandleAccess(HANDLE h) {
-    PosixHandle *p = FromHandle(h, kFileMagic);
-    return p ? p->access : 0;
-}
 
 void CloseKeepingErrno(int fd) {
     int saved = errno;
@@ -131,10 +114,10 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIB
         return INVALID_HANDLE_VALUE;
     }
 
-    PosixHandle *h = new (std::nothrow) PosixHandle{kFileMagic, fd, access};
+    HANDLE h = marvostell::posix::RegisterHandle(
+        std::unique_ptr<FileObject>(new (std::nothrow) FileObject(fd, access)));
     if (h == nullptr) {
         close(fd);
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return INVALID_HANDLE_VALUE;
     }
     SetLastError(create && existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
@@ -143,16 +126,14 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIB
 
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped) {
     if (read) *read = 0;
-    int fd = FileDescriptor(file);
-    if (fd < 0) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    const FileObject *handle = LookUp<FileObject>(file);
+    if (handle == nullptr) return FALSE;
+    const int fd = handle->fd;
     if (overlapped != nullptr || (buffer == nullptr && toRead != 0)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if ((HandleAccess(file) & GENERIC_READ) == 0) {
+    if ((handle->access & GENERIC_READ) == 0) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
@@ -176,16 +157,14 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPP
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
                LPOVERLAPPED overlapped) {
     if (written) *written = 0;
-    int fd = FileDescriptor(file);
-    if (fd < 0) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    const FileObject *handle = LookUp<FileObject>(file);
+    if (handle == nullptr) return FALSE;
+    const int fd = handle->fd;
     if (overlapped != nullptr || (buffer == nullptr && toWrite != 0)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if ((HandleAccess(file) & GENERIC_WRITE) == 0) {
+    if ((handle->access & GENERIC_WRITE) == 0) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
@@ -211,11 +190,9 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
 }
 
 DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method) {
-    int fd = FileDescriptor(file);
-    if (fd < 0) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return INVALID_SET_FILE_POINTER;
-    }
+    const FileObject *handle = LookUp<FileObject>(file);
+    if (handle == nullptr) return INVALID_SET_FILE_POINTER;
+    const int fd = handle->fd;
     if (distanceHigh != nullptr || (method != FILE_BEGIN && method != FILE_END)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_SET_FILE_POINTER;
@@ -251,12 +228,10 @@ DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD metho
 }
 
 BOOL SetEndOfFile(HANDLE file) {
-    int fd = FileDescriptor(file);
-    if (fd < 0) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if ((HandleAccess(file) & GENERIC_WRITE) == 0) {
+    const FileObject *handle = LookUp<FileObject>(file);
+    if (handle == nullptr) return FALSE;
+    const int fd = handle->fd;
+    if ((handle->access & GENERIC_WRITE) == 0) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
@@ -273,11 +248,9 @@ BOOL SetEndOfFile(HANDLE file) {
 }
 
 DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh) {
-    int fd = FileDescriptor(file);
-    if (fd < 0) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return INVALID_FILE_SIZE;
-    }
+    const FileObject *handle = LookUp<FileObject>(file);
+    if (handle == nullptr) return INVALID_FILE_SIZE;
+    const int fd = handle->fd;
     struct stat st;
     if (Sys().fstat(fd, &st) != 0) {
         SetLastErrorFromErrno(errno);
@@ -291,11 +264,13 @@ DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh) {
 }
 
 BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) {
-    int fd = FileDescriptor(file);
-    if (fd < 0 || info == nullptr) {
-        SetLastError(fd < 0 ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
+    const FileObject *handle = LookUp<FileObject>(file);
+    if (handle == nullptr) return FALSE;
+    if (info == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
+    const int fd = handle->fd;
     struct stat st;
     if (Sys().fstat(fd, &st) != 0) {
         SetLastErrorFromErrno(errno);
@@ -303,13 +278,7 @@ BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) 
     }
     std::memset(info, 0, sizeof *info);
     info->dwFileAttributes = Attributes(st);
-    info->ftCreationTime = ToFileTime(st.st_ctim);
-    info->ftLastAccessTime = ToFileTime(st.st_atim);
-    info->ftLastWriteTime = ToFileTime(st.st_mtim);
     info->dwVolumeSerialNumber = static_cast<DWORD>(st.st_dev);
-    const uint64_t size = static_cast<uint64_t>(st.st_size);
-    info->nFileSizeHigh = static_cast<DWORD>(size >> 32);
-    info->nFileSizeLow = static_cast<DWORD>(size);
     info->nNumberOfLinks = static_cast<DWORD>(st.st_nlink);
     const uint64_t index = static_cast<uint64_t>(st.st_ino);
     info->nFileIndexHigh = static_cast<DWORD>(index >> 32);
@@ -333,14 +302,9 @@ BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoCla
 }
 
 BOOL CloseHandle(HANDLE object) {
-    PosixHandle *h = FromHandle(object, kFileMagic);
-    if (h == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    int fd = h->fd;
-    h->magic = 0;
-    delete h;
+    const auto owned = marvostell::posix::UnregisterHandle(object, FileObject::kKind);
+    if (owned == nullptr) return FALSE;
+    const int fd = static_cast<const FileObject &>(*owned).fd;
     // Closing the descriptor releases its lock. Linux closes it even when
     // close() reports an error, so the handle is gone either way.
     if (close(fd) != 0 && errno != EINTR) {
@@ -349,4 +313,3 @@ BOOL CloseHandle(HANDLE object) {
     }
     return TRUE;
 }
-

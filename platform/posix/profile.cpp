@@ -7,38 +7,19 @@
 #include <string>
 #include <vector>
 
+#include "../ini_lines.h"
 #include "win32_posix.h"
 
+using marvostell::ini::SameName;
+using marvostell::ini::Trim;
+
 namespace {
-
-// The reader trims the blanks that Windows' reader trims: spaces and tabs,
-// and also vertical tab, form feed and the old end-of-file mark ^Z.
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1a';
-}
-
-std::string Trim(const char *begin, const char *end) {
-    while (begin < end && IsBlank(*begin)) ++begin;
-    while (end > begin && IsBlank(end[-1])) --end;
-    return std::string(begin, end);
-}
-
-std::string Trim(const char *text) { return Trim(text, text + std::strlen(text)); }
 
 // A value wrapped in a matching pair of quotes loses them.
 std::string StripQuotes(const std::string &v) {
     if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0])
         return v.substr(1, v.size() - 2);
     return v;
-}
-
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(const std::string &a, const std::string &b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-    return true;
 }
 
 struct Entry {
@@ -111,38 +92,15 @@ std::string FromFileEncoding(const std::string &raw) {
     return text;
 }
 
-// Splits the text into sections. Lines end at LF, CRLF or a lone CR; a NUL
-// ends a line's content. Keys before the first header belong to a section
-// with an empty name. Lines without '=' and comment lines hold no key.
+// Splits the text into sections (ini_lines.h). Keys before the first header
+// belong to a section with an empty name.
 std::vector<Section> Parse(const std::string &text) {
     std::vector<Section> sections(1);
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find_first_of("\r\n", pos);
-        if (end == std::string::npos) end = text.size();
-        size_t next = end;
-        if (next < text.size()) next += text.compare(next, 2, "\r\n") == 0 ? 2 : 1;
-        const char *begin = text.data() + pos;
-        const char *stop = static_cast<const char *>(std::memchr(begin, '\0', end - pos));
-        if (!stop) stop = text.data() + end;
-        pos = next;
-
-        while (begin < stop && IsBlank(*begin)) ++begin;
-        if (begin == stop || *begin == ';') continue;
-        if (*begin == '[') {
-            // The name runs to the last ']'; what follows it is ignored. A line
-            // without one is read as a key line.
-            const char *close = stop;
-            while (close > begin && close[-1] != ']') --close;
-            if (close > begin) {
-                sections.push_back(Section{Trim(begin + 1, close - 1), {}});
-                continue;
-            }
-        }
-        const char *eq = static_cast<const char *>(std::memchr(begin, '=', stop - begin));
-        if (!eq) continue;
-        sections.back().entries.push_back(
-            Entry{Trim(begin, eq), StripQuotes(Trim(eq + 1, stop))});
+    for (const marvostell::ini::Line &line : marvostell::ini::SplitLines(text)) {
+        if (line.kind == marvostell::ini::Line::kSection)
+            sections.push_back(Section{line.name, {}});
+        else if (line.kind == marvostell::ini::Line::kKey)
+            sections.back().entries.push_back(Entry{line.name, StripQuotes(line.value)});
     }
     return sections;
 }

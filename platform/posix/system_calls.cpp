@@ -46,49 +46,76 @@ int RenameNoReplace(const char *from, const char *to) {
     return ::rename(from, to);
 }
 
-const SystemCalls kReal = {OpenFile, ::read,  ::write,  ::ftruncate, ::flock, RenameNoReplace,
-                           ::unlink, ::stat,  ::lstat,  ::fstat,     curl_multi_perform};
+const SystemCalls kReal = {OpenFile, ::read,  ::write, ::ftruncate, ::flock, RenameNoReplace,
+                           ::unlink, ::stat,  ::lstat, ::fstat,     curl_multi_perform,
+                           StartSocketLayer,   CleanUpSocketLayer};
 
-constexpr int kCallKinds = static_cast<int>(SystemCall::CurlPerform) + 1;
+constexpr int kCallKinds = static_cast<int>(SystemCall::WsaCleanup) + 1;
 
 struct Fault {
     unsigned countdown = 0;  // calls left until the failing one; 0: none due
+    bool persists = false;   // once due, every later call fails too
+    bool due = false;
     int err = 0;
 };
 
 std::mutex g_faultMutex;
 Fault g_faults[kCallKinds];
+SystemCalls g_base = kReal;  // what the stand-ins pass calls on to
 SystemCalls g_table = kReal;
 
-// True, with errno set, when this call of that kind is the one to fail.
+// True, with errno set, when this call of that kind is to fail.
 bool FailsNow(SystemCall call) {
     std::lock_guard<std::mutex> lock(g_faultMutex);
     Fault &f = g_faults[static_cast<int>(call)];
-    if (f.countdown == 0 || --f.countdown != 0) return false;
+    if (!f.due) {
+        if (f.countdown == 0 || --f.countdown != 0) return false;
+        f.due = true;
+    } else if (!f.persists) {
+        return false;
+    }
     errno = f.err;
     return true;
 }
 
-// The stand-in for one entry: the real call, or -1 when it is the one due.
+// The stand-in for one entry: the call passed on, or -1 when it is to fail.
 template <SystemCall Call, auto Member, class Result, class... Args>
 Result Failing(Args... args) {
     if (FailsNow(Call)) return static_cast<Result>(-1);
-    return (kReal.*Member)(args...);
+    return (g_base.*Member)(args...);
 }
 
 CURLMcode FailingPerform(CURLM *multi, int *running) {
     if (FailsNow(SystemCall::CurlPerform)) return CURLM_INTERNAL_ERROR;
-    return kReal.curlPerform(multi, running);
+    return g_base.curlPerform(multi, running);
+}
+
+int FailingWsaStartup(WORD versionRequested, LPWSADATA data) {
+    if (FailsNow(SystemCall::WsaStartup)) return errno;
+    return g_base.wsaStartup(versionRequested, data);
+}
+
+int FailingWsaCleanup() {
+    if (FailsNow(SystemCall::WsaCleanup)) return errno;
+    return g_base.wsaCleanup();
 }
 
 }  // namespace
 
 const SystemCalls &Sys() { return g_table; }
 
-void FailSystemCall(SystemCall call, unsigned nth, int err) {
+const SystemCalls &RealSystemCalls() { return kReal; }
+
+void ReplaceSystemCalls(const SystemCalls &table) {
+    std::lock_guard<std::mutex> lock(g_faultMutex);
+    g_base = table;
+    g_table = table;
+}
+
+void FailSystemCall(SystemCall call, unsigned nth, int err, FaultMode mode) {
     {
         std::lock_guard<std::mutex> lock(g_faultMutex);
-        g_faults[static_cast<int>(call)] = Fault{nth, err};
+        g_faults[static_cast<int>(call)] = Fault{nth, mode == FaultMode::FromThenOn, false, err};
     }
     using S = SystemCalls;
     using C = SystemCall;
@@ -110,12 +137,15 @@ void FailSystemCall(SystemCall call, unsigned nth, int err) {
         break;
     case C::Fstat: g_table.fstat = Failing<C::Fstat, &S::fstat, int, int, struct stat *>; break;
     case C::CurlPerform: g_table.curlPerform = FailingPerform; break;
+    case C::WsaStartup: g_table.wsaStartup = FailingWsaStartup; break;
+    case C::WsaCleanup: g_table.wsaCleanup = FailingWsaCleanup; break;
     }
 }
 
 void RestoreSystemCalls() {
     std::lock_guard<std::mutex> lock(g_faultMutex);
     for (Fault &f : g_faults) f = Fault{};
+    g_base = kReal;
     g_table = kReal;
 }
 

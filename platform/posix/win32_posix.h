@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "marvostell.h"
+#include "../error_map.h"
 
 typedef int BOOL;
 typedef uint8_t BYTE;
@@ -56,7 +57,6 @@ typedef MarvostellNotifyTarget *HWND;
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
 #define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400u
 #define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
-#define IO_REPARSE_TAG_SYMLINK 0xA000000Cu
 // A reparse point that names another file (link, junction, mount point).
 #define IsReparseTagNameSurrogate(tag) (((tag) & 0x20000000u) != 0)
 #define FILE_BEGIN 0
@@ -64,35 +64,11 @@ typedef MarvostellNotifyTarget *HWND;
 #define INVALID_SET_FILE_POINTER ((DWORD)-1)
 #define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
 
-// Error codes (GetLastError)
-#define ERROR_SUCCESS 0
-#define ERROR_INVALID_FUNCTION 1
-#define ERROR_FILE_NOT_FOUND 2
-#define ERROR_PATH_NOT_FOUND 3
-#define ERROR_TOO_MANY_OPEN_FILES 4
-#define ERROR_ACCESS_DENIED 5
-#define ERROR_INVALID_HANDLE 6
-#define ERROR_NOT_ENOUGH_MEMORY 8
-#define ERROR_NOT_SAME_DEVICE 17
-#define ERROR_WRITE_PROTECT 19
-#define ERROR_SHARING_VIOLATION 32
-#define ERROR_LOCK_VIOLATION 33
-#define ERROR_HANDLE_EOF 38
-#define ERROR_NOT_SUPPORTED 50
-#define ERROR_INVALID_PARAMETER 87
-#define ERROR_INSUFFICIENT_BUFFER 122
-#define ERROR_DISK_FULL 112
-#define ERROR_INVALID_NAME 123
-#define ERROR_NEGATIVE_SEEK 131
-#define ERROR_DIR_NOT_EMPTY 145
-#define ERROR_ALREADY_EXISTS 183
-#define ERROR_FILENAME_EXCED_RANGE 206
-#define ERROR_FILE_TOO_LARGE 223
-#define ERROR_IO_DEVICE 1117
-#define ERROR_MORE_DATA 234
-#define ERROR_CANT_RESOLVE_FILENAME 1921
-#define ERROR_NO_MORE_FILES 18
-#define ERROR_INVALID_WINDOW_HANDLE 1400
+// Error codes (GetLastError), each named once in error_map.h.
+#define MARVOSTELL_ERROR_CONSTANT(name, number, text) inline constexpr int name = number;
+MARVOSTELL_SYSTEM_ERROR_MAP(MARVOSTELL_ERROR_CONSTANT)
+MARVOSTELL_INTERNET_ERROR_MAP(MARVOSTELL_ERROR_CONSTANT)
+#undef MARVOSTELL_ERROR_CONSTANT
 
 // WinINet
 #define INTERNET_OPEN_TYPE_PRECONFIG 0
@@ -106,74 +82,32 @@ typedef MarvostellNotifyTarget *HWND;
 #define HTTP_ADDREQ_FLAG_ADD 0x20000000u
 
 #define INTERNET_ERROR_BASE 12000
-#define ERROR_INTERNET_OUT_OF_HANDLES 12001
-#define ERROR_INTERNET_TIMEOUT 12002
-#define ERROR_INTERNET_EXTENDED_ERROR 12003
-#define ERROR_INTERNET_INTERNAL_ERROR 12004
-#define ERROR_INTERNET_INVALID_URL 12005
-#define ERROR_INTERNET_UNRECOGNIZED_SCHEME 12006
-#define ERROR_INTERNET_NAME_NOT_RESOLVED 12007
-#define ERROR_INTERNET_PROTOCOL_NOT_FOUND 12008
-#define ERROR_INTERNET_INVALID_OPTION 12009
-#define ERROR_INTERNET_INCORRECT_HANDLE_TYPE 12018
-#define ERROR_INTERNET_INCORRECT_HANDLE_STATE 12019
-#define ERROR_INTERNET_HTTP_TO_HTTPS_ON_REDIR 12039
-#define ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR 12040
-#define ERROR_INTERNET_CONNECTION_ABORTED 12030
-#define ERROR_INTERNET_CONNECTION_RESET 12031
-#define ERROR_INTERNET_CANNOT_CONNECT 12029
-#define ERROR_INTERNET_INVALID_OPERATION 12016
-#define ERROR_HTTP_HEADER_NOT_FOUND 12150
-#define ERROR_HTTP_INVALID_SERVER_RESPONSE 12152
-#define ERROR_HTTP_INVALID_HEADER 12153
-#define ERROR_HTTP_REDIRECT_FAILED 12156
-#define ERROR_INTERNET_SECURITY_CHANNEL_ERROR 12157
-#define WSAECONNRESET 10054
 
 // Error mode
 #define SEM_FAILCRITICALERRORS 0x0001u
 #define SEM_NOOPENFILEERRORBOX 0x8000u
 
-#define WSADESCRIPTION_LEN 256
-#define WSASYS_STATUS_LEN 128
+// The versions only: the texts and limits of Windows' WSADATA have no
+// meaning here and no reader.
 struct WSADATA {
     WORD wVersion;
     WORD wHighVersion;
-    char szDescription[WSADESCRIPTION_LEN + 1];
-    char szSystemStatus[WSASYS_STATUS_LEN + 1];
-    unsigned short iMaxSockets;
-    unsigned short iMaxUdpDg;
-    char *lpVendorInfo;
 };
 typedef WSADATA *LPWSADATA;
 
-struct FILETIME {
-    DWORD dwLowDateTime;
-    DWORD dwHighDateTime;
-};
-
+// The find data and file information hold the fields the callers read; the
+// rest of Windows' structures (times, reserved words, the short name) has no
+// reader here.
 struct WIN32_FIND_DATAA {
     DWORD dwFileAttributes;
-    FILETIME ftCreationTime;
-    FILETIME ftLastAccessTime;
-    FILETIME ftLastWriteTime;
-    DWORD nFileSizeHigh;
     DWORD nFileSizeLow;
-    DWORD dwReserved0;
-    DWORD dwReserved1;
     CHAR cFileName[MAX_PATH];
-    CHAR cAlternateFileName[14];
 };
 typedef WIN32_FIND_DATAA *LPWIN32_FIND_DATAA;
 
 struct BY_HANDLE_FILE_INFORMATION {
     DWORD dwFileAttributes;
-    FILETIME ftCreationTime;
-    FILETIME ftLastAccessTime;
-    FILETIME ftLastWriteTime;
     DWORD dwVolumeSerialNumber;
-    DWORD nFileSizeHigh;
-    DWORD nFileSizeLow;
     DWORD nNumberOfLinks;
     DWORD nFileIndexHigh;
     DWORD nFileIndexLow;

@@ -9,15 +9,17 @@
 // buffer can be filled or the body has ended. What goes on the wire is what
 // WinINet sends (http_request_lines.h).
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
-#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include <curl/curl.h>
 #include <strings.h>
 
+#include "handles.h"
 #include "http_request_lines.h"
 #include "http_transfer.h"
 #include "win32_posix.h"
@@ -38,12 +40,14 @@ bool InitCurl() {
     return g_curlReady;
 }
 
+// The kinds of Internet handle; one passed where another is wanted fails
+// with ERROR_INTERNET_INCORRECT_HANDLE_TYPE.
 enum class Kind { Root, Connection, Request };
 
-struct Handle {
-    explicit Handle(Kind k) : kind(k) {}
-    virtual ~Handle() = default;
-    Kind kind;
+struct Handle : marvostell::posix::HandleObject {
+    static constexpr auto kKind = marvostell::posix::HandleKind::Internet;
+    explicit Handle(Kind k) : HandleObject(kKind), kind(k) {}
+    const Kind kind;
 };
 
 struct Root : Handle {
@@ -66,24 +70,16 @@ struct Request : Handle {
     Transfer transfer;  // its destructor aborts a transfer under way
 };
 
-std::mutex g_handlesMutex;
-std::unordered_set<Handle *> g_handles;
-
-HINTERNET Register(Handle *h) {
-    std::lock_guard<std::mutex> lock(g_handlesMutex);
-    g_handles.insert(h);
-    return h;
+template <class T>
+HINTERNET Register(std::unique_ptr<T> h) {
+    return marvostell::posix::RegisterHandle(std::move(h));
 }
 
-// The live handle of the wanted kind, or null with the last error set.
+// The live Internet handle of the wanted kind, or null with the last error set.
 template <class T>
 T *Find(HINTERNET handle, Kind kind) {
-    std::lock_guard<std::mutex> lock(g_handlesMutex);
-    Handle *h = static_cast<Handle *>(handle);
-    if (handle == nullptr || g_handles.count(h) == 0) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
+    Handle *h = marvostell::posix::LookUp<Handle>(handle);
+    if (h == nullptr) return nullptr;
     if (h->kind != kind) {
         SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
         return nullptr;
@@ -142,13 +138,13 @@ HINTERNET InternetOpenA(LPCSTR agent, DWORD accessType, LPCSTR proxy, LPCSTR, DW
         SetLastError(ERROR_INTERNET_INTERNAL_ERROR);
         return nullptr;
     }
-    Root *root = new (std::nothrow) Root;
+    std::unique_ptr<Root> root(new (std::nothrow) Root);
     if (root == nullptr) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
     if (agent != nullptr) root->agent = agent;
-    return Register(root);
+    return Register(std::move(root));
 }
 
 HINTERNET InternetConnectA(HINTERNET internet, LPCSTR serverName, INTERNET_PORT serverPort,
@@ -159,7 +155,7 @@ HINTERNET InternetConnectA(HINTERNET internet, LPCSTR serverName, INTERNET_PORT 
         Invalid();
         return nullptr;
     }
-    Connection *c = new (std::nothrow) Connection;
+    std::unique_ptr<Connection> c(new (std::nothrow) Connection);
     if (c == nullptr) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
@@ -167,7 +163,7 @@ HINTERNET InternetConnectA(HINTERNET internet, LPCSTR serverName, INTERNET_PORT 
     c->agent = root->agent;
     c->host = serverName;
     c->port = serverPort == 0 ? INTERNET_DEFAULT_HTTP_PORT : serverPort;
-    return Register(c);
+    return Register(std::move(c));
 }
 
 HINTERNET HttpOpenRequestA(HINTERNET connect, LPCSTR verb, LPCSTR objectName, LPCSTR version,
@@ -180,7 +176,7 @@ HINTERNET HttpOpenRequestA(HINTERNET connect, LPCSTR verb, LPCSTR objectName, LP
         Invalid();
         return nullptr;
     }
-    Request *r = new (std::nothrow) Request;
+    std::unique_ptr<Request> r(new (std::nothrow) Request);
     if (r == nullptr) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
@@ -195,7 +191,7 @@ HINTERNET HttpOpenRequestA(HINTERNET connect, LPCSTR verb, LPCSTR objectName, LP
         if (!r->headers.accept.empty()) r->headers.accept += ", ";
         r->headers.accept += *t;
     }
-    return Register(r);
+    return Register(std::move(r));
 }
 
 BOOL HttpAddRequestHeadersA(HINTERNET request, LPCSTR headers, DWORD headersLength,
@@ -302,14 +298,5 @@ BOOL InternetReadFile(HINTERNET file, LPVOID buffer, DWORD toRead, LPDWORD read)
 }
 
 BOOL InternetCloseHandle(HINTERNET handle) {
-    Handle *h = static_cast<Handle *>(handle);
-    {
-        std::lock_guard<std::mutex> lock(g_handlesMutex);
-        if (handle == nullptr || g_handles.erase(h) == 0) {
-            SetLastError(ERROR_INVALID_HANDLE);
-            return FALSE;
-        }
-    }
-    delete h;
-    return TRUE;
+    return marvostell::posix::UnregisterHandle(handle, Handle::kKind) != nullptr;
 }

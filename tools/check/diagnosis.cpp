@@ -1,28 +1,26 @@
 #include "diagnosis.h"
 
-#include <cctype>
-
-#include "entry/update_client.h"
+#include "framework/http_get.h"
 #include "local_file.h"
-#include "manifest/number.h"
+#include "manifest/manifest_fetch.h"
+#include "manifest/manifest_reader.h"
 #include "marvostell.h"
 #include "options.h"
+#include "package/package_entry.h"
 #include "proxy.h"
 #include "result_text.h"
-#include "selection_explain.h"
+#include "text.h"
 
-using marvostell::CUpdateClient;
-using marvostell::kValueBufferSize;
+using marvostell::CManifestReader;
+using marvostell::kManifestLimit;
+using marvostell::Stage;
+using marvostell::tools::Lower;
 
 namespace {
 
-constexpr uint64_t kManifestReadSize = 4096;
-
 std::string ReadValue(const std::string &path, const char *section, const char *key,
                       const char *defaultValue) {
-    char value[kValueBufferSize];
-    GetPrivateProfileStringA(section, key, defaultValue, value, kValueBufferSize, path.c_str());
-    return value;
+    return CManifestReader(path).Value(section, key, defaultValue);
 }
 
 // Printable text of a few bytes of a file, for people.
@@ -42,11 +40,6 @@ std::string Excerpt(const std::string &bytes, size_t limit) {
     return out;
 }
 
-std::string Lower(std::string text) {
-    for (char &c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 // The title of an HTML page, which for error pages names the status.
 std::string HtmlTitle(const std::string &page) {
     const std::string lower = Lower(page);
@@ -58,69 +51,58 @@ std::string HtmlTitle(const std::string &page) {
 }
 
 bool HasGeneralSection(const std::string &path) {
-    char names[4096];
+    char names[kManifestLimit];
     const DWORD length = GetPrivateProfileStringA(nullptr, nullptr, "", names, sizeof names,
                                                   path.c_str());
     for (DWORD at = 0; at < length && names[at];) {
         const std::string name = names + at;
-        if (Lower(name) == "general") return true;
+        if (marvostell::tools::SameName(name, "General")) return true;
         at += static_cast<DWORD>(name.size()) + 1;
     }
     return false;
 }
 
-std::string FileName(const std::string &path) {
-    const std::string::size_type cut = path.find_last_of("/\\");
-    return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
 void DescribeDigestMismatch(const CallRecord &record, Diagnosis &out) {
-    const std::string section = SelectedSection(record.manifestPath, record.hostVersion);
-    if (!section.empty())
-        out.lines.push_back("package: [" + section + "] Package=" +
-                            ReadValue(record.manifestPath, section.c_str(), "Package", ""));
-    if (!record.downloadSeen) return;
-    const std::string rejected = record.download.localPath + ".err";
-    std::string actual = record.actualMd5;
-    if (!record.digestSeen) LocalFileMd5(rejected, actual);
-    std::string expected = record.digestSeen
-                               ? record.expectedMd5
-                               : ReadValue(record.manifestPath, section.c_str(), "Md5", "")
-                                     .substr(0, 32);
+    if (!record.entrySeen || !record.digestSeen) return;
+    out.lines.push_back("package: [" + record.section + "] Package=" + record.packagePath);
+    // The file the digest was computed of: moved aside, or left in place
+    // when the rename failed.
+    const bool moved = !record.movedTo.empty();
+    const std::string rejected = moved ? record.movedTo : record.localPath;
     uint64_t size = 0;
     const bool haveFile = LocalFileSize(rejected, size);
-    out.lines.push_back("expected MD5 (Md5): " + expected);
-    out.lines.push_back("actual MD5:         " + actual);
+    out.lines.push_back("expected MD5 (Md5): " + record.expectedMd5);
+    out.lines.push_back("actual MD5:         " + record.computedMd5);
     out.lines.push_back("file size:          " +
                         (haveFile ? std::to_string(size) + " bytes" : std::string("unknown")));
-    out.lines.push_back("PackageSize:        " + std::to_string(record.download.size) + " bytes");
+    out.lines.push_back("PackageSize:        " + std::to_string(record.size) + " bytes");
     out.lines.push_back("rejected file:      " + rejected +
-                        (haveFile ? "" : " (cannot be read)"));
+                        (!moved      ? " (not moved aside: the rename to .err failed)"
+                         : haveFile ? ""
+                                    : " (cannot be read)"));
     if (!haveFile) return;
-    if (size > record.download.size)
+    if (size > record.size)
         out.lines.push_back("the file is longer than PackageSize: the server sent more than the "
                             "package (one that ignores byte ranges appends the whole file to a "
                             "partial one)");
-    else if (size < record.download.size)
+    else if (size < record.size)
         out.lines.push_back("the file is shorter than PackageSize: the transfer ended early");
-    else if (Lower(expected) == Lower(actual))
+    else if (Lower(record.expectedMd5) == Lower(record.computedMd5))
         out.lines.push_back("the digests differ only in case: Md5 must be upper-case hexadecimal");
     else
         out.lines.push_back("the file has the declared size but other bytes: the manifest's Md5 "
                             "or the package on the server is wrong");
 }
 
-void DescribeInternetError(int result, const CallRecord &record, Diagnosis &out) {
-    CUpdateClient client;
-    if (!client.ParseServerUrl(record.url.c_str())) return;
+void DescribeInternetError(Stage stage, const CallRecord &record, Diagnosis &out) {
+    if (record.server.empty()) return;
     std::string host;
     INTERNET_PORT port;
-    marvostell::SplitHostPort(client.m_strServer, host, port);
-    const bool package = static_cast<uint32_t>(result) & 0x80000000u;
+    marvostell::SplitHostPort(record.server, host, port);
+    const bool package = stage == Stage::kPackageRequest;
     out.lines.push_back(std::string(package ? "package request" : "manifest request") +
-                        " to host " + host + ", port " + std::to_string(port) +
-                        (package ? ", path " + record.download.serverPath
-                                 : ", path " + client.m_strObject));
+                        " to host " + host + ", port " + std::to_string(port) + ", path " +
+                        (package ? record.packagePath : record.object));
     for (const std::string &line : DescribeProxy(host)) out.lines.push_back(line);
 }
 
@@ -128,7 +110,7 @@ void DescribeInternetError(int result, const CallRecord &record, Diagnosis &out)
 
 std::vector<std::string> ManifestProblems(const std::string &path) {
     std::string bytes;
-    if (!ReadLocalFile(path, bytes, kManifestReadSize + 1)) return {path + " cannot be read"};
+    if (!ReadLocalFile(path, bytes, kManifestLimit + 1)) return {path + " cannot be read"};
     if (bytes.empty())
         return {path + " is empty: the server sent no body, or stopped sending after the headers"};
     std::vector<std::string> problems;
@@ -145,83 +127,87 @@ std::vector<std::string> ManifestProblems(const std::string &path) {
     } else if (ReadValue(path, "General", "update", "").empty()) {
         problems.push_back(path + " has no update list in [General] (update= is missing or empty)");
     }
-    if (bytes.size() >= kManifestReadSize)
-        problems.push_back(path + " fills the 4096 bytes the module reads: the manifest on the "
-                                  "server is longer, and what follows was never read");
+    if (bytes.size() >= kManifestLimit)
+        problems.push_back(path + " fills the " + std::to_string(kManifestLimit) +
+                           " bytes the module reads: the manifest on the server is longer, and "
+                           "what follows was never read");
     return problems;
 }
 
-std::string SelectedSection(const std::string &manifestPath, uint32_t hostVersion) {
-    return marvostell::tools::ExplainSelection(manifestPath, hostVersion).selected;
-}
-
-// Tests the package entry's keys in the order the module does, with the
-// defaults the module reads them with.
+// The core's entry rule decides; the text names the key and what it holds.
 std::string PackageEntryFault(const std::string &manifestPath, const std::string &section) {
+    using marvostell::EntryFault;
+    const CManifestReader manifest(manifestPath);
     const char *name = section.c_str();
+    const marvostell::PackageEntry entry = marvostell::ReadPackageEntry(manifest, name);
     const auto shown = [&](const char *key) {
-        const std::string value = ReadValue(manifestPath, name, key, "");
+        const std::string value = manifest.Value(name, key, "");
         return value.empty() ? std::string(key) + " is missing or empty"
                              : std::string(key) + "=" + value;
     };
-    const std::string size = ReadValue(manifestPath, name, "PackageSize", "0");
-    const uint32_t bytes = marvostell::ParseManifestNumber(size.c_str());
-    if (bytes == 0 || bytes > marvostell::kMaxPackageSize)
+    const std::string digits =
+        std::to_string(marvostell::kMd5Chars) + " hexadecimal digits are needed";
+    switch (entry.fault) {
+    case EntryFault::kSize:
         return shown("PackageSize") + ": not a size from 1 to " +
                std::to_string(marvostell::kMaxPackageSize) + " bytes";
-    const std::string md5 = ReadValue(manifestPath, name, "Md5", "0");
-    if (md5.size() < 32) {
-        const std::string asWritten = ReadValue(manifestPath, name, "Md5", "");
-        if (asWritten.empty()) return shown("Md5") + ": 32 hexadecimal digits are needed";
-        return shown("Md5") + ": " + std::to_string(md5.size()) +
-               " characters where 32 hexadecimal digits are needed";
+    case EntryFault::kMd5:
+        if (manifest.Value(name, "Md5", "").empty()) return shown("Md5") + ": " + digits;
+        return shown("Md5") + ": " + std::to_string(entry.md5.size()) + " characters where " +
+               digits;
+    case EntryFault::kLocalName:
+        return shown("Package") + ": the module refuses the local file name \"" +
+               entry.localName +
+               "\" (empty, \".\", \"..\", a device name such as CON, a trailing dot or blank, "
+               "the manifest's own name, or a character that file names cannot hold)";
+    case EntryFault::kNone:
+        break;
     }
-    const std::string package = ReadValue(manifestPath, name, "Package", "0");
-    return shown("Package") + ": the module refuses the local file name \"" + FileName(package) +
-           "\" (empty, \".\", \"..\", a device name such as CON, a trailing dot or blank, "
-           "or a character that file names cannot hold)";
+    return "Package, PackageSize and Md5 read as usable now: the manifest changed after the check";
 }
 
-Diagnosis Diagnose(int result, const std::string &packagePath, const CallRecord &record) {
-    const ResultText described = DescribeResult(result, packagePath.c_str());
+Diagnosis Diagnose(int result, const marvostell::CheckOutcome &outcome, const CallRecord &record) {
+    const ResultText described =
+        DescribeResult(result, outcome.failure.stage, outcome.pathForHost.c_str());
     Diagnosis out{described.exitStatus, described.text, {}};
-    switch (result) {
-    case MARVOSTELL_UP_TO_DATE: {
-        const std::vector<std::string> problems = ManifestProblems(record.manifestPath);
-        if (!problems.empty()) {
-            out.exitStatus = kExitNoUsableManifest;
-            out.headline = "no usable manifest: the module found nothing newer in what the "
-                           "server sent";
-            out.lines = problems;
+    switch (outcome.failure.stage) {
+    case Stage::kNone:
+        if (outcome.updated) {
+            if (result == MARVOSTELL_UPDATED && record.entrySeen && record.requests == 0)
+                out.headline = "verified: " + outcome.pathForHost +
+                               " (already complete on disk: no bytes were fetched)";
+            break;
+        }
+        if (result != MARVOSTELL_UP_TO_DATE) break;
+        {
+            const std::vector<std::string> problems = ManifestProblems(record.manifestPath);
+            if (!problems.empty()) {
+                out.exitStatus = kExitNoUsableManifest;
+                out.headline = "no usable manifest: the module found nothing newer in what the "
+                               "server sent";
+                out.lines = problems;
+            }
         }
         // The packages considered and why each was passed over, in the words
         // of marvostell-manifest explain.
-        const auto explanation =
-            marvostell::tools::ExplainSelection(record.manifestPath, record.hostVersion);
-        if (explanation.listMissing) break;
+        if (record.selection.listMissing) break;
         out.lines.push_back("the packages considered, step by step:");
-        for (const std::string &line : marvostell::tools::ExplanationLines(explanation))
+        for (const std::string &line : marvostell::tools::ExplanationLines(record.selection))
             out.lines.push_back("  " + line);
         break;
-    }
-    case MARVOSTELL_UPDATED:
-        if (record.downloadSeen && record.progressPosts == 0 &&
-            record.existingBytes >= record.download.size)
-            out.headline = "verified: " + packagePath +
-                           " (already complete on disk: no bytes were fetched)";
+    case Stage::kPackageEntry:
+        if (record.selection.hasSelection)
+            out.lines.push_back("package [" + record.selection.selected + "]: " +
+                                PackageEntryFault(record.manifestPath, record.selection.selected));
         break;
-    case MARVOSTELL_ERR_PACKAGE_ENTRY: {
-        const std::string section = SelectedSection(record.manifestPath, record.hostVersion);
-        if (!section.empty())
-            out.lines.push_back("package [" + section + "]: " +
-                                PackageEntryFault(record.manifestPath, section));
-        break;
-    }
-    case MARVOSTELL_ERR_DIGEST_MISMATCH:
+    case Stage::kDigest:
         DescribeDigestMismatch(record, out);
         break;
+    case Stage::kManifestRequest:
+    case Stage::kPackageRequest:
+        if (described.exitStatus == 9) DescribeInternetError(outcome.failure.stage, record, out);
+        break;
     default:
-        if (described.exitStatus == 9) DescribeInternetError(result, record, out);
         break;
     }
     return out;

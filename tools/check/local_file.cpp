@@ -2,9 +2,6 @@
 
 #include <fstream>
 
-#include "package/hex.h"
-#include "package/md5.h"
-
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -30,25 +27,6 @@ bool ReadLocalFile(const std::string &path, std::string &bytes, uint64_t limit) 
         file.read(buffer, static_cast<std::streamsize>(want < sizeof buffer ? want : sizeof buffer));
         bytes.append(buffer, static_cast<size_t>(file.gcount()));
     }
-    return true;
-}
-
-bool LocalFileMd5(const std::string &path, std::string &digest) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return false;
-    marvostell::Md5Context context;
-    marvostell::Md5Start(context);
-    char buffer[65536];
-    while (file) {
-        file.read(buffer, sizeof buffer);
-        marvostell::Md5Add(context, buffer, static_cast<size_t>(file.gcount()));
-    }
-    if (file.bad()) return false;
-    uint8_t bytes[16];
-    marvostell::Md5Finish(context, bytes);
-    char hex[33] = {};
-    marvostell::HexEncode(bytes, sizeof bytes, hex, 32);
-    digest = hex;
     return true;
 }
 

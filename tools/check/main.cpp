@@ -1,19 +1,21 @@
 // marvostell-check: one update check from a shell, as a host would run it,
 // with progress and an explanation of the result for support staff. The
-// module's core is linked into the program, so that its trace lines can be
-// shown (--verbose) and its own selection code explains the result.
+// module's core is linked into the program, so that the check's events can
+// be shown (--verbose) and explain the result in the core's own terms.
 #include <chrono>
 #include <cstdio>
 #include <string>
 
 #include "call.h"
+#include "call_record.h"
 #include "diagnosis.h"
-#include "entry/update_client.h"
+#include "framework/http_get.h"
 #include "framework/strings.h"
 #include "local_file.h"
+#include "manifest/manifest_fetch.h"
 #include "options.h"
+#include "package/package_entry.h"
 #include "progress.h"
-#include "trace_facts.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -44,96 +46,88 @@ std::string HostAndPort(const std::string &server) {
     return host + ":" + std::to_string(port);
 }
 
-std::string FileName(const std::string &path) {
-    const std::string::size_type cut = path.find_last_of("/\\");
-    return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
-// Turns what the module issues during the call into progress and the record
-// the diagnosis reads.
+// Turns the check's events into progress, --verbose lines and the record the
+// diagnosis reads.
 class Listener : public CallListener {
 public:
-    Listener(const Options &options, const std::string &localDirPrefix, ProgressDisplay &display,
-             CallRecord &record)
-        : m_options(options), m_prefix(localDirPrefix), m_display(display), m_record(record) {}
+    Listener(const Options &options, ProgressDisplay &display, CallRecord &record)
+        : m_options(options), m_display(display), m_record(record), m_recorder(record) {
+        if (!record.server.empty()) m_hostPort = HostAndPort(record.server);
+    }
 
-    void OnTrace(const std::string &text, uint64_t existingBytes) override {
-        if (m_options.verbose) {
-            std::string line = text;
-            if (!line.empty() && line.back() == '\n') line.pop_back();
+    void OnSelectionEvent(const marvostell::SelectionEvent &e) override {
+        m_recorder.OnSelectionEvent(e);
+        if (!m_options.verbose || !EndsSelection(e)) return;
+        for (const std::string &line : marvostell::tools::ExplanationLines(m_record.selection))
             m_display.PrintLine(line);
-        }
-        std::string server;
-        DownloadFacts download;
-        if (ParseServerTrace(text, server)) {
-            m_hostPort = HostAndPort(server);
-            m_display.Connecting(m_hostPort);
-        } else if (ParseDownloadTrace(text, m_prefix, download)) {
-            m_record.downloadSeen = true;
-            m_record.download = download;
-            m_record.existingBytes = existingBytes;
-            const std::string name = FileName(download.localPath);
-            if (existingBytes >= download.size) {
-                if (!m_options.quiet)
-                    m_display.PrintLine("Package " + name + ": already complete on disk (" +
-                                        std::to_string(existingBytes) +
-                                        " bytes); nothing to fetch");
-            } else {
-                m_display.StartPackage(name, download.size, existingBytes);
-                m_display.Connecting(m_hostPort);
-                m_transferShown = true;
-            }
-        } else if (ParseDigestTrace(text, m_record.actualMd5, m_record.expectedMd5)) {
-            m_record.digestSeen = true;
-        }
     }
 
-    void OnProgress(unsigned percent) override {
-        ++m_record.progressPosts;
-        if (!m_transferShown && m_record.downloadSeen) {
-            // A complete file failed its digest; the second attempt fetches
-            // the package from its start.
-            m_display.StartPackage(FileName(m_record.download.localPath), m_record.download.size,
-                                   0);
-            m_transferShown = true;
+    void OnPackageEvent(const marvostell::PackageEvent &e) override {
+        using marvostell::PackageEvent;
+        m_recorder.OnPackageEvent(e);
+        switch (e.kind) {
+        case PackageEvent::kEntry:
+            m_name = marvostell::LocalNameOf(e.path);
+            break;
+        case PackageEvent::kRequest:
+            m_requested = true;
+            m_display.StartPackage(m_name, m_record.size, e.from);
+            m_display.Connecting(m_hostPort);
+            break;
+        case PackageEvent::kDigest:
+            // No request before this digest check: the file had its size.
+            if (!m_requested && !m_options.quiet)
+                m_display.PrintLine("Package " + m_name + ": already complete on disk (" +
+                                    std::to_string(m_record.size) +
+                                    " bytes or more); nothing to fetch");
+            m_requested = false;
+            break;
+        default:
+            break;
         }
-        m_display.Percent(percent);
+        if (m_options.verbose) m_display.PrintLine(DescribePackageEvent(e));
     }
+
+    void OnProgress(unsigned percent) override { m_display.Percent(percent); }
 
 private:
     const Options &m_options;
-    std::string m_prefix;
     ProgressDisplay &m_display;
     CallRecord &m_record;
+    CallRecorder m_recorder;
     std::string m_hostPort;
-    bool m_transferShown = false;
+    std::string m_name;
+    bool m_requested = false;  // the current attempt asked the server for bytes
 };
 
 int Check(const Options &options) {
-    // The module's own way to form local paths: the directory without
-    // trailing separators, then one.
-    std::string prefix = options.dir.empty() ? "." : options.dir;
-    marvostell::TrimTrailing(prefix, marvostell::kPathSeparator);
-    prefix += marvostell::kPathSeparator;
-
+    const std::string dir = options.dir.empty() ? "." : options.dir;
     CallRecord record;
     record.url = options.url;
-    record.manifestPath = prefix + "update.ini";
     record.hostVersion = options.hostVersion;
-    ProgressDisplay display(stderr, StderrIsTerminal(), options.quiet, SteadySeconds);
-    Listener listener(options, prefix, display, record);
+    // The module's own way to name the local manifest: the directory without
+    // trailing separators, then one.
+    std::string prefix = dir;
+    marvostell::TrimTrailing(prefix, marvostell::kPathSeparator);
+    record.manifestPath = prefix + marvostell::kPathSeparator + marvostell::kLocalManifestName;
+    if (!marvostell::ParseServerUrl(options.url.c_str(), record.server, record.object).Ok())
+        record.server.clear();
 
-    const CallArguments arguments{options.hostVersion, options.url,
-                                  options.dir.empty() ? "." : options.dir, prefix};
-    std::string packagePath;
-    const int result = RunCheck(arguments, listener, packagePath);
+    ProgressDisplay display(stderr, StderrIsTerminal(), options.quiet, SteadySeconds);
+    Listener listener(options, display, record);
+    if (!record.server.empty()) {
+        if (options.verbose)
+            display.PrintLine("manifest request: " + record.object + " from " +
+                              HostAndPort(record.server));
+        display.Connecting(HostAndPort(record.server));
+    }
+    const CallResult call = RunCheck({options.hostVersion, options.url, dir}, listener);
     display.Finish();
 
-    const Diagnosis diagnosis = Diagnose(result, packagePath, record);
+    const Diagnosis diagnosis = Diagnose(call.result, call.outcome, record);
     std::printf("%s\n", diagnosis.headline.c_str());
     for (const std::string &line : diagnosis.lines) std::printf("  %s\n", line.c_str());
-    if (diagnosis.exitStatus == 8)
-        std::printf("  local directory: %s\n", arguments.dir.c_str());
+    if (diagnosis.exitStatus == 8) std::printf("  local directory: %s\n", dir.c_str());
     std::fflush(stdout);
     return diagnosis.exitStatus;
 }

@@ -1,6 +1,8 @@
 #include "options.h"
 
-#include "manifest/number.h"
+#include <vector>
+
+#include "arguments.h"
 
 const char kUsageLine[] =
     "usage: marvostell-check [--host-version N] [--dir DIR] [--quiet] [--verbose] URL\n"
@@ -19,11 +21,13 @@ const char kHelpText[] =
     "  --dir DIR         directory for update.ini and the package (default: the\n"
     "                    current directory, which must then be writable)\n"
     "  --quiet           no progress\n"
-    "  --verbose         the module's trace lines, as they are issued\n"
+    "  --verbose         each step of the check as it happens: the manifest\n"
+    "                    request, the selection's tests, the package transfer\n"
+    "                    and its digest\n"
     "  --version         the tool's version and the module's file version\n"
     "  --help            this text\n"
     "\n"
-    "Progress and trace lines go to standard error; the result and its\n"
+    "Progress and the steps go to standard error; the result and its\n"
     "explanation go to standard output.\n"
     "\n"
     "exit status:\n"
@@ -44,80 +48,77 @@ const char kHelpText[] =
 
 namespace {
 
-// The module's own number rule, so that the same text means the same version
-// on every platform (a 64-bit strtoul reads large values differently).
-bool ParseVersion(const char *text, uint32_t &version) {
-    const char *stop = nullptr;
-    version = marvostell::ParseManifestNumber(text, &stop);
-    return stop != text && *stop == '\0';
+using marvostell::tools::Argument;
+using marvostell::tools::ArgumentFault;
+
+const marvostell::tools::ArgumentRules kRules{
+    {"--host-version", "--dir"},
+    {"--quiet", "--verbose", "--help", "--version"},
+    {{"-q", "--quiet"}, {"-v", "--verbose"}, {"-h", "--help"}},
+    false,
+    false,
+};
+
+// One argument, in the order given; false with the mistake in `error`.
+bool Apply(const Argument &arg, size_t argumentCount, Options &options, bool &dirGiven,
+           bool &versionGiven, std::string &error) {
+    if (arg.IsOperand()) {
+        if (!options.url.empty())
+            error = "more than one URL: '" + options.url + "' and '" + arg.value + "'";
+        else if (arg.value.empty())
+            error = "the URL is empty";
+        else
+            options.url = arg.value;
+    } else if (arg.name == "--dir") {
+        if (dirGiven)
+            error = "--dir given twice";
+        else if (arg.value.empty())
+            error = "--dir needs a directory, not an empty text";
+        options.dir = arg.value;
+        dirGiven = true;
+    } else if (arg.name == "--host-version") {
+        if (versionGiven)
+            error = "--host-version given twice";
+        else if (!marvostell::tools::ParseWholeNumber(arg.value, options.hostVersion))
+            error = "--host-version: '" + arg.value +
+                    "' is not a number (decimal, 0x hexadecimal or 0 octal)";
+        versionGiven = true;
+    } else if (arg.name == "--quiet") {
+        options.quiet = true;
+    } else if (arg.name == "--verbose") {
+        options.verbose = true;
+    } else if (arg.name == "--help") {
+        options.help = true;
+    } else if (arg.name == "--version") {
+        // Until this release, --version N set the host's version; say so
+        // rather than print a version and skip the check a script asked for.
+        if (argumentCount != 1)
+            error = "--version takes no value and no other arguments "
+                    "(the host's version is set with --host-version N)";
+        options.version = true;
+    }
+    return error.empty();
 }
 
 }  // namespace
 
 bool ParseOptions(int argc, const char *const *argv, Options &options, std::string &error) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    std::vector<Argument> given;
+    const ArgumentFault fault = marvostell::tools::SplitArguments(args, kRules, given);
     bool dirGiven = false;
     bool versionGiven = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--host-version" || arg == "--dir") {
-            if (i + 1 >= argc) {
-                error = arg + " needs a value";
-                return false;
-            }
-            const char *value = argv[++i];
-            if (arg == "--dir") {
-                if (dirGiven) {
-                    error = "--dir given twice";
-                    return false;
-                }
-                if (!*value) {
-                    error = "--dir needs a directory, not an empty text";
-                    return false;
-                }
-                options.dir = value;
-                dirGiven = true;
-            } else {
-                if (versionGiven) {
-                    error = "--host-version given twice";
-                    return false;
-                }
-                if (!ParseVersion(value, options.hostVersion)) {
-                    error = "--host-version: '" + std::string(value) +
-                            "' is not a number (decimal, 0x hexadecimal or 0 octal)";
-                    return false;
-                }
-                versionGiven = true;
-            }
-        } else if (arg == "--quiet" || arg == "-q") {
-            options.quiet = true;
-        } else if (arg == "--verbose" || arg == "-v") {
-            options.verbose = true;
-        } else if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else if (arg == "--version") {
-            // Until this release, --version N set the host's version; say so
-            // rather than print a version and skip the check a script asked for.
-            if (argc != 2) {
-                error = "--version takes no value and no other arguments "
-                        "(the host's version is set with --host-version N)";
-                return false;
-            }
-            options.version = true;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            error = "unknown option '" + arg + "'";
-            return false;
-        } else if (!options.url.empty()) {
-            error = "more than one URL: '" + options.url + "' and '" + arg + "'";
-            return false;
-        } else if (arg.empty()) {
-            error = "the URL is empty";
-            return false;
-        } else {
-            options.url = arg;
-        }
+    for (const Argument &arg : given)
+        if (!Apply(arg, args.size(), options, dirGiven, versionGiven, error)) return false;
+    if (fault.kind == ArgumentFault::kUnknown) {
+        error = "unknown option '" + fault.option + "'";
+        return false;
     }
-    if (options.help) return true;
-    if (options.version) return true;
+    if (fault.kind == ArgumentFault::kNoValue) {
+        error = fault.option + " needs a value";
+        return false;
+    }
+    if (options.help || options.version) return true;
     if (options.url.empty()) {
         error = "no manifest URL given";
         return false;

@@ -1,6 +1,5 @@
 #include "proxy.h"
 
-#include <cctype>
 #include <cstdlib>
 
 #ifdef _WIN32
@@ -36,12 +35,11 @@ std::vector<std::string> DescribeProxy(const std::string &) {
     return lines;
 }
 #else
+#include "text.h"
+
 namespace {
 
-std::string Lower(std::string text) {
-    for (char &c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
+using marvostell::tools::Lower;
 
 bool Exempts(const std::string &noProxy, const std::string &host) {
     const std::string name = Lower(host);

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "entry/update_client.h"
 #include "host_path.h"
+#include "manifest/selection.h"
 
 namespace marvostell::tools {
 namespace {
@@ -19,99 +19,90 @@ std::string Interval(uint32_t low, uint32_t high) {
 
 std::string Quoted(const char *section) { return "[" + std::string(section) + "]"; }
 
-class Recorder : public CSelectionObserver {
-public:
-    explicit Recorder(SelectionExplanation &out) : m_out(out) {}
-
-    void OnSelectionEvent(const SelectionEvent &e) override {
-        if (e.kind == SelectionEvent::kListMissing) {
-            m_out.listMissing = true;
-            return;
-        }
-        if (e.kind == SelectionEvent::kListEnd) return;
-        if (e.kind == SelectionEvent::kPackage) {
-            m_out.packages.emplace_back();
-            m_out.packages.back().name = e.package;
-            if (!*e.package) Step("an empty name (a separator right after another, or after a blank)");
-            return;
-        }
-        if (m_out.packages.empty()) return;
-        PackageExplanation &p = m_out.packages.back();
-        const std::string host = HexVersion(m_out.hostVersion);
-        switch (e.kind) {
-        case SelectionEvent::kNoVersion:
-            Step("no version: the section is missing or has no version value");
-            p.verdict = "passed over: no version";
-            break;
-        case SelectionEvent::kVersion:
-            if (e.passed) {
-                Step("version=" + std::string(e.text) + " is " + HexVersion(e.number) +
-                     ", newer than the host's " + host);
-            } else {
-                Step("version=" + std::string(e.text) + " is " + HexVersion(e.number) +
-                     ", not newer than the host's " + host);
-                p.verdict = "passed over: not newer than the host";
-            }
-            break;
-        case SelectionEvent::kLanguage:
-            if (e.passed) {
-                Step("language=" + std::string(e.text) + ": any host");
-            } else {
-                Step("language=" + std::string(e.text) + " is " + std::to_string(e.number) +
-                     ": only hosts that ask for that language, and hosts ask for 0");
-                p.verdict = "passed over: language " + std::to_string(e.number);
-            }
-            break;
-        case SelectionEvent::kRangeStart: {
-            std::string line = std::string(e.key) + "=" + e.text + ": ";
-            line += e.support ? "only hosts in " + Quoted(e.section) + " get it"
-                              : "hosts in " + Quoted(e.section) + " do not get it";
-            if (std::strcmp(e.text, e.section) != 0)
-                line += " (only the first name counts)";
-            Step(line);
-            break;
-        }
-        case SelectionEvent::kRangeBound: {
-            std::string line = "  " + std::string(e.key) + "=" + e.text + ": " +
-                               Interval(e.low, e.high) + ": the host is " +
-                               (e.passed ? "in it" : "not in it");
-            const char *dash = std::strchr(e.text, '-');
-            if (e.low == e.high && dash && dash != e.text)
-                line += " (a \"-\" counts only right after the first number)";
-            Step(line);
-            break;
-        }
-        case SelectionEvent::kRangeEmpty:
-            Step("  " + Quoted(e.section) + " is missing or has no keys: " +
-                 (e.support ? "it admits every version" : "it excludes no version"));
-            break;
-        case SelectionEvent::kRangeAll:
-            Step("  " + std::string(e.key) + "=" + e.text +
-                 " starts at 0xFFFFFFFF: the Support range admits every version");
-            break;
-        case SelectionEvent::kRangeEnd:
-            if (e.support && !e.passed)
-                p.verdict = "passed over: the host is outside the Support range " + Quoted(e.section);
-            else if (!e.support && e.passed)
-                p.verdict = "passed over: the host is in the Unsupport range " + Quoted(e.section);
-            break;
-        case SelectionEvent::kSelected:
-            p.selected = true;
-            p.verdict = "selected";
-            m_out.hasSelection = true;
-            m_out.selected = e.package;
-            break;
-        default:
-            break;
-        }
-    }
-
-private:
-    void Step(const std::string &text) { m_out.packages.back().steps.push_back(text); }
-    SelectionExplanation &m_out;
-};
-
 }  // namespace
+
+void SelectionRecorder::OnSelectionEvent(const SelectionEvent &e) {
+    if (e.kind == SelectionEvent::kListMissing) {
+        m_out.listMissing = true;
+        return;
+    }
+    if (e.kind == SelectionEvent::kListEnd) return;
+    if (e.kind == SelectionEvent::kPackage) {
+        m_out.packages.emplace_back();
+        m_out.packages.back().name = e.package;
+        if (!*e.package) Step("an empty name (a separator right after another, or after a blank)");
+        return;
+    }
+    if (m_out.packages.empty()) return;
+    PackageExplanation &p = m_out.packages.back();
+    const std::string host = HexVersion(m_out.hostVersion);
+    switch (e.kind) {
+    case SelectionEvent::kNoVersion:
+        Step("no version: the section is missing or has no version value");
+        p.verdict = "passed over: no version";
+        break;
+    case SelectionEvent::kVersion:
+        if (e.passed) {
+            Step("version=" + std::string(e.text) + " is " + HexVersion(e.number) +
+                 ", newer than the host's " + host);
+        } else {
+            Step("version=" + std::string(e.text) + " is " + HexVersion(e.number) +
+                 ", not newer than the host's " + host);
+            p.verdict = "passed over: not newer than the host";
+        }
+        break;
+    case SelectionEvent::kLanguage:
+        if (e.passed) {
+            Step("language=" + std::string(e.text) + ": any host");
+        } else {
+            Step("language=" + std::string(e.text) + " is " + std::to_string(e.number) +
+                 ": only hosts that ask for that language, and hosts ask for 0");
+            p.verdict = "passed over: language " + std::to_string(e.number);
+        }
+        break;
+    case SelectionEvent::kRangeStart: {
+        std::string line = std::string(e.key) + "=" + e.text + ": ";
+        line += e.support ? "only hosts in " + Quoted(e.section) + " get it"
+                          : "hosts in " + Quoted(e.section) + " do not get it";
+        if (std::strcmp(e.text, e.section) != 0)
+            line += " (only the first name counts)";
+        Step(line);
+        break;
+    }
+    case SelectionEvent::kRangeBound: {
+        std::string line = "  " + std::string(e.key) + "=" + e.text + ": " +
+                           Interval(e.low, e.high) + ": the host is " +
+                           (e.passed ? "in it" : "not in it");
+        const char *dash = std::strchr(e.text, '-');
+        if (e.low == e.high && dash && dash != e.text)
+            line += " (a \"-\" counts only right after the first number)";
+        Step(line);
+        break;
+    }
+    case SelectionEvent::kRangeEmpty:
+        Step("  " + Quoted(e.section) + " is missing or has no keys: " +
+             (e.support ? "it admits every version" : "it excludes no version"));
+        break;
+    case SelectionEvent::kRangeAll:
+        Step("  " + std::string(e.key) + "=" + e.text +
+             " starts at 0xFFFFFFFF: the Support range admits every version");
+        break;
+    case SelectionEvent::kRangeEnd:
+        if (e.support && !e.passed)
+            p.verdict = "passed over: the host is outside the Support range " + Quoted(e.section);
+        else if (!e.support && e.passed)
+            p.verdict = "passed over: the host is in the Unsupport range " + Quoted(e.section);
+        break;
+    case SelectionEvent::kSelected:
+        p.selected = true;
+        p.verdict = "selected";
+        m_out.hasSelection = true;
+        m_out.selected = e.package;
+        break;
+    default:
+        break;
+    }
+}
 
 std::string HexVersion(uint32_t version) {
     char text[16];
@@ -142,12 +133,10 @@ SelectionExplanation ExplainSelection(const std::string &manifestPath, uint32_t 
                                       uint32_t language) {
     SelectionExplanation out;
     out.hostVersion = hostVersion;
-    Recorder recorder(out);
-    CUpdateClient client;
-    client.m_strLocalIni = HostPath(manifestPath);
-    client.m_bManifestFetched = 1;
-    client.m_pSelectionObserver = &recorder;
-    client.FindNewPackage(hostVersion, language);
+    SelectionRecorder recorder(out);
+    std::string selected;
+    SelectPackage(CManifestReader(HostPath(manifestPath)), hostVersion, language, &recorder,
+                  selected);
     return out;
 }
 

@@ -1,13 +1,16 @@
 // The module's own package selection, explained: for one host version, what
 // each package of the update list was tested on and why it was passed over or
 // selected; and over all host versions, which package each range of versions
-// gets. Both run the core's FindNewPackage on the manifest file as it is
-// (a host reads at most the first 4096 bytes: pass such a copy for a host's view).
+// gets. Both run the core's SelectPackage on the manifest file as it is
+// (a host reads at most the first kManifestLimit bytes: pass such a copy for
+// a host's view).
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "framework/check_observer.h"
 
 namespace marvostell::tools {
 
@@ -25,6 +28,19 @@ struct SelectionExplanation {
     std::vector<PackageExplanation> packages;
     bool hasSelection = false;
     std::string selected;      // the selected package section
+};
+
+// Puts the selection's events into words as they arrive, into an explanation
+// whose hostVersion is already set: to explain a selection that another
+// caller (a whole check) runs.
+class SelectionRecorder : public CCheckObserver {
+public:
+    explicit SelectionRecorder(SelectionExplanation &out) : m_out(out) {}
+    void OnSelectionEvent(const SelectionEvent &e) override;
+
+private:
+    void Step(const std::string &text) { m_out.packages.back().steps.push_back(text); }
+    SelectionExplanation &m_out;
 };
 
 // Runs the selection for one host version (and language; hosts ask for 0).

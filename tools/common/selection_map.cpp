@@ -1,4 +1,4 @@
-// The selection over every host version. The core's FindNewPackage reports
+// The selection over every host version. The core's SelectPackage reports
 // each test of the host's version as an interval; within a stretch of
 // versions that no reported interval starts or ends in, every test comes out
 // the same, so the selection does too. The map sweeps from 0 upwards, runs
@@ -6,15 +6,15 @@
 // boundary that run revealed: one run per stretch, never 2^32.
 #include <cstdint>
 
-#include "entry/update_client.h"
 #include "host_path.h"
+#include "manifest/selection.h"
 #include "selection_explain.h"
 
 namespace marvostell::tools {
 namespace {
 
 // Finds the first boundary above `from` among the tests of one run.
-class BoundaryFinder : public CSelectionObserver {
+class BoundaryFinder : public CCheckObserver {
 public:
     explicit BoundaryFinder(uint32_t from) : m_from(from) {}
 
@@ -40,27 +40,24 @@ private:
 }  // namespace
 
 std::vector<VersionRange> MapSelection(const std::string &manifestPath, uint32_t language) {
-    const std::string path = HostPath(manifestPath);
+    const CManifestReader manifest(HostPath(manifestPath));
     std::vector<VersionRange> ranges;
     uint32_t low = 0;
     for (;;) {
         BoundaryFinder finder(low);
-        CUpdateClient client;
-        client.m_strLocalIni = path;
-        client.m_bManifestFetched = 1;
-        client.m_pSelectionObserver = &finder;
-        const bool selected = client.FindNewPackage(low, language) != 0;
+        std::string section;
+        const bool selected = SelectPackage(manifest, low, language, &finder, section);
         const uint32_t high = finder.found ? finder.next - 1 : 0xFFFFFFFFu;
 
         if (!ranges.empty() && ranges.back().hasSelection == selected &&
-            ranges.back().selected == client.m_strPackageSection) {
+            ranges.back().selected == section) {
             ranges.back().high = high;
         } else {
             VersionRange range;
             range.low = low;
             range.high = high;
             range.hasSelection = selected;
-            range.selected = client.m_strPackageSection;
+            range.selected = section;
             ranges.push_back(range);
         }
         if (!finder.found) break;

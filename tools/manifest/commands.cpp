@@ -4,12 +4,12 @@
 #include <cstdio>
 #include <fstream>
 
-#include "entry/update_client.h"
 #include "lint.h"
+#include "manifest/manifest_reader.h"
 #include "manifest_source.h"
 #include "options.h"
-#include "package/hex.h"
-#include "package/md5.h"
+#include "package/digest.h"
+#include "package/package_entry.h"
 #include "package_name.h"
 #include "selection_explain.h"
 #include "usage.h"
@@ -77,7 +77,10 @@ int RunEntry(const Arguments &args) {
         return UsageError("entry", "--version " + *versionText + " is not a number");
 
     if (path->empty() || (*path)[0] != '/') return Refuse("the path must start with \"/\": " + *path);
-    if (path->size() > 254) return Refuse("the path is longer than the 254 characters hosts read");
+    const size_t maxChars = kValueBufferSize - 1;  // the reader keeps room for the terminator
+    if (path->size() > maxChars)
+        return Refuse("the path is longer than the " + std::to_string(maxChars) +
+                      " characters hosts read");
     for (unsigned char c : *path)
         if (c < 0x20 || c == 0x7F) return Refuse("the path holds a control character");
     if (path->back() == ' ' || path->back() == '\t') return Refuse("the path ends in a blank, which hosts trim");
@@ -88,7 +91,7 @@ int RunEntry(const Arguments &args) {
         std::fprintf(stderr, "marvostell-manifest entry: warning: the file name is not ASCII: its bytes "
                              "name different files on Windows and Linux\n");
     const std::string section = options.Value("--section") ? *options.Value("--section") : local;
-    if (section.empty() || section.size() > 254 || section.find_first_of(",; \t[]") != std::string::npos ||
+    if (section.empty() || section.size() > maxChars || section.find_first_of(",; \t[]") != std::string::npos ||
         SameName(section, "General"))
         return Refuse("the section name \"" + section +
                       "\" cannot stand in the update list (no blanks, commas, semicolons or "
@@ -99,37 +102,33 @@ int RunEntry(const Arguments &args) {
         std::fprintf(stderr, "marvostell-manifest entry: cannot read %s\n", options.positional[0].c_str());
         return kExitUsage;
     }
-    Md5Context context;
-    Md5Start(context);
+    CMd5Hex md5;
     uint64_t size = 0;
     char chunk[65536];
     while (in.read(chunk, sizeof chunk).gcount() > 0) {
         size += static_cast<uint64_t>(in.gcount());
         if (size > kMaxPackageSize)
-            return Refuse(options.positional[0] + " is over 134217728 bytes (128 MiB), more than hosts accept");
-        Md5Add(context, chunk, static_cast<size_t>(in.gcount()));
+            return Refuse(options.positional[0] + " is over " + std::to_string(kMaxPackageSize) +
+                          " bytes (128 MiB), more than hosts accept");
+        md5.Add(chunk, static_cast<size_t>(in.gcount()));
     }
     if (in.bad()) {
         std::fprintf(stderr, "marvostell-manifest entry: cannot read %s\n", options.positional[0].c_str());
         return kExitUsage;
     }
     if (size == 0) return Refuse(options.positional[0] + " is empty: hosts refuse a PackageSize of 0");
-    uint8_t digest[16];
-    Md5Finish(context, digest);
-    char hex[33];
-    HexEncode(digest, 16, hex, 32);
-    hex[32] = '\0';
+    const std::string hex = md5.Finish();
 
     if (options.Has("--json")) {
         std::printf("{\"section\":%s,%s\"Package\":%s,\"PackageSize\":%llu,\"Md5\":\"%s\"}\n",
                     JsonString(section).c_str(),
                     versionText ? ("\"version\":\"" + HexVersion(version) + "\",").c_str() : "",
-                    JsonString(*path).c_str(), static_cast<unsigned long long>(size), hex);
+                    JsonString(*path).c_str(), static_cast<unsigned long long>(size), hex.c_str());
     } else {
         std::printf("[%s]\n", section.c_str());
         if (versionText) std::printf("version=%s\n", HexVersion(version).c_str());
         std::printf("Package=%s\nPackageSize=%llu\nMd5=%s\n", path->c_str(),
-                    static_cast<unsigned long long>(size), hex);
+                    static_cast<unsigned long long>(size), hex.c_str());
     }
     return kExitOk;
 }

@@ -1,71 +1,21 @@
 #include "line_index.h"
 
-#include <cstring>
+#include <utility>
 
 namespace marvostell::tools {
-namespace {
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1a'; }
-
-std::string Trim(const char *begin, const char *end) {
-    while (begin < end && IsBlank(*begin)) ++begin;
-    while (end > begin && IsBlank(end[-1])) --end;
-    return std::string(begin, end);
-}
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-}  // namespace
-
-bool SameName(const std::string &a, const std::string &b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i])) return false;
-    return true;
-}
 
 LineIndex::LineIndex(const std::string &text) {
-    size_t pos = 0;
-    int number = 0;
     int section = -1;
-    while (pos < text.size()) {
-        size_t end = text.find_first_of("\r\n", pos);
-        if (end == std::string::npos) end = text.size();
-        size_t next = end;
-        if (next < text.size()) next += text.compare(next, 2, "\r\n") == 0 ? 2 : 1;
+    for (ini::Line &split : ini::SplitLines(text)) {
         ManifestLine line;
-        line.number = ++number;
-        line.begin = pos;
-        const char *begin = text.data() + pos;
-        const char *stop = static_cast<const char *>(std::memchr(begin, '\0', end - pos));
-        if (!stop) stop = text.data() + end;
-        pos = next;
-
-        while (begin < stop && IsBlank(*begin)) ++begin;
-        if (begin == stop) {
-            line.kind = ManifestLine::kBlank;
-        } else if (*begin == ';') {
-            line.kind = ManifestLine::kComment;
-        } else {
-            const char *close = stop;
-            while (*begin == '[' && close > begin && close[-1] != ']') --close;
-            const char *eq = static_cast<const char *>(std::memchr(begin, '=', stop - begin));
-            if (*begin == '[' && close > begin) {
-                line.kind = ManifestLine::kSection;
-                line.name = Trim(begin + 1, close - 1);
-                ManifestSection s{line.name, line.number, FindSection(line.name) < 0};
-                m_sections.push_back(s);
-                section = static_cast<int>(m_sections.size()) - 1;
-            } else if (eq) {
-                line.kind = ManifestLine::kKey;
-                line.name = Trim(begin, eq);
-                line.value = Trim(eq + 1, stop);
-            } else {
-                line.kind = ManifestLine::kOther;
-            }
+        static_cast<ini::Line &>(line) = std::move(split);
+        line.number = static_cast<int>(m_lines.size()) + 1;
+        if (line.kind == ManifestLine::kSection) {
+            m_sections.push_back(ManifestSection{line.name, line.number, FindSection(line.name) < 0});
+            section = static_cast<int>(m_sections.size()) - 1;
         }
         line.section = section;
-        m_lines.push_back(line);
+        m_lines.push_back(std::move(line));
     }
 }
 

@@ -1,22 +1,19 @@
 // Where things are in a manifest's text: each line's kind, section and key,
-// split the way the profile reader splits them (LF, CRLF or a lone CR end a
-// line; a NUL ends its content; ";" first makes a comment). It only locates;
-// what a host reads is asked of the reader itself.
+// split by the profile reader's own line rule (platform/ini_lines.h). It only
+// locates; what a host reads is asked of the reader itself.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "platform/ini_lines.h"
+
 namespace marvostell::tools {
 
-struct ManifestLine {
-    enum Kind { kBlank, kComment, kSection, kKey, kOther };
+// A line as split (kind, name, value, offset), numbered and placed.
+struct ManifestLine : ini::Line {
     int number = 0;
-    Kind kind = kBlank;
-    std::string name;   // section or key name, trimmed
-    std::string value;  // key: the value trimmed, quotes kept
-    int section = -1;   // index into LineIndex::Sections(), -1 before the first
-    size_t begin = 0;   // offset of the line's first byte in the text
+    int section = -1;  // index into LineIndex::Sections(), -1 before the first
 };
 
 struct ManifestSection {
@@ -25,7 +22,7 @@ struct ManifestSection {
     bool first = true;  // the first section of this name (the one hosts read)
 };
 
-bool SameName(const std::string &a, const std::string &b);
+using ini::SameName;
 
 class LineIndex {
 public:

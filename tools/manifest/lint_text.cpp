@@ -1,13 +1,16 @@
-// The manifest's shape: encoding, line ends, the 4096-byte cut, duplicates,
+// The manifest's shape: encoding, line ends, the host's cut, duplicates,
 // comments after values, and value lengths.
 #include <map>
 
 #include "lint.h"
+#include "manifest/manifest_reader.h"
+#include "text.h"
 
 namespace marvostell::tools {
 namespace {
 
-constexpr size_t kMaxValueChars = 254;
+// The reader's buffer holds the value and its terminator.
+constexpr size_t kMaxValueChars = kValueBufferSize - 1;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -55,15 +58,15 @@ void LintEncoding(const std::string &text, Findings &findings) {
 
 void LintCut(const ManifestSource &source, Findings &findings) {
     if (!source.fullKnown) {
-        if (source.hostText.size() == kHostManifestBytes)
+        if (source.hostText.size() == kManifestLimit)
             findings.Warning(0, "cut-unknown",
-                             "hosts read the first 4096 bytes, and whether the manifest goes on "
+                             "hosts read the first " + std::to_string(kManifestLimit) + " bytes, and whether the manifest goes on "
                              "past them could not be told");
         return;
     }
-    if (source.fullText.size() <= kHostManifestBytes) return;
+    if (source.fullText.size() <= kManifestLimit) return;
     const LineIndex full(source.fullText);
-    const int cutLine = full.LineAt(kHostManifestBytes);
+    const int cutLine = full.LineAt(kManifestLimit);
     std::string lost;
     int meaningful = 0;
     for (const ManifestLine &line : full.Lines()) {
@@ -76,7 +79,8 @@ void LintCut(const ManifestSource &source, Findings &findings) {
         }
     }
     const std::string size = "the manifest is " + std::to_string(source.fullText.size()) +
-                             " bytes and hosts read only the first 4096, up to line " +
+                             " bytes and hosts read only the first " + std::to_string(kManifestLimit) +
+                             ", up to line " +
                              std::to_string(cutLine);
     if (meaningful)
         findings.Error(cutLine, "cut", size + "; lost:" + (lost.empty() ? std::string(" keys") : lost));
@@ -107,9 +111,7 @@ void LintText(const ManifestSource &source, const LineIndex &index, Findings &fi
                 findings.Warning(line.number, "outside", "a key before the first section: hosts ignore it");
             continue;
         }
-        std::string lowered;
-        for (char c : line.name) lowered += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-        const auto seen = keysSeen.emplace(std::make_pair(line.section, lowered), line.number);
+        const auto seen = keysSeen.emplace(std::make_pair(line.section, Lower(line.name)), line.number);
         if (!seen.second)
             findings.Error(line.number, "duplicate-key",
                            line.name + " again in [" + index.Sections()[line.section].name +
@@ -122,7 +124,7 @@ void LintText(const ManifestSource &source, const LineIndex &index, Findings &fi
         if (value.size() > kMaxValueChars)
             findings.Error(line.number, "too-long",
                            line.name + " is " + std::to_string(value.size()) +
-                               " characters long; hosts read only the first 254");
+                               " characters long; hosts read only the first " + std::to_string(kMaxValueChars));
         const size_t comment = InlineComment(line.value);
         const bool isList = SameName(line.name, "update");
         if (comment != std::string::npos && !(isList && comment == 0))

@@ -4,11 +4,13 @@
 #include <fstream>
 #include <set>
 
-#include "entry/update_client.h"
 #include "lint.h"
+#include "manifest/manifest_reader.h"
 #include "manifest/number.h"
+#include "package/package_entry.h"
 #include "package_name.h"
 #include "selection_explain.h"
+#include "text.h"
 
 namespace marvostell::tools {
 namespace {
@@ -143,8 +145,7 @@ void ValueLint::Run() {
             emptyReported = true;
             continue;
         }
-        std::string lowered;
-        for (char c : p.name) lowered += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+        const std::string lowered = Lower(p.name);
         if (!seen.insert(lowered).second) {
             if (twice.insert(lowered).second)
                 m_findings.Warning(listLine, "listed-twice", p.name + " is listed more than once");
@@ -197,7 +198,10 @@ bool ValueLint::LintPackage(const std::string &name) {
     return selectable;
 }
 
+// Each key of the entry with its own message; whether a key makes hosts
+// refuse the entry (error 5) is the core's rule, read as hosts read it.
 void ValueLint::LintEntry(const std::string &name) {
+    const PackageEntry entry = ReadPackageEntry(CManifestReader(m_source.iniPath), name.c_str());
     std::string value;
     int line = m_index.KeyLine(name, "Package");
     const bool hasPackage = m_reader.Read(name, "Package", value);
@@ -208,9 +212,9 @@ void ValueLint::LintEntry(const std::string &name) {
         if (value[0] != '/')
             m_findings.Warning(line, "package-slash", "Package=" + value + " does not start with \"/\"");
         const std::string local = LocalNameOf(value);
-        const std::string reason = RefusedNameReason(local);
-        if (!reason.empty())
-            m_findings.Error(line, "package-name", "the file name \"" + local + "\": " + reason + " (error 5)");
+        if (!IsSafeLocalName(local))
+            m_findings.Error(line, "package-name",
+                             "the file name \"" + local + "\": " + RefusedNameReason(local) + " (error 5)");
         else if (!IsAscii(local))
             m_findings.Warning(line, "package-ascii",
                                "the file name \"" + local + "\" is not ASCII: its bytes name "
@@ -222,36 +226,40 @@ void ValueLint::LintEntry(const std::string &name) {
         m_findings.Error(line, "no-size", "[" + name + "] has no PackageSize: hosts that select it end in error 5");
     } else {
         bool usable = true;
-        const uint32_t size = CheckNumber("PackageSize", value.c_str(), false, line, m_findings, usable);
-        if (usable && size == 0)
+        CheckNumber("PackageSize", value.c_str(), false, line, m_findings, usable);
+        if (usable && entry.size == 0)
             m_findings.Error(line, "size-zero", "PackageSize 0: hosts that select it end in error 5");
-        else if (size > kMaxPackageSize)
+        else if (entry.size > kMaxPackageSize)
             m_findings.Error(line, "size-too-big",
-                             "PackageSize " + std::to_string(size) +
-                                 " is over 134217728 (128 MiB): hosts that select it end in error 5");
+                             "PackageSize " + std::to_string(entry.size) + " is over " +
+                                 std::to_string(kMaxPackageSize) +
+                                 " (128 MiB): hosts that select it end in error 5");
     }
 
     line = m_index.KeyLine(name, "Md5");
     const bool hasMd5 = m_reader.Read(name, "Md5", value);
     value = WithoutComment(value);
+    const std::string need = std::to_string(kMd5Chars);
     if (!hasMd5 || value.empty()) {
         m_findings.Error(line, "no-md5", "[" + name + "] has no Md5: hosts that select it end in error 5");
         return;
     }
-    if (value.size() < 32) {
+    if (entry.md5.size() < kMd5Chars) {
         m_findings.Error(line, "md5-length", "Md5 has " + std::to_string(value.size()) +
-                                                 " characters; hosts need 32 (error 5)");
+                                                 " characters; hosts need " + need + " (error 5)");
         return;
     }
-    const std::string digest = value.substr(0, 32);
+    // What hosts compare the file's digest with.
+    const std::string &digest = entry.md5;
     if (digest.find_first_not_of("0123456789ABCDEFabcdef") != std::string::npos)
-        m_findings.Error(line, "md5-format", "Md5 is not 32 hexadecimal digits: no package matches it (error 6)");
+        m_findings.Error(line, "md5-format", "Md5 is not " + need +
+                                                 " hexadecimal digits: no package matches it (error 6)");
     else if (digest.find_first_of("abcdef") != std::string::npos)
         m_findings.Error(line, "md5-case", "Md5 is in lower case: hosts compare it with upper-case "
                                            "digits, so no package matches it (error 6)");
-    if (value.size() > 32)
+    if (value.size() > kMd5Chars)
         m_findings.Warning(line, "md5-length", "Md5 has " + std::to_string(value.size()) +
-                                                   " characters; hosts compare only the first 32");
+                                                   " characters; hosts compare only the first " + need);
 }
 
 void ValueLint::LintRangeKey(const std::string &package, const char *key) {
@@ -274,16 +282,14 @@ void ValueLint::LintRangeKey(const std::string &package, const char *key) {
 }
 
 void ValueLint::LintRangeSection(const std::string &section, bool support) {
-    std::string lowered;
-    for (char c : section) lowered += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    if (!m_rangesDone.insert(lowered).second) return;
+    if (!m_rangesDone.insert(Lower(section)).second) return;
     std::string value;
     bool usable = true;
     for (const char *key : {"lower", "greater"})
         if (m_reader.Read(section, key, value) && !value.empty())
             CheckNumber(key, value.c_str(), false, m_index.KeyLine(section, key), m_findings, usable);
     const std::vector<std::string> keys = m_reader.Keys(section);
-    if (m_reader.Keys(section, 4096).size() > keys.size())
+    if (m_reader.Keys(section, kManifestLimit).size() > keys.size())
         m_findings.Warning(m_index.SectionLine(section), "range-keys",
                            "[" + section + "]'s key names are longer than 254 characters together: "
                            "hosts do not look at the keys past them");

@@ -1,10 +1,10 @@
 #include "manifest_source.h"
 
 #include <fstream>
-#include <iterator>
+#include <memory>
 
-#include "entry/update_client.h"
-#include "http_get.h"
+#include "platform/error_names.h"
+#include "tool_request.h"
 
 namespace marvostell::tools {
 namespace {
@@ -27,12 +27,17 @@ bool WriteFileText(const std::string &path, const std::string &text) {
     return static_cast<bool>(out.flush());
 }
 
-std::string FetchErrorText(int32_t code) {
-    if (code == kErrorBadUrl) return "bad URL: no \"/\" after the host name";
-    if (code == 401 || code == 407) return "the server asks for authentication (" + std::to_string(code) + ")";
-    if (static_cast<uint32_t>(code) & kLocalErrorFlag)
-        return "cannot write the local copy (error " + std::to_string(code & 0x7FFFFFFF) + ")";
-    return "cannot fetch the manifest: " + InternetErrorText(static_cast<uint32_t>(code));
+std::string FetchErrorText(const StepResult &failure) {
+    const std::string code = std::to_string(failure.code);
+    switch (failure.stage) {
+    case Stage::kManifestUrl: return "bad URL: no \"/\" after the host name";
+    case Stage::kManifestFile: return "cannot write the local copy (error " + code + ")";
+    case Stage::kManifestRequest:
+        if (failure.code == 401 || failure.code == 407)
+            return "the server asks for authentication (" + code + ")";
+        return "cannot fetch the manifest: " + InternetErrorText(failure.code);
+    default: return "cannot fetch the manifest: the request failed without an error code";
+    }
 }
 
 }  // namespace
@@ -44,14 +49,14 @@ bool LoadManifest(const std::string &source, const WorkDir &dir, ManifestSource 
     out = ManifestSource();
     out.name = source;
     out.isUrl = IsUrl(source);
-    out.iniPath = dir.File("update.ini");
+    out.iniPath = dir.File(kLocalManifestName);
     if (!out.isUrl) {
         if (!ReadFileText(source, out.fullText)) {
             error = "cannot read " + source;
             return false;
         }
         out.fullKnown = true;
-        out.hostText = out.fullText.substr(0, kHostManifestBytes);
+        out.hostText = out.fullText.substr(0, kManifestLimit);
         if (!WriteFileText(out.iniPath, out.hostText)) {
             error = "cannot write " + out.iniPath;
             return false;
@@ -59,25 +64,26 @@ bool LoadManifest(const std::string &source, const WorkDir &dir, ManifestSource 
         return true;
     }
 
-    CUpdateClient client;
-    if (!client.PrepareManifest(source.c_str(), dir.Path().c_str())) {
-        error = FetchErrorText(client.GetErrorCode());
+    StepResult step = ParseServerUrl(source.c_str(), out.server, out.object);
+    if (step.Ok()) {
+        std::unique_ptr<BYTE[]> buffer(new BYTE[kManifestLimit]);
+        step = FetchManifest(out.server, out.object, out.iniPath.c_str(), buffer.get());
+    }
+    if (!step.Ok()) {
+        error = FetchErrorText(step);
         return false;
     }
-    out.server = client.m_strServer;
-    out.object = client.m_strObject;
-    out.iniPath = client.m_strLocalIni;
     if (!ReadFileText(out.iniPath, out.hostText)) {
         error = "cannot read the fetched copy " + out.iniPath;
         return false;
     }
     // The module reads one piece; a second request shows what lies past it.
-    const HttpAnswer whole = HttpGet(out.server, out.object, -1,
-                                     [&](const unsigned char *data, uint32_t count) {
-                                         out.fullText.append(reinterpret_cast<const char *>(data), count);
-                                         return out.fullText.size() < kMaxFullBytes;
-                                     });
-    out.fullKnown = whole.answered && whole.error == 0 &&
+    const HttpGetResult whole =
+        GetBody(out.server, out.object, -1, [&](const unsigned char *data, uint32_t count) {
+            out.fullText.append(reinterpret_cast<const char *>(data), count);
+            return out.fullText.size() < kMaxFullBytes;
+        });
+    out.fullKnown = whole.Answered() && whole.error == 0 &&
                     out.fullText.compare(0, out.hostText.size(), out.hostText) == 0;
     if (!out.fullKnown) out.fullText = out.hostText;
     return true;

@@ -1,20 +1,19 @@
 // A manifest as a host reads it: a file, or an http URL fetched by the
-// module's own manifest fetch (one read of at most 4096 bytes), stored as
-// update.ini in a work directory for the profile reader.
+// module's own manifest fetch (one read of at most kManifestLimit bytes),
+// stored as update.ini in a work directory for the profile reader.
 #pragma once
 
 #include <string>
 
+#include "manifest/manifest_fetch.h"
 #include "work_dir.h"
 
 namespace marvostell::tools {
 
-constexpr size_t kHostManifestBytes = 4096;
-
 struct ManifestSource {
     std::string name;        // the file or URL as given
     bool isUrl = false;
-    std::string hostText;    // what a host stores and reads: at most 4096 bytes
+    std::string hostText;    // what a host stores and reads: at most kManifestLimit bytes
     std::string fullText;    // the whole file or body, as far as it could be read
     bool fullKnown = false;  // false when the whole body could not be fetched
     std::string iniPath;     // hostText as update.ini in the work directory

@@ -2,11 +2,12 @@
 // (or "--name=value") options and "--flag" switches.
 #pragma once
 
-#include <cstdint>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
+
+#include "arguments.h"
 
 namespace marvostell::tools {
 
@@ -26,8 +27,5 @@ struct Options {
 // False with a message for an unknown option or one missing its value.
 bool ParseOptions(const std::vector<std::string> &args, const std::set<std::string> &valueNames,
                   const std::set<std::string> &flagNames, Options &out, std::string &error);
-
-// A version or other number as the module reads it, the whole text used.
-bool ParseWholeNumber(const std::string &text, uint32_t &value);
 
 }  // namespace marvostell::tools

@@ -2,8 +2,15 @@
 
 #include <cstring>
 
+#include "manifest/manifest_fetch.h"
+#include "package/package_entry.h"
+
 namespace marvostell::tools {
 namespace {
+
+// The texts below write these limits out.
+static_assert(kManifestLimit == 4096, "the help texts name the manifest limit");
+static_assert(kMaxPackageSize == 134217728, "the entry help names the largest package");
 
 const char kProgram[] =
     "usage: marvostell-manifest COMMAND [OPTIONS] ...\n"

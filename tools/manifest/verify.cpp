@@ -1,18 +1,17 @@
 // verify: the manifest as hosts fetch it, then each package that some host
 // version can select, fetched whole and by a byte range from the same server.
-#include <cctype>
 #include <cstdio>
 #include <set>
 
 #include "commands.h"
-#include "entry/update_client.h"
-#include "http_get.h"
 #include "lint.h"
-#include "manifest/number.h"
 #include "options.h"
-#include "package/hex.h"
-#include "package/md5.h"
+#include "package/digest.h"
+#include "package/package_entry.h"
+#include "platform/error_names.h"
 #include "selection_explain.h"
+#include "text.h"
+#include "tool_request.h"
 #include "usage.h"
 
 #ifdef _WIN32
@@ -37,21 +36,6 @@ struct PackageCheck {
     uint64_t size = 0;
 };
 
-std::string DigestText(Md5Context &context) {
-    uint8_t digest[16];
-    Md5Finish(context, digest);
-    char hex[33];
-    HexEncode(digest, 16, hex, 32);
-    hex[32] = '\0';
-    return hex;
-}
-
-std::string ReadKey(const std::string &ini, const std::string &section, const char *key) {
-    char value[kValueBufferSize];
-    GetPrivateProfileStringA(section.c_str(), key, "0", value, kValueBufferSize, ini.c_str());
-    return value;
-}
-
 class Verifier {
 public:
     Verifier(const ManifestSource &source, bool progress, Findings &findings)
@@ -70,31 +54,30 @@ private:
 
 void Verifier::Check(const std::string &name, PackageCheck &check) {
     check.name = name;
-    check.path = ReadKey(m_source.iniPath, name, "Package");
+    // The entry as hosts read it: the path they request, the size and digest
+    // they hold the file to.
+    const PackageEntry entry = ReadPackageEntry(CManifestReader(m_source.iniPath), name.c_str());
+    check.path = entry.path;
     const int line = m_index.KeyLine(name, "Package");
-    uint32_t size = 0;
-    const std::string sizeText = ReadKey(m_source.iniPath, name, "PackageSize");
-    size = ParseManifestNumber(sizeText.c_str());
+    const uint32_t size = entry.size;
     check.expectedSize = size;
-    check.expectedMd5 = ReadKey(m_source.iniPath, name, "Md5").substr(0, 32);
-    if (size == 0 || size > kMaxPackageSize || check.expectedMd5.size() < 32) {
+    check.expectedMd5 = entry.md5;
+    if (entry.fault != EntryFault::kNone) {
         check.note = "not fetched: hosts refuse its entry (error 5)";
         return;  // lint has reported why
     }
 
     const uint32_t half = size / 2;
-    Md5Context whole, tail;
-    Md5Start(whole);
-    Md5Start(tail);
+    CMd5Hex whole, tail;
     uint64_t received = 0;
     unsigned lastPercent = 101;
     const bool draw = m_progress && size >= kLongTransfer;
-    const HttpAnswer answer = HttpGet(m_source.server, check.path, -1,
-                                      [&](const unsigned char *data, uint32_t count) {
-        Md5Add(whole, data, count);
+    const HttpGetResult answer = GetBody(m_source.server, check.path, -1,
+                                         [&](const unsigned char *data, uint32_t count) {
+        whole.Add(data, count);
         // The bytes from `half` on, for the byte-range check.
         const uint64_t from = received < half ? half - received : 0;
-        if (from < count) Md5Add(tail, data + from, count - from);
+        if (from < count) tail.Add(data + from, count - from);
         received += count;
         const unsigned percent = static_cast<unsigned>(received * 100 / size);
         if (draw && percent != lastPercent) {
@@ -108,13 +91,13 @@ void Verifier::Check(const std::string &name, PackageCheck &check) {
     if (draw) std::fputc('\n', stderr);
     check.status = answer.status;
     check.size = received;
-    if (!answer.answered) {
+    if (!answer.Answered()) {
         m_findings.Error(line, "verify-request", "[" + name + "]: cannot request " + check.path + ": " +
                                                      InternetErrorText(answer.error));
         check.note = "no answer";
         return;
     }
-    check.md5 = DigestText(whole);
+    check.md5 = whole.Finish();
     if (answer.status != 200) {
         m_findings.Error(line, "verify-status", "[" + name + "]: the server answers " +
                                                     std::to_string(answer.status) + " for " + check.path);
@@ -128,36 +111,33 @@ void Verifier::Check(const std::string &name, PackageCheck &check) {
                          "[" + name + "]: the server sends " + std::to_string(received) +
                              " bytes; PackageSize says " + std::to_string(size));
     if (check.md5 != check.expectedMd5) {
-        bool caseOnly = check.md5.size() == check.expectedMd5.size();
-        for (size_t i = 0; caseOnly && i < check.md5.size(); ++i)
-            caseOnly = std::toupper(static_cast<unsigned char>(check.expectedMd5[i])) == check.md5[i];
+        const bool caseOnly = Lower(check.md5) == Lower(check.expectedMd5);
         m_findings.Error(m_index.KeyLine(name, "Md5"), "verify-md5",
                          "[" + name + "]: the file's MD5 is " + check.md5 + "; Md5 says " +
                              check.expectedMd5 + (caseOnly ? " (it must be in upper case)" : ""));
     }
-    if (received == size && size >= 2 && !answer.error) CheckRanges(check, DigestText(tail), line);
+    if (received == size && size >= 2 && !answer.error) CheckRanges(check, tail.Finish(), line);
 }
 
 void Verifier::CheckRanges(PackageCheck &check, const std::string &tailMd5, int line) {
     const uint32_t half = check.expectedSize / 2;
-    Md5Context context;
-    Md5Start(context);
-    const HttpAnswer answer = HttpGet(m_source.server, check.path, half,
-                                      [&](const unsigned char *data, uint32_t count) {
-        Md5Add(context, data, count);
+    CMd5Hex md5;
+    const HttpGetResult answer = GetBody(m_source.server, check.path, half,
+                                         [&](const unsigned char *data, uint32_t count) {
+        md5.Add(data, count);
         return true;
     });
-    const std::string md5 = DigestText(context);
-    if (answer.answered && answer.status == 206 && !answer.error &&
-        answer.bodyBytes == check.expectedSize - half && md5 == tailMd5) {
+    const bool answered = answer.Answered();
+    if (answered && answer.status == 206 && !answer.error &&
+        answer.bodyBytes == check.expectedSize - half && md5.Finish() == tailMd5) {
         check.ranges = "honoured";
-    } else if (answer.answered && answer.status == 200) {
+    } else if (answered && answer.status == 200) {
         check.ranges = "ignored";
         m_findings.Warning(line, "verify-ranges",
                            "[" + check.name + "]: the server ignores byte ranges (200 and the whole "
                            "file): a host that was interrupted cannot resume, and its next check fails "
                            "the digest once before it downloads anew");
-    } else if (answer.answered && answer.status == 206) {
+    } else if (answered && answer.status == 206) {
         check.ranges = "wrong";
         m_findings.Error(line, "verify-range-content",
                          "[" + check.name + "]: the server's 206 answer to \"Range: bytes=" +
@@ -167,7 +147,7 @@ void Verifier::CheckRanges(PackageCheck &check, const std::string &tailMd5, int 
         check.ranges = "failed";
         m_findings.Warning(line, "verify-ranges",
                            "[" + check.name + "]: a byte-range request " +
-                               (answer.answered ? "gets status " + std::to_string(answer.status)
+                               (answered ? "gets status " + std::to_string(answer.status)
                                                 : "fails: " + InternetErrorText(answer.error)) +
                                ": hosts cannot resume");
     }

@@ -1,0 +1,79 @@
+#include "ini_lines.h"
+
+#include <cstring>
+#include <utility>
+
+namespace marvostell::ini {
+namespace {
+
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// The kind, name and value of the content between begin and stop.
+void Classify(const char *begin, const char *stop, Line &line) {
+    while (begin < stop && IsBlank(*begin)) ++begin;
+    if (begin == stop) return;  // kBlank
+    if (*begin == ';') {
+        line.kind = Line::kComment;
+        return;
+    }
+    if (*begin == '[') {
+        // The name runs to the last ']'; what follows it is ignored. A line
+        // without one is read as a key line.
+        const char *close = stop;
+        while (close > begin && close[-1] != ']') --close;
+        if (close > begin) {
+            line.kind = Line::kSection;
+            line.name = Trim(begin + 1, close - 1);
+            return;
+        }
+    }
+    const char *eq = static_cast<const char *>(std::memchr(begin, '=', stop - begin));
+    if (eq == nullptr) {
+        line.kind = Line::kOther;
+        return;
+    }
+    line.kind = Line::kKey;
+    line.name = Trim(begin, eq);
+    line.value = Trim(eq + 1, stop);
+}
+
+}  // namespace
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1a'; }
+
+std::string Trim(const char *begin, const char *end) {
+    while (begin < end && IsBlank(*begin)) ++begin;
+    while (end > begin && IsBlank(end[-1])) --end;
+    return std::string(begin, end);
+}
+
+std::string Trim(const std::string &text) { return Trim(text.data(), text.data() + text.size()); }
+
+bool SameName(const std::string &a, const std::string &b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+    return true;
+}
+
+std::vector<Line> SplitLines(const std::string &text) {
+    std::vector<Line> lines;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find_first_of("\r\n", pos);
+        if (end == std::string::npos) end = text.size();
+        size_t next = end;
+        if (next < text.size()) next += text.compare(next, 2, "\r\n") == 0 ? 2 : 1;
+        const char *begin = text.data() + pos;
+        const char *stop = static_cast<const char *>(std::memchr(begin, '\0', end - pos));
+        if (stop == nullptr) stop = text.data() + end;
+        Line line;
+        line.begin = pos;
+        Classify(begin, stop, line);
+        lines.push_back(std::move(line));
+        pos = next;
+    }
+    return lines;
+}
+
+}  // namespace marvostell::ini

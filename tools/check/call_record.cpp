@@ -1,0 +1,64 @@
+#include "call_record.h"
+
+using marvostell::PackageEvent;
+using marvostell::SelectionEvent;
+
+CallRecorder::CallRecorder(CallRecord &record)
+    : m_record(record), m_selection(record.selection) {
+    m_record.selection.hostVersion = m_record.hostVersion;
+}
+
+void CallRecorder::OnSelectionEvent(const SelectionEvent &e) { m_selection.OnSelectionEvent(e); }
+
+void CallRecorder::OnPackageEvent(const PackageEvent &e) {
+    CallRecord &r = m_record;
+    switch (e.kind) {
+    case PackageEvent::kEntry:
+        r.entrySeen = true;
+        r.section = e.section;
+        r.packagePath = e.path;
+        r.localPath = e.localPath;
+        r.size = e.size;
+        break;
+    case PackageEvent::kRequest:
+        ++r.requests;
+        break;
+    case PackageEvent::kDigest:
+        r.digestSeen = true;
+        r.computedMd5 = e.computed;
+        r.expectedMd5 = e.expected;
+        break;
+    case PackageEvent::kMovedAside:
+        r.movedTo = e.movedTo;
+        break;
+    default:
+        break;
+    }
+}
+
+bool EndsSelection(const SelectionEvent &e) {
+    return e.kind == SelectionEvent::kSelected || e.kind == SelectionEvent::kListEnd ||
+           e.kind == SelectionEvent::kListMissing;
+}
+
+std::string DescribePackageEvent(const PackageEvent &e) {
+    const auto n = [](uint32_t value) { return std::to_string(value); };
+    switch (e.kind) {
+    case PackageEvent::kEntry:
+        return "package [" + std::string(e.section) + "]: " + e.path + " to " + e.localPath +
+               ", " + n(e.size) + " bytes";
+    case PackageEvent::kRequest:
+        return "package request: the bytes from " + n(e.from) + " on";
+    case PackageEvent::kAnswer:
+        return e.status ? "package answer: status " + n(e.status)
+                        : std::string("package answer: no status could be read");
+    case PackageEvent::kTransferEnd:
+        return "package transfer: " + n(e.received) + " bytes appended after " + n(e.from);
+    case PackageEvent::kDigest:
+        return "digest: MD5 " + std::string(e.computed) + ", Md5 " + e.expected +
+               (e.passed ? ": they match" : ": they differ");
+    case PackageEvent::kMovedAside:
+        return "moved aside: " + std::string(e.localPath) + " to " + e.movedTo;
+    }
+    return "";
+}
