@@ -48,12 +48,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static BYTE buffer[32768];
     const marvostell::PackageStepRequest request{manifest, section, "no request.invalid", dir,
                                                  nullptr,  0,       buffer, sizeof buffer, nullptr};
-    std::string pathForHost;
-    const marvostell::StepResult result = marvostell::FetchPackage(request, pathForHost);
+    marvostell::PackageStepReport report;
+    const marvostell::StepResult result = marvostell::FetchPackage(request, report);
     using marvostell::Stage;
     if (result.stage != Stage::kPackageEntry &&
         !(result.stage == Stage::kPackageRequest && result.code == 12007))
         std::abort();
-    if (!pathForHost.empty() || FilesIn(dir) != 1) std::abort();
+    if (!report.pathForHost.empty() || FilesIn(dir) != 1) std::abort();
     return 0;
 }

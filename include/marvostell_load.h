@@ -1,5 +1,6 @@
 /* marvostell_load.h: loads Marvostell.dll by its full path and finds
- * CheckNewVersion, with the reason in words when either fails. Windows only;
+ * CheckNewVersion (and CheckNewVersionEx, where the DLL has it), with the
+ * reason in words when either fails. Windows only;
  * header-only, for C and C++.
  *
  *   MarvostellLibrary marvostell;
@@ -47,6 +48,8 @@
 typedef struct MarvostellLibrary {
     HMODULE module;                               /* null until loaded */
     MarvostellCheckNewVersionFn CheckNewVersion;  /* null until loaded */
+    /* null until loaded, and for a DLL older than this export */
+    MarvostellCheckNewVersionExFn CheckNewVersionEx;
     char path[MAX_PATH];                          /* full path of the DLL tried */
     DWORD error_code;                             /* system error of a failure */
     char error[MAX_PATH + 256];                   /* the failure in words */
@@ -127,14 +130,18 @@ MARVOSTELL_LOAD_FUNCTION int MarvostellLoad(MarvostellLibrary *library, const ch
     /* Through an integer: ISO C has no conversion between function pointer types
      * of different signatures that compilers accept without a warning. */
     library->CheckNewVersion = (MarvostellCheckNewVersionFn)(INT_PTR)export_address;
+    export_address = GetProcAddress(library->module, "CheckNewVersionEx");
+    library->CheckNewVersionEx =
+        export_address ? (MarvostellCheckNewVersionExFn)(INT_PTR)export_address : NULL;
     return 1;
 }
 
-/* Unloads the DLL; call it only once no call to CheckNewVersion is running. */
+/* Unloads the DLL; call it only once no call of either export is running. */
 MARVOSTELL_LOAD_FUNCTION void MarvostellUnload(MarvostellLibrary *library) {
     if (library->module) FreeLibrary(library->module);
     library->module = NULL;
     library->CheckNewVersion = NULL;
+    library->CheckNewVersionEx = NULL;
 }
 
 #endif /* MARVOSTELL_LOAD_H */

@@ -38,7 +38,9 @@
     X(ERROR_FILE_TOO_LARGE, 223, "The file size exceeds the limit allowed and cannot be saved.") \
     X(ERROR_MORE_DATA, 234, "")                                                           \
     X(ERROR_IO_DEVICE, 1117, "")                                                          \
+    X(ERROR_CANCELLED, 1223, "The operation was canceled by the user.")                   \
     X(ERROR_INVALID_WINDOW_HANDLE, 1400, "")                                              \
+    X(ERROR_TIMEOUT, 1460, "This operation returned because the timeout period expired.") \
     X(ERROR_CANT_RESOLVE_FILENAME, 1921, "")                                              \
     X(WSAECONNRESET, 10054, "An existing connection was forcibly closed by the remote host.")
 

@@ -15,8 +15,6 @@ namespace {
 // below which it resumes.
 constexpr size_t kPauseAt = 64 * 1024;
 constexpr size_t kResumeBelow = 32 * 1024;
-constexpr long kConnectTimeoutSeconds = 60;
-constexpr long kStallSeconds = 60;
 constexpr int kMaxRedirects = 20;
 
 // The line end is part of line, so a blank Location counts as one: its
@@ -81,9 +79,14 @@ bool Transfer::StartHop() {
     curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorText);
     curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
+    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, limits.connectMilliseconds);
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, limits.stallSeconds);
+    if (target.secure) {
+        // The system's certificate store, moved where OpenSSL's own variables say.
+        if (const char *file = std::getenv("SSL_CERT_FILE")) curl_easy_setopt(e, CURLOPT_CAINFO, file);
+        if (const char *dir = std::getenv("SSL_CERT_DIR")) curl_easy_setopt(e, CURLOPT_CAPATH, dir);
+    }
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, OnHeader);
     curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, OnBody);
@@ -150,6 +153,11 @@ bool Transfer::FollowRedirect() {
 
 void Transfer::Pump(const std::function<bool()> &ready) {
     while (!ready() && !done) {
+        if (aborted) {
+            done = true;
+            refusal = ERROR_INTERNET_OPERATION_CANCELLED;
+            break;
+        }
         if (paused && Available() < std::max(kResumeBelow, want)) {
             paused = false;
             curl_easy_pause(easy, CURLPAUSE_CONT);  // may deliver data at once
@@ -179,14 +187,24 @@ void Transfer::Pump(const std::function<bool()> &ready) {
 }
 
 bool Transfer::Start(const Target &first, const RequestHeaders &requestHeaders,
-                     DWORD requestFlags) {
+                     DWORD requestFlags, const Timeouts &timeouts) {
     End();
-    multi = curl_multi_init();
+    {
+        std::lock_guard<std::mutex> lock(multiLock);
+        multi = curl_multi_init();
+    }
     if (multi == nullptr) return false;
     target = first;
     headers = requestHeaders;
     flags = requestFlags;
+    limits = timeouts;
     return StartHop();
+}
+
+void Transfer::Abort() {
+    aborted = true;
+    std::lock_guard<std::mutex> lock(multiLock);
+    if (multi != nullptr) curl_multi_wakeup(multi);
 }
 
 void Transfer::EndHop() {
@@ -205,6 +223,7 @@ void Transfer::EndHop() {
 void Transfer::End() {
     EndHop();
     if (multi != nullptr) {
+        std::lock_guard<std::mutex> lock(multiLock);
         curl_multi_cleanup(multi);
         multi = nullptr;
     }

@@ -8,7 +8,9 @@
 // our Host line to the next server unchanged.
 #pragma once
 
+#include <atomic>
 #include <functional>
+#include <mutex>
 #include <string>
 
 #include <curl/curl.h>
@@ -26,6 +28,12 @@ struct Target {
     std::string object;
 };
 
+// WinINet's connect time-out and the longest a transfer may receive nothing.
+struct Timeouts {
+    long connectMilliseconds = 60000;
+    long stallSeconds = 60;
+};
+
 class Transfer {
 public:
     Transfer() = default;
@@ -34,9 +42,13 @@ public:
     ~Transfer() { End(); }
 
     // Starts the first hop. False when curl cannot be set up.
-    bool Start(const Target &first, const RequestHeaders &headers, DWORD requestFlags);
+    bool Start(const Target &first, const RequestHeaders &headers, DWORD requestFlags,
+               const Timeouts &timeouts);
     // Runs the transfer until ready() holds or it has finished.
     void Pump(const std::function<bool()> &ready);
+    // From another thread: ends the transfer, and a Pump under way returns
+    // with ERROR_INTERNET_OPERATION_CANCELLED.
+    void Abort();
     // Ends it and forgets its state.
     void End();
     // Whether the request went out, so that a failure after it lies in the answer.
@@ -65,6 +77,9 @@ private:
     Target target;
     RequestHeaders headers;
     DWORD flags = 0;  // HttpOpenRequestA's
+    Timeouts limits;
+    std::atomic<bool> aborted{false};
+    std::mutex multiLock;  // Abort's wake-up against End's clean-up
     int hops = 0;
     bool redirectPending = false;  // this hop's answer is a redirect to follow
     bool blockHasLocation = false;

@@ -73,6 +73,11 @@ MARVOSTELL_INTERNET_ERROR_MAP(MARVOSTELL_ERROR_CONSTANT)
 // WinINet
 #define INTERNET_OPEN_TYPE_PRECONFIG 0
 #define INTERNET_DEFAULT_HTTP_PORT 80
+#define INTERNET_DEFAULT_HTTPS_PORT 443
+#define INTERNET_OPTION_CONNECT_TIMEOUT 2
+#define INTERNET_OPTION_SEND_TIMEOUT 5
+#define INTERNET_OPTION_RECEIVE_TIMEOUT 6
+#define INTERNET_FLAG_SECURE 0x00800000u
 #define INTERNET_SERVICE_HTTP 3
 #define INTERNET_FLAG_NO_CACHE_WRITE 0x04000000u
 #define INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP 0x00008000u
@@ -189,3 +194,5 @@ BOOL HttpQueryInfoA(HINTERNET request, DWORD infoLevel, LPVOID buffer, LPDWORD b
                     LPDWORD index);
 BOOL InternetReadFile(HINTERNET file, LPVOID buffer, DWORD toRead, LPDWORD read);
 BOOL InternetCloseHandle(HINTERNET handle);
+// The time-outs only; each handle passes its own to the handles opened from it.
+BOOL InternetSetOptionA(HINTERNET handle, DWORD option, LPVOID buffer, DWORD bufferLength);

@@ -27,6 +27,7 @@
 using marvostell::posix::ParseHeaderLines;
 using marvostell::posix::RequestHeaders;
 using marvostell::posix::Target;
+using marvostell::posix::Timeouts;
 using marvostell::posix::Transfer;
 using marvostell::posix::ValidHostName;
 
@@ -48,6 +49,7 @@ struct Handle : marvostell::posix::HandleObject {
     static constexpr auto kKind = marvostell::posix::HandleKind::Internet;
     explicit Handle(Kind k) : HandleObject(kKind), kind(k) {}
     const Kind kind;
+    Timeouts timeouts;  // passed on to the handles opened from this one
 };
 
 struct Root : Handle {
@@ -68,6 +70,21 @@ struct Request : Handle {
     DWORD flags = 0;
     RequestHeaders headers;
     Transfer transfer;  // its destructor aborts a transfer under way
+    // Blocking calls under way; a request closed meanwhile waits in `self`
+    // for the last of them to return (guarded by g_blocking).
+    int calls = 0;
+    std::unique_ptr<marvostell::posix::HandleObject> self;
+};
+
+// A request closed by another thread while a call blocks on it: the close
+// ends the transfer, and the object lives until the call has returned.
+std::mutex g_blocking;
+
+class BlockingCall {
+public:
+    explicit BlockingCall(HINTERNET handle);
+    ~BlockingCall();
+    Request *request = nullptr;
 };
 
 template <class T>
@@ -90,6 +107,24 @@ T *Find(HINTERNET handle, Kind kind) {
 bool Invalid() {
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
+}
+
+BlockingCall::BlockingCall(HINTERNET handle) {
+    std::lock_guard<std::mutex> lock(g_blocking);
+    request = Find<Request>(handle, Kind::Request);
+    if (request != nullptr) ++request->calls;
+}
+
+BlockingCall::~BlockingCall() {
+    if (request == nullptr) return;
+    const DWORD error = GetLastError();
+    std::unique_ptr<marvostell::posix::HandleObject> closed;
+    {
+        std::lock_guard<std::mutex> lock(g_blocking);
+        if (--request->calls == 0) closed = std::move(request->self);
+    }
+    closed.reset();
+    SetLastError(error);
 }
 
 // WinINet's number for a transfer that failed before the response headers.
@@ -161,6 +196,7 @@ HINTERNET InternetConnectA(HINTERNET internet, LPCSTR serverName, INTERNET_PORT 
         return nullptr;
     }
     c->agent = root->agent;
+    c->timeouts = root->timeouts;
     c->host = serverName;
     c->port = serverPort == 0 ? INTERNET_DEFAULT_HTTP_PORT : serverPort;
     return Register(std::move(c));
@@ -184,7 +220,9 @@ HINTERNET HttpOpenRequestA(HINTERNET connect, LPCSTR verb, LPCSTR objectName, LP
     r->target.host = c->host;
     r->target.port = c->port;
     r->target.object = objectName != nullptr && *objectName != '\0' ? objectName : "/";
+    r->target.secure = (flags & INTERNET_FLAG_SECURE) != 0;
     r->flags = flags;
+    r->timeouts = c->timeouts;
     r->headers.agent = c->agent;
     for (LPCSTR *t = acceptTypes; t != nullptr && *t != nullptr; ++t) {
         if (**t == '\0') continue;
@@ -213,7 +251,8 @@ BOOL HttpAddRequestHeadersA(HINTERNET request, LPCSTR headers, DWORD headersLeng
 
 BOOL HttpSendRequestA(HINTERNET request, LPCSTR headers, DWORD headersLength, LPVOID optional,
                       DWORD optionalLength) {
-    Request *r = Find<Request>(request, Kind::Request);
+    const BlockingCall call(request);
+    Request *r = call.request;
     if (r == nullptr) return FALSE;
     if (optional != nullptr || optionalLength != 0) return Invalid();
     r->headers.sent.clear();
@@ -228,7 +267,7 @@ BOOL HttpSendRequestA(HINTERNET request, LPCSTR headers, DWORD headersLength, LP
         SetLastError(ERROR_INTERNET_NAME_NOT_RESOLVED);
         return FALSE;
     }
-    if (!t.Start(r->target, r->headers, r->flags)) {
+    if (!t.Start(r->target, r->headers, r->flags, r->timeouts)) {
         t.End();
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
@@ -243,7 +282,8 @@ BOOL HttpSendRequestA(HINTERNET request, LPCSTR headers, DWORD headersLength, LP
 
 BOOL HttpQueryInfoA(HINTERNET request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength,
                     LPDWORD index) {
-    Request *r = Find<Request>(request, Kind::Request);
+    const BlockingCall call(request);  // another thread may close it meanwhile
+    Request *r = call.request;
     if (r == nullptr) return FALSE;
     if (!r->transfer.headersDone) {
         SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
@@ -269,7 +309,8 @@ BOOL HttpQueryInfoA(HINTERNET request, DWORD infoLevel, LPVOID buffer, LPDWORD b
 
 BOOL InternetReadFile(HINTERNET file, LPVOID buffer, DWORD toRead, LPDWORD read) {
     if (read != nullptr) *read = 0;
-    Request *r = Find<Request>(file, Kind::Request);
+    const BlockingCall call(file);
+    Request *r = call.request;
     if (r == nullptr) return FALSE;
     if (read == nullptr || (buffer == nullptr && toRead != 0)) return Invalid();
     Transfer &t = r->transfer;
@@ -281,6 +322,10 @@ BOOL InternetReadFile(HINTERNET file, LPVOID buffer, DWORD toRead, LPDWORD read)
     t.want = toRead;
     t.Pump([&t, toRead] { return t.Available() >= toRead; });
     t.want = 0;
+    if (t.refusal == ERROR_INTERNET_OPERATION_CANCELLED) {
+        SetLastError(t.refusal);
+        return FALSE;
+    }
     *read = static_cast<DWORD>(t.Take(buffer, toRead));
     if (*read > 0) return TRUE;
     // Nothing left: the body has ended, cleanly or not.
@@ -298,5 +343,36 @@ BOOL InternetReadFile(HINTERNET file, LPVOID buffer, DWORD toRead, LPDWORD read)
 }
 
 BOOL InternetCloseHandle(HINTERNET handle) {
-    return marvostell::posix::UnregisterHandle(handle, Handle::kKind) != nullptr;
+    std::unique_ptr<marvostell::posix::HandleObject> object;
+    {
+        std::lock_guard<std::mutex> lock(g_blocking);
+        object = marvostell::posix::UnregisterHandle(handle, Handle::kKind);
+        if (object == nullptr) return FALSE;
+        Handle *h = static_cast<Handle *>(object.get());
+        if (h->kind == Kind::Request && static_cast<Request *>(h)->calls > 0) {
+            Request *r = static_cast<Request *>(h);
+            r->transfer.Abort();
+            r->self = std::move(object);
+        }
+    }
+    return TRUE;
+}
+
+BOOL InternetSetOptionA(HINTERNET handle, DWORD option, LPVOID buffer, DWORD bufferLength) {
+    Handle *h = marvostell::posix::LookUp<Handle>(handle);
+    if (h == nullptr) return FALSE;
+    if (option != INTERNET_OPTION_CONNECT_TIMEOUT && option != INTERNET_OPTION_SEND_TIMEOUT &&
+        option != INTERNET_OPTION_RECEIVE_TIMEOUT) {
+        SetLastError(ERROR_INTERNET_INVALID_OPTION);
+        return FALSE;
+    }
+    if (buffer == nullptr || bufferLength < sizeof(DWORD)) return Invalid();
+    DWORD milliseconds = 0;
+    std::memcpy(&milliseconds, buffer, sizeof milliseconds);
+    if (option == INTERNET_OPTION_CONNECT_TIMEOUT)
+        h->timeouts.connectMilliseconds = static_cast<long>(milliseconds);
+    else if (option == INTERNET_OPTION_RECEIVE_TIMEOUT)
+        // curl measures silence in whole seconds.
+        h->timeouts.stallSeconds = static_cast<long>((milliseconds + 999) / 1000);
+    return TRUE;
 }

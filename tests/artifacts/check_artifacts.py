@@ -108,16 +108,17 @@ def cmd_pe_exports(args):
     p.check(info["name"] == "Corvalandine.dll",
             "export directory name is %r, want 'Corvalandine.dll'" % info["name"])
     p.check(info["base"] == 1, "ordinal base is %r, want 1" % info["base"])
-    p.check(info["counts"] == [("Export Address Table", 1),
-                               ("[Name Pointer/Ordinal] Table", 1)],
-            "export counts are %r, want one address and one name" % info["counts"])
-    p.check(len(info["eat"]) == 1 and info["eat"][0][0] == 1
-            and info["eat"][0][1] != 0 and info["eat"][0][2] == "Export RVA",
-            "export address table has %d entries (first %r), want one function "
-            "at ordinal 1" % (len(info["eat"]), info["eat"][:3]))
+    p.check(info["counts"] == [("Export Address Table", 2),
+                               ("[Name Pointer/Ordinal] Table", 2)],
+            "export counts are %r, want two addresses and two names" % info["counts"])
+    p.check([e[0] for e in info["eat"]] == [1, 2]
+            and all(e[1] != 0 and e[2] == "Export RVA" for e in info["eat"]),
+            "export address table has %d entries (first %r), want functions "
+            "at ordinals 1 and 2" % (len(info["eat"]), info["eat"][:3]))
     # The name table's index is relative to the ordinal base.
-    p.check(info["names"] == [(0, "CheckNewVersion")],
-            "%d export names (%s), want only CheckNewVersion at ordinal 1"
+    p.check(info["names"] == [(0, "CheckNewVersion"), (1, "CheckNewVersionEx")],
+            "%d export names (%s), want CheckNewVersion at ordinal 1 and "
+            "CheckNewVersionEx at 2"
             % (len(info["names"]), ", ".join(n for _, n in info["names"][:8])))
     p.check(bool(info["imports"]), "no import table found")
     for dll in info["imports"]:
@@ -444,10 +445,12 @@ def cmd_elf(args):
         name = parts[2].split("@")[0] if len(parts) >= 3 else None
         if name and name not in LINKER_SYMBOLS:
             defined.append((parts[1], name))
-    others = [s for _, s in defined if s != "CheckNewVersion"]
+    exports = ("CheckNewVersion", "CheckNewVersionEx")
+    others = [s for _, s in defined if s not in exports]
     p.check(not others, "%d other dynamic symbols defined (%s), want only "
-            "CheckNewVersion" % (len(others), ", ".join(others[:5])))
-    p.check(("T", "CheckNewVersion") in defined, "CheckNewVersion is not a defined function")
+            "the two exports" % (len(others), ", ".join(others[:5])))
+    for name in exports:
+        p.check(("T", name) in defined, "%s is not a defined function" % name)
     dyn = run([args.readelf, "-d", args.lib])
     sonames = re.findall(r"\(SONAME\)\s+Library soname: \[(.*)\]", dyn)
     p.check(sonames == [args.soname], "SONAME %r, want %r" % (sonames, args.soname))

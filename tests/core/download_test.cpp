@@ -123,12 +123,12 @@ TEST(FetchPackage, RejectedPackageThatCannotBeMovedStaysInPlace) {
     const CManifestReader manifest(t.dir + "/update.ini");
     const PackageStepRequest request{manifest, "pkg",    t.server_address, t.dir,  nullptr,
                                      0,        t.buffer, sizeof t.buffer,  nullptr};
-    std::string pathForHost;
+    PackageStepReport report;
     {
         InjectedFault fault(sys::SystemCall::Rename, 1, EACCES);
-        EXPECT_EQ(FetchPackage(request, pathForHost).stage, Stage::kDigest);
+        EXPECT_EQ(FetchPackage(request, report).stage, Stage::kDigest);
     }
-    EXPECT_TRUE(pathForHost.empty()) << "no path for a file fetched by this call";
+    EXPECT_TRUE(report.pathForHost.empty()) << "no path for a file fetched by this call";
     EXPECT_EQ(ReadAll(t.Path()), t.body);
     struct stat info;
     EXPECT_NE(stat((t.Path() + ".err").c_str(), &info), 0);

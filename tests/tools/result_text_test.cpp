@@ -39,8 +39,8 @@ TEST(DescribeResult, NamesEveryKindOfResult) {
         {local | 3, Stage::kLocalDirectory, 8, "0x80000003: local file error"},
         {local | 0x20, Stage::kPackageFile, 8, "used by another process"},
         {local | 0x70, Stage::kManifestFile, 8, "not enough space"},
-        // The path that does not fit the host's buffer: FinishCheck's own failure.
-        {local | 122, Stage::kNone, 8, "too small. (122)"},
+        // The path that does not fit the host's buffer.
+        {local | 122, Stage::kHostBuffer, 8, "too small. (122)"},
     };
     for (const Case &c : cases) {
         const ResultText text = DescribeResult(c.result, c.stage, "/tmp/u/app.bin");

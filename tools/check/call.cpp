@@ -76,18 +76,12 @@ private:
     std::function<void(EventPtr)> m_handOn;
 };
 
-// The check itself; no exception may leave the worker thread.
+// The check itself; RunUpdateCheck lets no exception out.
 CheckOutcome Run(const CallArguments &arguments, HWND notifyWnd, uint32_t notifyMsg,
                  Forwarder &forwarder) {
     const marvostell::CheckRequest request{notifyWnd, notifyMsg, arguments.hostVersion,
                                            arguments.url.c_str(), arguments.dir.c_str()};
-    try {
-        return marvostell::RunUpdateCheck(request, &forwarder);
-    } catch (...) {
-        CheckOutcome outcome;
-        outcome.failure = marvostell::StepResult::Failure(marvostell::Stage::kUnexpected, 0);
-        return outcome;
-    }
+    return marvostell::RunUpdateCheck(request, &forwarder);
 }
 
 CallResult Finish(const CheckOutcome &outcome) {

@@ -167,8 +167,9 @@ std::string PackageEntryFault(const std::string &manifestPath, const std::string
 }
 
 Diagnosis Diagnose(int result, const marvostell::CheckOutcome &outcome, const CallRecord &record) {
-    const ResultText described =
-        DescribeResult(result, outcome.failure.stage, outcome.pathForHost.c_str());
+    // The failure as the host sees it, a path too long for its buffer included.
+    const Stage stage = marvostell::FinalFailure(outcome, MARVOSTELL_PATH_BUFFER_SIZE).stage;
+    const ResultText described = DescribeResult(result, stage, outcome.pathForHost.c_str());
     Diagnosis out{described.exitStatus, described.text, {}};
     switch (outcome.failure.stage) {
     case Stage::kNone:

@@ -10,7 +10,6 @@
 #include "call_record.h"
 #include "diagnosis.h"
 #include "framework/http_get.h"
-#include "framework/strings.h"
 #include "local_file.h"
 #include "manifest/manifest_fetch.h"
 #include "options.h"
@@ -105,11 +104,6 @@ int Check(const Options &options) {
     CallRecord record;
     record.url = options.url;
     record.hostVersion = options.hostVersion;
-    // The module's own way to name the local manifest: the directory without
-    // trailing separators, then one.
-    std::string prefix = dir;
-    marvostell::TrimTrailing(prefix, marvostell::kPathSeparator);
-    record.manifestPath = prefix + marvostell::kPathSeparator + marvostell::kLocalManifestName;
     if (!marvostell::ParseServerUrl(options.url.c_str(), record.server, record.object).Ok())
         record.server.clear();
 
@@ -122,6 +116,7 @@ int Check(const Options &options) {
         display.Connecting(HostAndPort(record.server));
     }
     const CallResult call = RunCheck({options.hostVersion, options.url, dir}, listener);
+    record.manifestPath = call.outcome.localManifest;
     display.Finish();
 
     const Diagnosis diagnosis = Diagnose(call.result, call.outcome, record);
