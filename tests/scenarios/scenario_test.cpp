@@ -4,10 +4,13 @@
 // server and manifest.
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <ostream>
 
+#include "marvostell.h"
 #include "scenario_data.h"
 
 using namespace marvostell::testing;
@@ -72,6 +75,17 @@ int main(int argc, char **argv) {
         if (arg.rfind("--target=", 0) == 0) g_target.name = arg.substr(9);
         else if (arg.rfind("--host=", 0) == 0) g_target.host = arg.substr(7);
         else if (arg.rfind("--dll=", 0) == 0) g_target.dll = arg.substr(6);
+    }
+    if (g_target.name == "native") {
+        // The native target is the shipped library, not the static core this
+        // program links for MD5.
+        Dl_info info{};
+        if (!dladdr(reinterpret_cast<void *>(&CheckNewVersion), &info) || !info.dli_fname ||
+            std::string(info.dli_fname).find("libmarvostell") == std::string::npos) {
+            std::fprintf(stderr, "CheckNewVersion does not come from libmarvostell (%s)\n",
+                         info.dli_fname ? info.dli_fname : "?");
+            return 2;
+        }
     }
     return RUN_ALL_TESTS();
 }
