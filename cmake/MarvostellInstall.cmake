@@ -62,8 +62,10 @@ foreach(tool marvostell-check marvostell-manifest)
 endforeach()
 
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Development)
+# The guides, not the page on the project's own tests.
 install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Development
-  FILES_MATCHING PATTERN "*.md" PATTERN "*.png" PATTERN "man" EXCLUDE)
+  FILES_MATCHING PATTERN "*.md" PATTERN "*.png" PATTERN "man" EXCLUDE
+  PATTERN "tests.md" EXCLUDE)
 
 if(NOT WIN32)
   include(cmake/MarvostellPackage.cmake)
