@@ -42,15 +42,30 @@ if(NOT WIN32)
   configure_file(cmake/marvostell.pc.in ${CMAKE_CURRENT_BINARY_DIR}/marvostell.pc @ONLY)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/marvostell.pc
     DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT Development)
-
-  file(GLOB MARVOSTELL_MAN_PAGES CONFIGURE_DEPENDS docs/man/*.1)
-  install(FILES ${MARVOSTELL_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
-    COMPONENT Tools)
 endif()
 
+# The shipped tools that this tree has, installed beside the module; on Linux
+# they find the library relative to themselves, wherever the prefix is, and
+# their man pages (docs/man/<tool>.1, configured with the version) go along.
+file(RELATIVE_PATH MARVOSTELL_BIN_TO_LIB ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
+foreach(tool marvostell-check marvostell-manifest)
+  if(NOT TARGET ${tool})
+    continue()
+  endif()
+  install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Tools)
+  if(NOT WIN32)
+    set_target_properties(${tool} PROPERTIES INSTALL_RPATH "$ORIGIN/${MARVOSTELL_BIN_TO_LIB}")
+    configure_file(docs/man/${tool}.1 ${PROJECT_BINARY_DIR}/man/${tool}.1 @ONLY)
+    install(FILES ${PROJECT_BINARY_DIR}/man/${tool}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+      COMPONENT Tools)
+  endif()
+endforeach()
+
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Development)
+# The guides, not the page on the project's own tests.
 install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Development
-  FILES_MATCHING PATTERN "*.md" PATTERN "*.png" PATTERN "man" EXCLUDE)
+  FILES_MATCHING PATTERN "*.md" PATTERN "*.png" PATTERN "man" EXCLUDE
+  PATTERN "tests.md" EXCLUDE)
 
 if(NOT WIN32)
   include(cmake/MarvostellPackage.cmake)

@@ -41,17 +41,25 @@ endif()
 
 # marvostell_wine_test_properties(TEST <name> [TIMEOUT <seconds>]) gives a
 # Wine test the prefix, the server fixture and CTest's skip code (77), which
-# run-wine returns where this machine cannot run the program's width.
+# run-wine returns where this machine cannot run the program's width. The
+# name holds its target as a part of its own, <area>.<test>.win32 or
+# scenario.win32.<name>; the test is labelled "wine" and with that target, so
+# that `ctest -L '^win32$'` selects the 32-bit Wine tests.
 function(marvostell_wine_test_properties)
   cmake_parse_arguments(W "" "TEST;TIMEOUT" "" ${ARGN})
   if(NOT W_TIMEOUT)
     set(W_TIMEOUT 600)
   endif()
-  if(W_TEST MATCHES "[.]win32$")
+  if(NOT W_TEST MATCHES "(^|[.])(win32|win64)([.]|$)")
+    message(FATAL_ERROR "Wine test ${W_TEST}: its name does not say win32 or win64")
+  endif()
+  set(target ${CMAKE_MATCH_2})
+  if(target STREQUAL win32)
     math(EXPR W_TIMEOUT "${W_TIMEOUT} * ${MARVOSTELL_WIN32_TIME_FACTOR}")
   endif()
   set_tests_properties(${W_TEST} PROPERTIES FIXTURES_REQUIRED wine SKIP_RETURN_CODE 77
-    ENVIRONMENT "WINEPREFIX=${MARVOSTELL_WINEPREFIX}" TIMEOUT ${W_TIMEOUT})
+    ENVIRONMENT "WINEPREFIX=${MARVOSTELL_WINEPREFIX}" TIMEOUT ${W_TIMEOUT}
+    LABELS "wine;${target}")
 endfunction()
 
 # marvostell_add_wine_test(NAME <name> PROGRAM <exe, relative to the Windows

@@ -319,21 +319,25 @@ def check_progress_dialog(p, res):
         p.check(not diff, "%s: control %d (%s) differs: %r" % (where, n, w["text"], diff))
 
 
-VERSION_KEYS = [
-    ("Comments", ""), ("CompanyName", "Marvostell Project"),
-    ("FileDescription", "Marvostell DLL"), ("FileVersion", "1,0,5,7"),
-    ("InternalName", "Marvostell"),
-    ("LegalCopyright", "Copyright (C) 2026 Marvostell Project"),
-    ("LegalTrademarks", ""), ("OriginalFilename", "Marvostell.dll"),
-    ("PrivateBuild", ""), ("ProductName", "Marvostell Host"),
-    ("ProductVersion", "1,0,5,7"), ("SpecialBuild", ""),
-]
+def version_keys(commas):
+    """The version block's strings, for the version written with commas."""
+    return [
+        ("Comments", ""), ("CompanyName", "Marvostell Project"),
+        ("FileDescription", "Marvostell DLL"), ("FileVersion", commas),
+        ("InternalName", "Marvostell"),
+        ("LegalCopyright", "Copyright (C) 2026 Marvostell Project"),
+        ("LegalTrademarks", ""), ("OriginalFilename", "Marvostell.dll"),
+        ("PrivateBuild", ""), ("ProductName", "Marvostell Host"),
+        ("ProductVersion", commas), ("SpecialBuild", ""),
+        ]
 
 
-def check_version(p, res):
+def check_version(p, res, version):
+    """version: the project's, dotted (1.2.3.4); the block writes it 1,2,3,4."""
+    commas = version.replace(".", ",")
     fixed = {k: v.replace(" ", "") for k, v in res.props.items()}
     # windres leaves out fields that are zero (flags, subtype, date).
-    want = {"FILEVERSION": "1,0,5,7", "PRODUCTVERSION": "1,0,5,7",
+    want = {"FILEVERSION": commas, "PRODUCTVERSION": commas,
             "FILEFLAGSMASK": "0x3f", "FILEOS": "0x4", "FILETYPE": "0x2"}
     p.check(fixed == want, "version: fixed part %r, want %r" % (fixed, want))
     blocks = {head: body for head, body in
@@ -349,7 +353,7 @@ def check_version(p, res):
             values.append(tuple(split_args(rest)))
     # Values may carry their terminator in the dump as "\0".
     values = [(k, v.rstrip("\0")) for k, v in values]
-    p.check(values == VERSION_KEYS, "version: strings %r" % values)
+    p.check(values == version_keys(commas), "version: strings %r" % values)
     vfi = [split_args(s.partition(" ")[2])
            for s in blocks.get('BLOCK "VarFileInfo"', [])]
     p.check(vfi == [["Translation", 0x804, 1200]],
@@ -427,7 +431,7 @@ def cmd_pe_resources(args):
                     "bitmap %d: header %r, want a small DIB" % (n, v[:3]))
 
     if (RT_VERSION, 1, LANG_ZH_CN) in res:
-        check_version(p, res[(RT_VERSION, 1, LANG_ZH_CN)])
+        check_version(p, res[(RT_VERSION, 1, LANG_ZH_CN)], args.version)
     return p.finish("resources of " + args.dll)
 
 
@@ -467,6 +471,7 @@ def main():
     a.add_argument("--dll", required=True)
     a = sub.add_parser("pe-resources")
     a.add_argument("--windres", required=True)
+    a.add_argument("--version", required=True, help="the project's version, 1.2.3.4")
     a.add_argument("--dll", required=True)
     a = sub.add_parser("elf")
     a.add_argument("--nm", required=True)

@@ -21,7 +21,7 @@
 //   close                    Connection: close after the answer
 //
 // TEXT and VALUE take the escapes \n \r \t \\ and \xHH, and %repeat[N x TEXT]%
-// for TEXT written N times.
+// for TEXT written N times. docs/tests.md describes the language with examples.
 #pragma once
 
 #include <string>

@@ -3,16 +3,10 @@
 standalone test server and checks what it tells people: exit statuses, the
 diagnosis after each kind of result, progress when piped, --verbose steps,
 and its conventions (usage errors, --version, --help and the man page)."""
-import argparse, hashlib, os, random, re, shutil, socket, subprocess, sys, tempfile, time
+import argparse, hashlib, os, random, re, shutil, subprocess, sys, tempfile
 
-
-def refused_port():
-    """A loopback port that nothing listens on."""
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from test_server import TestServer, refused_port  # noqa: E402
 
 
 def main():
@@ -52,17 +46,8 @@ def main():
                     "body <html><head><title>404 Not Found</title></head>"
                     "<body><h1>404 Not Found</h1></body></html>\\r\\n\n"
                     "route /empty.ini\nbody \n")
-        port_file = os.path.join(work, "port")
-        # --exit-after only ends a server whose test died; the test stops it itself,
-        # however slowly the programs run (an emulated machine is many times slower).
-        server = subprocess.Popen([args.server, "--root", root, "--script", script,
-                                   "--port-file", port_file, "--exit-after", "3600"])
-        for _ in range(100):
-            if os.path.exists(port_file) and open(port_file).read().strip():
-                break
-            time.sleep(0.05)
-        port = open(port_file).read().strip()
-        base = f"http://127.0.0.1:{port}"
+        server = TestServer(args.server, root, work, script=script)
+        port, base = server.port, server.base
 
         env = {k: v for k, v in os.environ.items()
                if k.lower() not in ("http_proxy", "all_proxy", "no_proxy")}
@@ -200,8 +185,7 @@ def main():
             os.chmod(locked, 0o755)
     finally:
         if server:
-            server.terminate()
-            server.wait()
+            server.stop()
         shutil.rmtree(work, ignore_errors=True)
     for failure in failures:
         print("FAIL:", failure)

@@ -4,10 +4,12 @@ a table of manifests with one mistake each, the README's example, usage and
 exit statuses, entry, map and explain against real checks through the exported
 CheckNewVersion (by marvostell-check), and verify against the standalone test
 server with good and bad packages."""
-import argparse, hashlib, json, os, random, re, shutil, subprocess, sys, tempfile, time
+import argparse, hashlib, json, os, random, re, shutil, subprocess, sys, tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from manifest_lint_cases import CASES, CLEAN  # noqa: E402
+from test_server import TestServer  # noqa: E402
 
 failures = []
 
@@ -125,24 +127,6 @@ def entry(r, work):
                       [path, "--path", "/pkg/update.ini"], [path, "--path", "/a.bin", "--section", "a b"]):
         status, out, err = r.run("entry", r.local(arguments[0]), *arguments[1:])
         expect(status == 1 and not out and err, f"entry {arguments[1:]}: exit {status}, want 1 ({err!r})")
-
-
-class Server:
-    def __init__(self, program, root, script, work):
-        port_file = os.path.join(work, "port")
-        # --exit-after only ends a server whose test died; the test stops it itself,
-        # however slowly the programs run (an emulated machine is many times slower).
-        self.process = subprocess.Popen([program, "--root", root, "--script", script,
-                                         "--port-file", port_file, "--exit-after", "3600"])
-        for _ in range(200):
-            if os.path.exists(port_file):
-                break
-            time.sleep(0.05)
-        self.base = f"http://127.0.0.1:{open(port_file).read().strip()}"
-
-    def stop(self):
-        self.process.terminate()
-        self.process.wait()
 
 
 def package_section(name, data, version, extra=""):
@@ -281,7 +265,7 @@ def main():
         script = write(os.path.join(work, "server.script"),
                        "route /norange/plain.bin\nbody-file files/plain.bin\nranges off\n")
         os.makedirs(root, exist_ok=True)
-        server = Server(args.server, root, script, work)
+        server = TestServer(args.server, root, work, script=script)
         map_explain_and_real_checks(r, server, root, work)
         verify(r, server, root, plain)
     finally:
