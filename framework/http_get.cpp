@@ -43,12 +43,14 @@ public:
     ~CGuardedRequest() { Release(); }
 
     void Watch() {
-        if (m_pGuard) m_pGuard->Watch(m_http.request.Get());
+        if (!m_pGuard) return;
+        m_pGuard->Watch(m_http.request.Get());
+        m_bWatching = true;
     }
     // A handle the guard closed is not closed again.
     void Release() {
-        if (m_pGuard && m_pGuard->Unwatch()) m_http.request.Forget();
-        m_pGuard = nullptr;
+        if (m_bWatching && m_pGuard->Unwatch()) m_http.request.Forget();
+        m_bWatching = false;
     }
     StopReason Stopped() const {
         return m_pGuard ? m_pGuard->Check() : StopReason::kNone;
@@ -56,7 +58,8 @@ public:
 
 private:
     CHttpHandles &m_http;
-    CCallGuard *m_pGuard;
+    CCallGuard *const m_pGuard;
+    bool m_bWatching = false;
 };
 
 void SetTimeouts(HINTERNET request, DWORD milliseconds) {
@@ -83,8 +86,11 @@ HttpGetResult HttpGet(const HttpGetRequest &request, CHttpSink &sink) {
         guarded.Release();
         result.stop = guarded.Stopped();
         if (result.stop != StopReason::kNone) result.failure = HttpGetResult::kStopped;
+        // A time-out by its code, or by the silence before it: Wine reports a
+        // request whose answer never came as aborted (12030).
         if (control && control->stallMilliseconds &&
-            Clock::now() - lastHeard >= std::chrono::milliseconds(control->stallMilliseconds))
+            (result.error == ERROR_INTERNET_TIMEOUT || result.error == WSAETIMEDOUT ||
+             Clock::now() - lastHeard >= std::chrono::milliseconds(control->stallMilliseconds * 9 / 10)))
             result.stalled = true;
         return result;
     };

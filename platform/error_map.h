@@ -42,7 +42,8 @@
     X(ERROR_INVALID_WINDOW_HANDLE, 1400, "")                                              \
     X(ERROR_TIMEOUT, 1460, "This operation returned because the timeout period expired.") \
     X(ERROR_CANT_RESOLVE_FILENAME, 1921, "")                                              \
-    X(WSAECONNRESET, 10054, "An existing connection was forcibly closed by the remote host.")
+    X(WSAECONNRESET, 10054, "An existing connection was forcibly closed by the remote host.") \
+    X(WSAETIMEDOUT, 10060, "")
 
 // X(name, number, text): the WinINet codes, with a short text for those a
 // publisher meets when a server cannot be reached, else "".

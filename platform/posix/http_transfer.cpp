@@ -28,6 +28,7 @@ bool HasValue(const std::string &line, size_t from) {
 size_t Transfer::OnHeader(char *data, size_t size, size_t count, void *user) {
     Transfer &r = *static_cast<Transfer *>(user);
     size_t n = size * count;
+    r.lastHeard = std::chrono::steady_clock::now();
     std::string line(data, n);
     if (line.compare(0, 5, "HTTP/") == 0) {
         r.blockHasLocation = false;
@@ -50,6 +51,7 @@ size_t Transfer::OnHeader(char *data, size_t size, size_t count, void *user) {
 size_t Transfer::OnBody(char *data, size_t size, size_t count, void *user) {
     Transfer &r = *static_cast<Transfer *>(user);
     size_t n = size * count;
+    r.lastHeard = std::chrono::steady_clock::now();
     if (!r.headersDone) return n;  // the body of a redirect
     if (r.Available() >= std::max(kPauseAt, r.want)) {
         r.paused = true;
@@ -80,8 +82,6 @@ bool Transfer::StartHop() {
     curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, limits.connectMilliseconds);
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, limits.stallSeconds);
     if (target.secure) {
         // The system's certificate store, moved where OpenSSL's own variables say.
         if (const char *file = std::getenv("SSL_CERT_FILE")) curl_easy_setopt(e, CURLOPT_CAINFO, file);
@@ -152,10 +152,19 @@ bool Transfer::FollowRedirect() {
 }
 
 void Transfer::Pump(const std::function<bool()> &ready) {
+    // Silence counts only while a caller waits: the time between its reads
+    // is its own.
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point entered = Clock::now();
     while (!ready() && !done) {
         if (aborted) {
             done = true;
             refusal = ERROR_INTERNET_OPERATION_CANCELLED;
+            break;
+        }
+        if (Clock::now() - std::max(entered, lastHeard) >= std::chrono::seconds(limits.stallSeconds)) {
+            done = true;
+            result = CURLE_OPERATION_TIMEDOUT;
             break;
         }
         if (paused && Available() < std::max(kResumeBelow, want)) {
@@ -182,7 +191,7 @@ void Transfer::Pump(const std::function<bool()> &ready) {
             result = mc == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY : CURLE_FAILED_INIT;
         }
         if (ready() || done) break;
-        curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+        curl_multi_poll(multi, nullptr, 0, 200, nullptr);
     }
 }
 

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -79,6 +80,8 @@ private:
     DWORD flags = 0;  // HttpOpenRequestA's
     Timeouts limits;
     std::atomic<bool> aborted{false};
+    // When the last bytes came, while a caller waited for them.
+    std::chrono::steady_clock::time_point lastHeard;
     std::mutex multiLock;  // Abort's wake-up against End's clean-up
     int hops = 0;
     bool redirectPending = false;  // this hop's answer is a redirect to follow

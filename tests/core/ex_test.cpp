@@ -192,11 +192,11 @@ TEST(CheckNewVersionEx, CancelAndDeadlineEndAWaitingCall) {
             slow.body = site.body;
             slow.ranges = true;
             slow.trickle_piece = 10000;
-            slow.trickle_delay_ms = 8000;
+            slow.trickle_delay_ms = 4000;
             if (manifestWaits)
                 site.server.on_request([](const std::string &request) {
                     if (request.compare(0, 15, "GET /update.ini") == 0)
-                        std::this_thread::sleep_for(std::chrono::seconds(8));
+                        std::this_thread::sleep_for(std::chrono::seconds(4));
                 });
             else
                 site.server.route("/p.bin", slow);
@@ -211,7 +211,9 @@ TEST(CheckNewVersionEx, CancelAndDeadlineEndAWaitingCall) {
             EXPECT_EQ(result, byDeadline ? 1460u : 1223u) << manifestWaits;
             EXPECT_LT(seconds, 2.5) << manifestWaits << byDeadline;
             if (!manifestWaits) {
-                EXPECT_EQ(ReadAll(site.Package()), site.body.substr(0, 10000));
+                const std::string kept = ReadAll(site.Package());
+                EXPECT_GT(kept.size(), 0u);
+                EXPECT_EQ(kept, site.body.substr(0, kept.size())) << "a prefix of the package";
                 EXPECT_FALSE(Exists(site.Package() + ".err"));
             }
         }
