@@ -1,6 +1,7 @@
 // The controllable export.
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <type_traits>
 
@@ -74,7 +75,9 @@ extern "C" int MARVOSTELL_CALL CheckNewVersionEx(void *hNotifyWnd, uint32_t nNot
         request.options = &checkOptions;
         const CheckOutcome outcome = marvostell::RunUpdateCheck(request, nullptr);
         FillOffer(outcome, offer);
-        return marvostell::FinishCheck(outcome, lpszPackagePath, nPackagePathSize);
+        // A host that passes no buffer does not want the path: no size bounds it.
+        const size_t pathSize = lpszPackagePath ? nPackagePathSize : SIZE_MAX;
+        return marvostell::FinishCheck(outcome, lpszPackagePath, pathSize);
     } catch (...) {
         return MARVOSTELL_ERR_UNEXPECTED;
     }

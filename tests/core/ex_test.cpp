@@ -257,6 +257,12 @@ TEST(CheckNewVersionEx, SmallPathBufferKeepsTheVerifiedPackage) {
     EXPECT_EQ(std::string(site.path), site.Package());
     EXPECT_EQ(site.path[fits], '#');
     EXPECT_EQ(site.PackageRequests(), 1u);
+    EXPECT_EQ(static_cast<uint32_t>(CheckNewVersionEx(nullptr, 0, 1,
+                                                      site.server.url("/update.ini").c_str(),
+                                                      site.dir.c_str(), nullptr, 0, nullptr,
+                                                      nullptr)),
+              1u)
+        << "no buffer: the path is not wanted";
 }
 
 TEST(CheckNewVersionEx, UserAgentReplacesTheLineOrIsRefused) {
