@@ -31,7 +31,7 @@ CheckOptions ReadOptions(const MarvostellOptions *given) {
         options.https = (given->flags & MARVOSTELL_USE_HTTPS) != 0;
     }
     if (Holds(size, MARVOSTELL_FIELD_END(MarvostellOptions, trustedKeys)))
-        options.signatureRequired = given->trustedKeys != nullptr;
+        options.trustedKeys = given->trustedKeys;
     if (Holds(size, MARVOSTELL_FIELD_END(MarvostellOptions, cancel)))
         options.cancel = given->cancel;
     if (Holds(size, MARVOSTELL_FIELD_END(MarvostellOptions, deadlineSeconds)))

@@ -2,10 +2,13 @@
 
 #include <cstring>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "entry/socket_init.h"
 #include "entry/update_client.h"
 #include "framework/call_guard.h"
+#include "manifest/signature.h"
 #include "marvostell.h"
 
 namespace marvostell {
@@ -20,10 +23,10 @@ void RunSteps(const CheckRequest &request, CCheckObserver *observer, CheckOutcom
         outcome.failure = StepResult::Failure(Stage::kArgument, ERROR_INVALID_PARAMETER);
         return;
     }
-    // Signatures cannot be checked by this module: a host that asks for them
-    // must not get an unsigned manifest's package.
-    if (options.signatureRequired) {
-        outcome.failure = StepResult::Failure(Stage::kSignature, 0);
+    std::vector<PublicKey> keys;
+    std::string badKey;
+    if (options.trustedKeys && !ParseTrustedKeys(options.trustedKeys, keys, badKey)) {
+        outcome.failure = StepResult::Failure(Stage::kArgument, ERROR_INVALID_PARAMETER);
         return;
     }
     if (!AfxSocketInit()) {
@@ -41,6 +44,7 @@ void RunSteps(const CheckRequest &request, CCheckObserver *observer, CheckOutcom
     client.SetNotifyTarget(request.notifyWnd, request.notifyMsg);
     client.SetRules(options.strict ? &control : nullptr, options.strict, options.checkOnly,
                     options.https);
+    if (options.trustedKeys) client.SetTrustedKeys(keys);
     const auto stopped = [&] {
         const StopReason reason = guard.Check();
         if (reason != StopReason::kNone) outcome.failure = StoppedFailure(reason);

@@ -23,7 +23,7 @@ struct CheckOptions {
     uint32_t deadlineSeconds = 0;
     uint32_t stallSeconds = 0;  // 0: the platform's own limits
     const char *userAgent = nullptr;
-    bool signatureRequired = false;
+    const char *trustedKeys = nullptr;  // null: no signature required
 };
 
 struct CheckRequest {

@@ -29,6 +29,11 @@ void CUpdateClient::SetRules(const HttpControl *control, bool strict, bool check
     m_bHttps = https;
 }
 
+void CUpdateClient::SetTrustedKeys(const std::vector<PublicKey> &keys) {
+    m_bSigned = true;
+    m_keys = keys;
+}
+
 StepResult CUpdateClient::PrepareManifest(const char *url, const char *dir) {
     m_strLocalDir = dir;
     TrimTrailing(m_strLocalDir, kPathSeparator);
@@ -60,6 +65,7 @@ StepResult CUpdateClient::FetchManifest(const char *localFile) {
     ManifestFetchRules rules;
     rules.control = m_bHasControl ? &m_control : nullptr;
     rules.strict = m_bStrict;
+    rules.keys = m_bSigned ? &m_keys : nullptr;
     return marvostell::FetchManifest(m_strServer, m_strObject, localFile, m_pBuffer.get(), rules);
 }
 
@@ -82,6 +88,7 @@ StepResult CUpdateClient::DownloadPackage(PackageStepReport &report) {
     request.control = m_bHasControl ? &m_control : nullptr;
     request.strict = m_bStrict;
     request.checkOnly = m_bCheckOnly;
+    request.sha256Required = m_bSigned;
     return FetchPackage(request, report);
 }
 

@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "framework/check_observer.h"
 #include "framework/http_get.h"
 #include "framework/step_result.h"
+#include "manifest/signature.h"
 #include "package/package_step.h"
 #include "platform/win32.h"
 
@@ -30,6 +32,9 @@ public:
     // ones), honest outcomes when `strict`, no package request when
     // `checkOnly`, TLS for an https:// URL when `https`.
     void SetRules(const HttpControl *control, bool strict, bool checkOnly, bool https);
+    // A manifest must then carry a signature by one of the keys and not have
+    // expired, and the package must match its Sha256 too.
+    void SetTrustedKeys(const std::vector<PublicKey> &keys);
 
     // Manifest retrieval: the local directory, the URL split, one GET stored
     // as the directory's update.ini.
@@ -58,6 +63,8 @@ private:
     bool m_bStrict = false;
     bool m_bCheckOnly = false;
     bool m_bHttps = false;
+    bool m_bSigned = false;
+    std::vector<PublicKey> m_keys;
     std::string m_strServer;
     std::string m_strObject;
     std::string m_strPackageSection;

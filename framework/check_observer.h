@@ -57,6 +57,8 @@ struct PackageEvent {
     const char *movedTo = "";
     const char *computed = "";
     const char *expected = "";
+    const char *computedSha256 = "";  // kDigest, when the manifest is signed
+    const char *expectedSha256 = "";
     uint32_t size = 0;
     uint32_t from = 0;
     uint32_t received = 0;

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <ctime>
 
 #include "framework/files.h"
 #include "framework/strings.h"
@@ -73,6 +74,24 @@ bool HasGeneralSection(const char *localFile) {
     return false;
 }
 
+StepResult SignatureFailure(SignatureVerdict verdict) {
+    return StepResult::Failure(Stage::kSignature, static_cast<uint32_t>(verdict));
+}
+
+// Whether [General]'s Expires, when there is one, names today or an earlier
+// day (UTC); a date that cannot be read counts as passed.
+bool HasExpired(const char *localFile) {
+    char value[32];
+    GetPrivateProfileStringA("General", "Expires", "", value, sizeof value, localFile);
+    std::string text = value;
+    TrimWhitespace(text);
+    if (text.empty()) return false;
+    int64_t expiry = 0;
+    if (!ParseExpiryDate(text, expiry)) return true;
+    const int64_t today = static_cast<int64_t>(std::time(nullptr)) / 86400;
+    return today >= expiry;
+}
+
 }  // namespace
 
 StepResult ParseServerUrl(const char *url, std::string &server, std::string &object, bool *https) {
@@ -101,6 +120,12 @@ StepResult FetchManifest(const std::string &server, const std::string &object,
     if (answer.failure == HttpGetResult::kStopped) return StoppedFailure(answer.stop);
     if (rules.strict && answer.stalled) return RequestFailure(ERROR_INTERNET_TIMEOUT);
     if (rules.strict && answer.readFailed) return RequestFailure(answer.error);
+    // The signature is judged on the bytes as served, before anything is read
+    // from them or stored.
+    if (rules.keys && answer.failure == HttpGetResult::kNone) {
+        const SignatureVerdict verdict = VerifyManifestSignature(buffer, sink.Bytes(), *rules.keys);
+        if (verdict != SignatureVerdict::kValid) return SignatureFailure(verdict);
+    }
     // The failure traces number the steps: 1 open, 2 connect, 3 request,
     // 4 send (HttpGetResult's order), 5 status, 6 a refused status.
     switch (answer.failure) {
@@ -135,6 +160,7 @@ StepResult FetchManifest(const std::string &server, const std::string &object,
     file.Close();
     if (rules.strict && !HasGeneralSection(localFile))
         return StepResult::Failure(Stage::kNotAManifest, 0);
+    if (rules.keys && HasExpired(localFile)) return SignatureFailure(SignatureVerdict::kExpired);
     return StepResult::Success();
 }
 

@@ -3,9 +3,11 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "framework/http_get.h"
 #include "framework/step_result.h"
+#include "manifest/signature.h"
 #include "platform/win32.h"
 
 namespace marvostell {
@@ -26,6 +28,9 @@ struct ManifestFetchRules {
     // The controllable export's reading: an answer other than 200, a failed
     // read and a stall fail the fetch, and a 200 answer must be a manifest.
     bool strict = false;
+    // Trusted keys: the manifest must be signed by one of them and not have
+    // expired. Null: the signature line is a comment like any other.
+    const std::vector<PublicKey> *keys = nullptr;
 };
 
 // One GET of `object` from `server`; the first kManifestLimit bytes of the

@@ -48,7 +48,12 @@ bool IsSafeLocalName(const std::string &name) {
     return true;
 }
 
-PackageEntry ReadPackageEntry(const CManifestReader &manifest, const char *section) {
+bool IsSha256Text(const std::string &text) {
+    return text.size() == 64 && text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+}
+
+PackageEntry ReadPackageEntry(const CManifestReader &manifest, const char *section,
+                              bool sha256Required) {
     PackageEntry entry;
     char value[kValueBufferSize];
     manifest.Read(section, "Package", "0", value);
@@ -60,6 +65,8 @@ PackageEntry ReadPackageEntry(const CManifestReader &manifest, const char *secti
     entry.size = ParseManifestNumber(value);
     const DWORD md5Length = manifest.Read(section, "Md5", "0", value);
     entry.md5.assign(value, md5Length < kMd5Chars ? md5Length : kMd5Chars);
+    entry.sha256 = manifest.Value(section, "Sha256", "");
+    TrimWhitespace(entry.sha256);
 
     if (entry.size == 0 || entry.size > kMaxPackageSize)
         entry.fault = EntryFault::kSize;
@@ -67,6 +74,8 @@ PackageEntry ReadPackageEntry(const CManifestReader &manifest, const char *secti
         entry.fault = EntryFault::kMd5;
     else if (!IsSafeLocalName(entry.localName))
         entry.fault = EntryFault::kLocalName;
+    else if (sha256Required && !IsSha256Text(entry.sha256))
+        entry.fault = EntryFault::kSha256;
     return entry;
 }
 

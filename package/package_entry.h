@@ -19,6 +19,7 @@ enum class EntryFault {
     kSize,       // PackageSize is 0 (or not a number) or over kMaxPackageSize
     kMd5,        // Md5 has fewer than kMd5Chars characters
     kLocalName,  // the name after Package's last "/" is no safe local name
+    kSha256,     // Sha256 is required and is not 64 hexadecimal digits
 };
 
 struct PackageEntry {
@@ -26,11 +27,18 @@ struct PackageEntry {
     uint32_t size = 0;      // PackageSize
     std::string md5;        // the first kMd5Chars characters of Md5, as written
     std::string localName;  // the package's file name in the local directory
+    std::string sha256;     // Sha256 as written, trimmed
     EntryFault fault = EntryFault::kNone;
 };
 
-// Reads and judges the entry of `section` as a host does.
-PackageEntry ReadPackageEntry(const CManifestReader &manifest, const char *section);
+// Reads and judges the entry of `section` as a host does; a host that checks
+// signatures also needs a well-formed Sha256.
+PackageEntry ReadPackageEntry(const CManifestReader &manifest, const char *section,
+                              bool sha256Required = false);
+
+// Whether `text` is a SHA-256 as a manifest writes it: 64 hexadecimal digits
+// of either case.
+bool IsSha256Text(const std::string &text);
 
 // The part of a Package value after its last "/" (a "/" that is the second
 // byte of a double-byte character does not count).

@@ -1,10 +1,14 @@
 #include "package/package_step.h"
 
+#include <cctype>
+#include <memory>
+
 #include "framework/files.h"
 #include "framework/trace.h"
 #include "package/digest.h"
 #include "package/package_entry.h"
 #include "package/transfer.h"
+#include "platform/crypto.h"
 
 namespace marvostell {
 namespace {
@@ -15,31 +19,54 @@ void Tell(CCheckObserver *observer, const PackageEvent &event) {
     if (observer) observer->OnPackageEvent(event);
 }
 
-// MD5 of an open file from its start, read in pieces through `buffer`.
-std::string FileMd5Hex(HANDLE file, BYTE *buffer, DWORD bufferSize) {
+struct FileDigests {
+    std::string md5;
+    std::string sha256;  // only when asked for; empty when it could not be computed
+};
+
+// The digests of an open file from its start, read once in pieces through
+// `buffer`.
+FileDigests ReadDigests(HANDLE file, BYTE *buffer, DWORD bufferSize, bool withSha256) {
     const DWORD readSize = bufferSize < kDigestReadSize ? bufferSize : kDigestReadSize;
     DWORD remaining = GetFileSize(file, nullptr);
     CMd5Hex md5;
+    std::unique_ptr<crypto::CSha256> sha;
+    if (withSha256) sha.reset(new crypto::CSha256);
     while (remaining != 0) {
         DWORD count = 0;
         ReadFile(file, buffer, remaining < readSize ? remaining : readSize, &count, nullptr);
         if (count == 0) break;
         md5.Add(buffer, count);
+        if (sha) sha->Add(buffer, count);
         remaining -= count;
     }
-    return md5.Finish();
+    FileDigests digests{md5.Finish(), ""};
+    uint8_t sum[crypto::kSha256Bytes];
+    if (sha && sha->Finish(sum)) digests.sha256 = DigestHex(sum, sizeof sum);
+    return digests;
 }
 
-// Whether the MD5 of the open file, read from its start, is `expected` exactly.
+bool SameHex(const std::string &a, const std::string &b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+// Whether the MD5 of the open file, read from its start, is `expected`
+// exactly, and its SHA-256 `sha256` (in either case) when that is given.
 bool DigestMatches(HANDLE file, const char *localPath, const std::string &expected, BYTE *buffer,
-                   DWORD bufferSize, CCheckObserver *observer) {
-    const std::string actual = FileMd5Hex(file, buffer, bufferSize);
-    Trace("Marvostell!Md5:%s, Server:%s\n", actual.c_str(), expected.c_str());
+                   DWORD bufferSize, CCheckObserver *observer, const std::string &sha256) {
+    const FileDigests actual = ReadDigests(file, buffer, bufferSize, !sha256.empty());
+    Trace("Marvostell!Md5:%s, Server:%s\n", actual.md5.c_str(), expected.c_str());
     PackageEvent event{PackageEvent::kDigest};
     event.localPath = localPath;
-    event.computed = actual.c_str();
+    event.computed = actual.md5.c_str();
     event.expected = expected.c_str();
-    event.passed = actual == expected;
+    event.computedSha256 = actual.sha256.c_str();
+    event.expectedSha256 = sha256.c_str();
+    event.passed = actual.md5 == expected && (sha256.empty() || SameHex(actual.sha256, sha256));
     Tell(observer, event);
     return event.passed;
 }
@@ -61,7 +88,7 @@ StepResult CheckWithoutRequest(const PackageStepRequest &request, const PackageE
     if (FindFileByName(localPath.c_str()) && GetFileStatusSize(localPath.c_str(), size) &&
         size >= entry.size &&
         VerifyMd5(localPath.c_str(), entry.md5, request.buffer, request.bufferSize,
-                  request.observer)) {
+                  request.observer, request.sha256Required ? entry.sha256 : std::string())) {
         report.pathForHost = localPath;
         return StepResult::Success();
     }
@@ -73,7 +100,8 @@ StepResult CheckWithoutRequest(const PackageStepRequest &request, const PackageE
 
 StepResult FetchPackage(const PackageStepRequest &request, PackageStepReport &report) {
     std::string &pathForHost = report.pathForHost;
-    const PackageEntry entry = ReadPackageEntry(request.manifest, request.section.c_str());
+    const PackageEntry entry =
+        ReadPackageEntry(request.manifest, request.section.c_str(), request.sha256Required);
     report.size = entry.size;
     if (entry.fault != EntryFault::kNone) return StepResult::Failure(Stage::kPackageEntry, 0);
     const std::string localPath = request.localDir + kPathSeparator + entry.localName;
@@ -109,7 +137,8 @@ StepResult FetchPackage(const PackageStepRequest &request, PackageStepReport &re
             return StepResult::Failure(Stage::kPackageFile, GetLastError());
         }
         if (DigestMatches(file.Get(), localPath.c_str(), entry.md5, request.buffer,
-                          request.bufferSize, request.observer)) {
+                          request.bufferSize, request.observer,
+                          request.sha256Required ? entry.sha256 : std::string())) {
             pathForHost = localPath;
             return StepResult::Success();
         }
@@ -129,9 +158,10 @@ StepResult FetchPackage(const PackageStepRequest &request, PackageStepReport &re
 }
 
 bool VerifyMd5(const char *localPath, const std::string &expected, BYTE *buffer, DWORD bufferSize,
-               CCheckObserver *observer) {
+               CCheckObserver *observer, const std::string &sha256) {
     CFileHandle file(OpenForDigest(localPath));
-    return file.IsOpen() && DigestMatches(file.Get(), localPath, expected, buffer, bufferSize, observer);
+    return file.IsOpen() &&
+           DigestMatches(file.Get(), localPath, expected, buffer, bufferSize, observer, sha256);
 }
 
 }  // namespace marvostell

@@ -26,6 +26,7 @@ struct PackageStepRequest {
     const HttpControl *control = nullptr;
     bool strict = false;     // see TransferRequest::strict; a failed transfer is not retried
     bool checkOnly = false;  // request nothing: a complete, verified package, or `available`
+    bool sha256Required = false;  // the package must match its Sha256 as well as its Md5
 };
 
 struct PackageStepReport {
@@ -39,8 +40,9 @@ struct PackageStepReport {
 // call is tried once more, and leaves the path there even if it then fails.
 StepResult FetchPackage(const PackageStepRequest &request, PackageStepReport &report);
 
-// Whether the file's MD5, in upper-case hexadecimal, is `expected` exactly.
+// Whether the file's MD5, in upper-case hexadecimal, is `expected` exactly,
+// and, when `sha256` is not empty, its SHA-256 is that (in either case).
 bool VerifyMd5(const char *localPath, const std::string &expected, BYTE *buffer, DWORD bufferSize,
-               CCheckObserver *observer);
+               CCheckObserver *observer, const std::string &sha256 = std::string());
 
 }  // namespace marvostell

@@ -1,0 +1,46 @@
+// Signed manifests: trusted keys, the signature line and the expiry date.
+// The key and the signature are standard base64 (with padding) of 64 bytes:
+// X then Y of the P-256 public point, and r then s of the ECDSA signature.
+// A signed manifest ends with the line ";signature=<base64>", which covers
+// every byte before it; hosts that do not check it read it as a comment.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/crypto.h"
+
+namespace marvostell {
+
+using PublicKey = std::array<uint8_t, crypto::kP256KeyBytes>;
+
+// Why a manifest's signature is refused.
+enum class SignatureVerdict : uint32_t {
+    kValid = 0,
+    kMissing,       // the last line is no signature line
+    kNotLast,       // a signature line with more lines after it
+    kMalformed,     // the signature is not 88 characters of base64 for 64 bytes
+    kNoKeyMatches,  // no trusted key signed these bytes: changed, or another key's
+    kExpired,       // Expires has passed (or cannot be read as a date)
+    kUnavailable,   // the platform's cryptography could not be loaded
+};
+
+// Decodes standard base64 with padding; false for any other text.
+bool DecodeBase64(const std::string &text, std::vector<uint8_t> &bytes);
+
+// Parses keys separated by commas or white space. False, with the offending
+// entry in `bad`, when one is not the base64 of 64 bytes; an empty list is
+// malformed too.
+bool ParseTrustedKeys(const char *text, std::vector<PublicKey> &keys, std::string &bad);
+
+// Judges the signature line of a manifest as served.
+SignatureVerdict VerifyManifestSignature(const uint8_t *manifest, size_t size,
+                                         const std::vector<PublicKey> &keys);
+
+// Days since 1970-01-01 of "YYYY-MM-DD"; false for anything else.
+bool ParseExpiryDate(const std::string &text, int64_t &days);
+
+}  // namespace marvostell

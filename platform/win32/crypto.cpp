@@ -1,0 +1,121 @@
+// SHA-256 and ECDSA P-256 on CNG. bcrypt.dll is loaded from the system
+// directory on first use, so that the DLL's import table stays as it is and
+// hosts that never pass keys never load it.
+#include "platform/crypto.h"
+
+#include <windows.h>
+#include <bcrypt.h>
+
+#include <cstring>
+
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#endif
+
+namespace marvostell::crypto {
+namespace {
+
+struct Cng {
+    decltype(&BCryptOpenAlgorithmProvider) open = nullptr;
+    decltype(&BCryptCloseAlgorithmProvider) close = nullptr;
+    decltype(&BCryptCreateHash) createHash = nullptr;
+    decltype(&BCryptHashData) hashData = nullptr;
+    decltype(&BCryptFinishHash) finishHash = nullptr;
+    decltype(&BCryptDestroyHash) destroyHash = nullptr;
+    decltype(&BCryptImportKeyPair) importKey = nullptr;
+    decltype(&BCryptVerifySignature) verify = nullptr;
+    decltype(&BCryptDestroyKey) destroyKey = nullptr;
+    bool loaded = false;
+};
+
+template <typename T>
+bool Resolve(HMODULE module, const char *name, T &function) {
+    function = reinterpret_cast<T>(reinterpret_cast<void *>(GetProcAddress(module, name)));
+    return function != nullptr;
+}
+
+// Loaded once per process and kept: hosts may call from any thread.
+const Cng &Library() {
+    static const Cng cng = [] {
+        Cng c;
+        HMODULE module = LoadLibraryExA("bcrypt.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        c.loaded = module && Resolve(module, "BCryptOpenAlgorithmProvider", c.open) &&
+                   Resolve(module, "BCryptCloseAlgorithmProvider", c.close) &&
+                   Resolve(module, "BCryptCreateHash", c.createHash) &&
+                   Resolve(module, "BCryptHashData", c.hashData) &&
+                   Resolve(module, "BCryptFinishHash", c.finishHash) &&
+                   Resolve(module, "BCryptDestroyHash", c.destroyHash) &&
+                   Resolve(module, "BCryptImportKeyPair", c.importKey) &&
+                   Resolve(module, "BCryptVerifySignature", c.verify) &&
+                   Resolve(module, "BCryptDestroyKey", c.destroyKey);
+        return c;
+    }();
+    return cng;
+}
+
+bool Succeeded(NTSTATUS status) { return status >= 0; }
+
+}  // namespace
+
+struct CSha256::State {
+    BCRYPT_ALG_HANDLE algorithm = nullptr;
+    BCRYPT_HASH_HANDLE hash = nullptr;
+    bool ok = false;
+};
+
+bool Available() { return Library().loaded; }
+
+CSha256::CSha256() : m_state(new State) {
+    const Cng &cng = Library();
+    m_state->ok = cng.loaded &&
+                  Succeeded(cng.open(&m_state->algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) &&
+                  Succeeded(cng.createHash(m_state->algorithm, &m_state->hash, nullptr, 0, nullptr,
+                                           0, 0));
+}
+
+CSha256::~CSha256() {
+    const Cng &cng = Library();
+    if (m_state->hash) cng.destroyHash(m_state->hash);
+    if (m_state->algorithm) cng.close(m_state->algorithm, 0);
+}
+
+bool CSha256::Add(const void *data, size_t size) {
+    const auto *bytes = static_cast<const UCHAR *>(data);
+    while (m_state->ok && size > 0) {
+        const ULONG piece = size > 0x40000000u ? 0x40000000u : static_cast<ULONG>(size);
+        m_state->ok = Succeeded(Library().hashData(m_state->hash, const_cast<UCHAR *>(bytes), piece, 0));
+        bytes += piece;
+        size -= piece;
+    }
+    return m_state->ok;
+}
+
+bool CSha256::Finish(uint8_t digest[kSha256Bytes]) {
+    m_state->ok = m_state->ok && Succeeded(Library().finishHash(m_state->hash, digest, kSha256Bytes, 0));
+    return m_state->ok;
+}
+
+bool VerifyP256(const uint8_t key[kP256KeyBytes], const uint8_t signature[kP256SignatureBytes],
+                const uint8_t digest[kSha256Bytes]) {
+    const Cng &cng = Library();
+    if (!cng.loaded) return false;
+    BCRYPT_ALG_HANDLE algorithm = nullptr;
+    if (!Succeeded(cng.open(&algorithm, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0))) return false;
+    UCHAR blob[sizeof(BCRYPT_ECCKEY_BLOB) + kP256KeyBytes];
+    BCRYPT_ECCKEY_BLOB header = {BCRYPT_ECDSA_PUBLIC_P256_MAGIC, 32};
+    std::memcpy(blob, &header, sizeof header);
+    std::memcpy(blob + sizeof header, key, kP256KeyBytes);
+    BCRYPT_KEY_HANDLE publicKey = nullptr;
+    bool valid = false;
+    if (Succeeded(cng.importKey(algorithm, nullptr, BCRYPT_ECCPUBLIC_BLOB, &publicKey, blob,
+                                sizeof blob, 0))) {
+        // CNG takes the signature as r then s, as the manifest carries it.
+        valid = Succeeded(cng.verify(publicKey, nullptr, const_cast<UCHAR *>(digest), kSha256Bytes,
+                                     const_cast<UCHAR *>(signature), kP256SignatureBytes, 0));
+        cng.destroyKey(publicKey);
+    }
+    cng.close(algorithm, 0);
+    return valid;
+}
+
+}  // namespace marvostell::crypto
