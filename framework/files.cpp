@@ -32,6 +32,13 @@ HANDLE OpenLocalFile(const char *path, DWORD access, DWORD shareMode, DWORD disp
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
+    // A file with another name elsewhere (a hard link) would be written
+    // through that name too: refused like a symbolic link.
+    if ((access & GENERIC_WRITE) && opened.nNumberOfLinks > 1) {
+        CloseHandle(file);
+        SetLastError(ERROR_CANT_RESOLVE_FILENAME);
+        return INVALID_HANDLE_VALUE;
+    }
     if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
         SetLastError(openError);
         return file;

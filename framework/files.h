@@ -18,7 +18,8 @@ bool GetFileStatusSize(const char *path, uint32_t &size);
 // reaches through a symbolic link, junction or mount point at the last
 // component: a user who may write to that directory must not make the module
 // write, extend, read or move a file elsewhere. Such a file fails with
-// ERROR_CANT_RESOLVE_FILENAME.
+// ERROR_CANT_RESOLVE_FILENAME, and so does an opening for writing of a file
+// that has other names (hard links).
 HANDLE OpenLocalFile(const char *path, DWORD access, DWORD shareMode, DWORD disposition);
 
 class CFileHandle {

@@ -1,8 +1,11 @@
 #include "manifest/manifest_fetch.h"
 
+#include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cstring>
 #include <ctime>
+#include <thread>
 
 #include "framework/files.h"
 #include "framework/strings.h"
@@ -54,6 +57,9 @@ StepResult RequestFailure(uint32_t code) {
 
 StepResult FileFailure(DWORD code) { return StepResult::Failure(Stage::kManifestFile, code); }
 
+// A reader holds the manifest for a few milliseconds at a time.
+constexpr int kMoveAttempts = 50;
+
 bool IsHttpsScheme(const std::string &scheme) {
     if (scheme.size() != 5) return false;
     for (size_t i = 0; i < 5; ++i)
@@ -90,6 +96,38 @@ bool HasExpired(const char *localFile) {
     if (!ParseExpiryDate(text, expiry)) return true;
     const int64_t today = static_cast<int64_t>(std::time(nullptr)) / 86400;
     return today >= expiry;
+}
+
+// A name beside the manifest that no other check uses at the same time.
+std::string TemporaryName(const char *localFile) {
+    static std::atomic<unsigned> counter{0};
+    return std::string(localFile) + "." + std::to_string(GetCurrentProcessId()) + "-" +
+           std::to_string(counter++) + ".new";
+}
+
+// Replaces the manifest in one step: a check that reads it meanwhile, in this
+// process or another, sees the old manifest or the new one, never a mixture,
+// and a write that fails leaves the old one whole. A reader holding the file
+// for a moment keeps it from being replaced; the move is tried again then.
+StepResult StoreManifest(const char *localFile, const BYTE *bytes, DWORD size) {
+    const std::string temporary = TemporaryName(localFile);
+    CFileHandle file(OpenLocalFile(temporary.c_str(), GENERIC_WRITE, 0, CREATE_NEW));
+    if (!file.IsOpen()) return FileFailure(GetLastError());
+    DWORD written = 0;
+    SetLastError(ERROR_DISK_FULL);  // the code of a short write that sets none
+    const bool wroteAll = WriteFile(file.Get(), bytes, size, &written, nullptr) && written == size;
+    const DWORD writeError = GetLastError();
+    file.Close();
+    DWORD moveError = ERROR_SUCCESS;
+    for (int attempt = 0; wroteAll && attempt < kMoveAttempts; ++attempt) {
+        if (MoveFileExA(temporary.c_str(), localFile, MOVEFILE_REPLACE_EXISTING))
+            return StepResult::Success();
+        moveError = GetLastError();
+        if (moveError != ERROR_SHARING_VIOLATION && moveError != ERROR_ACCESS_DENIED) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    DeleteFileA(temporary.c_str());
+    return FileFailure(wroteAll ? moveError : writeError);
 }
 
 }  // namespace
@@ -144,20 +182,8 @@ StepResult FetchManifest(const std::string &server, const std::string &object,
         return RequestFailure(answer.error);
     }
 
-    CFileHandle file(OpenLocalFile(localFile, GENERIC_WRITE, 0, OPEN_ALWAYS));
-    if (!file.IsOpen()) return FileFailure(GetLastError());
-    // A write that fails would leave a stale or empty manifest that reads as
-    // "nothing newer"; report it as a local-file failure instead. The file is
-    // cut after what was written either way, so no old bytes trail behind.
-    const DWORD bytes = sink.Bytes();
-    DWORD written = 0;
-    SetLastError(ERROR_DISK_FULL);  // the code of a short write that sets none
-    const bool wroteAll =
-        WriteFile(file.Get(), buffer, bytes, &written, nullptr) && written == bytes;
-    const DWORD writeError = GetLastError();
-    if (!SetEndOfFile(file.Get()) || !wroteAll)
-        return FileFailure(wroteAll ? GetLastError() : writeError);
-    file.Close();
+    const StepResult stored = StoreManifest(localFile, buffer, sink.Bytes());
+    if (!stored.Ok()) return stored;
     if (rules.strict && !HasGeneralSection(localFile))
         return StepResult::Failure(Stage::kNotAManifest, 0);
     if (rules.keys && HasExpired(localFile)) return SignatureFailure(SignatureVerdict::kExpired);

@@ -15,6 +15,13 @@ std::string Upper(std::string text) {
     return text;
 }
 
+// A digit of a COM or LPT device name: 0 to 9, or the superscripts one to
+// three (bytes 0xB9, 0xB2 and 0xB3 in the ANSI code page).
+bool IsPortDigit(char c) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    return (u >= '0' && u <= '9') || u == 0xB9 || u == 0xB2 || u == 0xB3;
+}
+
 // Windows opens a device, not a file, for these names, with any extension.
 // Blanks before the extension do not change the device ("NUL .txt").
 bool IsDeviceName(const std::string &name) {
@@ -25,7 +32,7 @@ bool IsDeviceName(const std::string &name) {
         upper == "CONIN$" || upper == "CONOUT$")
         return true;
     return upper.size() == 4 && (upper.compare(0, 3, "COM") == 0 || upper.compare(0, 3, "LPT") == 0) &&
-           upper[3] >= '1' && upper[3] <= '9';
+           IsPortDigit(upper[3]);
 }
 
 bool IsManifestName(const std::string &name) {

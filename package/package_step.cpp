@@ -148,6 +148,10 @@ StepResult FetchPackage(const PackageStepRequest &request, PackageStepReport &re
             moved.localPath = localPath.c_str();
             moved.movedTo = rejectedPath.c_str();
             Tell(request.observer, moved);
+        } else {
+            // Left in place, the same bad file would fail every later call
+            // without a new download: it goes, and the next call starts afresh.
+            DeleteFileA(localPath.c_str());
         }
         file.Close();
         result = StepResult::Failure(Stage::kDigest, 0);

@@ -71,6 +71,29 @@ BOOL MoveFileA(LPCSTR existing, LPCSTR target) {
     return TRUE;
 }
 
+BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
+    if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) return MoveFileA(existing, target);
+    if (existing == nullptr || target == nullptr) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    // A target held open without delete sharing cannot be replaced either.
+    for (LPCSTR name : {existing, target}) {
+        const DWORD held = CheckNoHandleDeniesDelete(name);
+        if (held != ERROR_SUCCESS) {
+            SetLastError(held);
+            return FALSE;
+        }
+    }
+    if (Sys().renameReplacing(existing, target) != 0) {
+        int err = errno;
+        const char *subject = (err == ENOENT && Exists(existing)) ? target : existing;
+        SetLastErrorFromErrno(err, subject);
+        return FALSE;
+    }
+    return TRUE;
+}
+
 HANDLE FindFirstFileA(LPCSTR name, LPWIN32_FIND_DATAA data) {
     if (name == nullptr || data == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);

@@ -51,13 +51,13 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIB
     const DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
     if ((access & ~kAccess) != 0 || (shareMode & ~kShares) != 0 ||
         (flagsAndAttributes & ~kFlags) != 0 ||
-        (disposition != OPEN_EXISTING && disposition != OPEN_ALWAYS)) {
+        (disposition != OPEN_EXISTING && disposition != OPEN_ALWAYS && disposition != CREATE_NEW)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
     const bool wantRead = (access & GENERIC_READ) != 0;
     const bool wantWrite = (access & GENERIC_WRITE) != 0;
-    const bool create = disposition == OPEN_ALWAYS;
+    const bool create = disposition == OPEN_ALWAYS || disposition == CREATE_NEW;
 
     // A descriptor for writing is opened for reading too where the file
     // allows it, because the lock that denies deletion needs a readable
@@ -80,6 +80,10 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIB
             }
             if (errno != EEXIST) {
                 SetLastErrorFromErrno(errno, name);
+                return INVALID_HANDLE_VALUE;
+            }
+            if (disposition == CREATE_NEW) {
+                SetLastError(ERROR_FILE_EXISTS);
                 return INVALID_HANDLE_VALUE;
             }
         }

@@ -47,7 +47,7 @@ int RenameNoReplace(const char *from, const char *to) {
 }
 
 const SystemCalls kReal = {OpenFile, ::read,  ::write, ::ftruncate, ::flock, RenameNoReplace,
-                           ::unlink, ::stat,  ::lstat, ::fstat,     curl_multi_perform,
+                           ::rename, ::unlink, ::stat, ::lstat,     ::fstat, curl_multi_perform,
                            StartSocketLayer,   CleanUpSocketLayer};
 
 constexpr int kCallKinds = static_cast<int>(SystemCall::WsaCleanup) + 1;
@@ -129,6 +129,10 @@ void FailSystemCall(SystemCall call, unsigned nth, int err, FaultMode mode) {
     case C::Flock: g_table.flock = Failing<C::Flock, &S::flock, int, int, int>; break;
     case C::Rename:
         g_table.rename = Failing<C::Rename, &S::rename, int, const char *, const char *>;
+        break;
+    case C::RenameReplacing:
+        g_table.renameReplacing =
+            Failing<C::RenameReplacing, &S::renameReplacing, int, const char *, const char *>;
         break;
     case C::Unlink: g_table.unlink = Failing<C::Unlink, &S::unlink, int, const char *>; break;
     case C::Stat: g_table.stat = Failing<C::Stat, &S::stat, int, const char *, struct stat *>; break;

@@ -1,7 +1,7 @@
 // Internal to platform/posix: the system calls this folder makes, reached
 // through one table so that a test can make a chosen call fail.
 //
-// Every open, read, write, ftruncate, flock, no-replace rename, unlink, stat
+// Every open, read, write, ftruncate, flock, rename (replacing or not), unlink, stat
 // (stat, lstat, fstat), every curl_multi_perform and the socket layer's start
 // and clean-up go through Sys(). FailSystemCall swaps one entry for a stand-in
 // that passes calls on until the Nth, which fails with the errno given (curl's
@@ -26,6 +26,7 @@ struct SystemCalls {
     int (*ftruncate)(int fd, off_t length);
     int (*flock)(int fd, int operation);
     int (*rename)(const char *from, const char *to);  // never replaces the target
+    int (*renameReplacing)(const char *from, const char *to);
     int (*unlink)(const char *path);
     int (*stat)(const char *path, struct stat *info);
     int (*lstat)(const char *path, struct stat *info);
@@ -36,8 +37,8 @@ struct SystemCalls {
     int (*wsaCleanup)();
 };
 
-enum class SystemCall { Open, Read, Write, Ftruncate, Flock, Rename, Unlink, Stat, Lstat, Fstat,
-                        CurlPerform, WsaStartup, WsaCleanup };
+enum class SystemCall { Open, Read, Write, Ftruncate, Flock, Rename, RenameReplacing, Unlink, Stat,
+                        Lstat, Fstat, CurlPerform, WsaStartup, WsaCleanup };
 
 // The table in use.
 const SystemCalls &Sys();

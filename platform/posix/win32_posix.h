@@ -50,6 +50,7 @@ typedef MarvostellNotifyTarget *HWND;
 #define FILE_SHARE_READ 0x00000001u
 #define FILE_SHARE_WRITE 0x00000002u
 #define FILE_SHARE_DELETE 0x00000004u
+#define CREATE_NEW 1
 #define OPEN_EXISTING 3
 #define OPEN_ALWAYS 4
 #define FILE_ATTRIBUTE_READONLY 0x00000001u
@@ -138,7 +139,7 @@ BOOL IsDBCSLeadByte(BYTE c);
 
 // files.cpp: descriptors; share modes are locks (share_modes.h).
 // CreateFileA: GENERIC_READ and/or GENERIC_WRITE, any FILE_SHARE_* modes,
-// OPEN_EXISTING or OPEN_ALWAYS, and no flags but FILE_ATTRIBUTE_NORMAL and
+// OPEN_EXISTING, OPEN_ALWAYS or CREATE_NEW, and no flags but FILE_ATTRIBUTE_NORMAL and
 // FILE_FLAG_OPEN_REPARSE_POINT.
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile);
@@ -157,6 +158,10 @@ BOOL CloseHandle(HANDLE object);
 // file_names.cpp
 BOOL DeleteFileA(LPCSTR name);
 BOOL MoveFileA(LPCSTR existing, LPCSTR target);
+DWORD GetCurrentProcessId();
+#define MOVEFILE_REPLACE_EXISTING 0x00000001u
+// MoveFileA, or with MOVEFILE_REPLACE_EXISTING a rename over the target.
+BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags);
 // Finds one file by exact name (no wild cards): size and attributes from
 // lstat; a symbolic link is found as a reparse point.
 HANDLE FindFirstFileA(LPCSTR name, LPWIN32_FIND_DATAA data);

@@ -115,28 +115,28 @@ TEST(FetchManifest, TracesTheFailingCallAndStoresItsCode) {
     EXPECT_EQ(g_traces, expected);
 }
 
-// The write of the manifest copy, then the cut after it, fail: each is a
-// local-file failure with its code, and no old bytes are left to read as a
-// manifest.
-TEST(FetchManifest, ReportsAManifestThatCannotBeWritten) {
+// The new manifest is written beside the old one and moved over it: when the
+// write or the move fails, it is a local-file failure with its code, the old
+// manifest stays whole, and nothing is left beside it.
+TEST(FetchManifest, ReportsAManifestThatCannotBeStored) {
     namespace sys = marvostell::posix;
     marvostell::testing::TestServer server;
     server.file("/update.ini", std::string(3000, 'm'));
     const TempDir temp{"core"};
     const std::string dir = temp.path(), path = dir + "/update.ini";
     const std::string address = "127.0.0.1:" + std::to_string(server.port());
+    const std::string old(2000, 'x');
     const struct {
         sys::SystemCall call;
         int err;
         uint32_t code;
-        std::string kept;
     } cases[] = {
-        {sys::SystemCall::Write, ENOSPC, 0x80000000u | 112, ""},
-        {sys::SystemCall::Ftruncate, EIO, 0x80000000u | 1117, std::string(3000, 'm')},
+        {sys::SystemCall::Write, ENOSPC, 0x80000000u | 112},
+        {sys::SystemCall::RenameReplacing, EIO, 0x80000000u | 1117},
     };
     BYTE buffer[kManifestLimit];
     for (const auto &c : cases) {
-        std::ofstream(path) << std::string(2000, 'x');
+        std::ofstream(path) << old;
         sys::FailSystemCall(c.call, 1, c.err);
         const StepResult result = FetchManifest(address, "/update.ini", path.c_str(), buffer);
         sys::RestoreSystemCalls();
@@ -144,7 +144,9 @@ TEST(FetchManifest, ReportsAManifestThatCannotBeWritten) {
         EXPECT_EQ(static_cast<uint32_t>(ResultOf(result)), c.code);
         std::ifstream in(path, std::ios::binary);
         const std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        EXPECT_EQ(kept, c.kept);
+        EXPECT_EQ(kept, old);
+        EXPECT_EQ(std::system(("test $(ls " + dir + " | wc -l) -eq 1").c_str()), 0)
+            << "only update.ini in the directory";
     }
 }
 

@@ -214,6 +214,8 @@ Setup Prepare(const Target &target, TestServer &server, const Check &check) {
     for (const Seed &seed : check.seed) {
         const std::string path = s.dir + "/" + seed.name;
         if (seed.link) symlink(seed.content.c_str(), path.c_str());
+        else if (seed.hardLink) link(seed.content.c_str(), path.c_str());
+        else if (seed.directory) mkdir(path.c_str(), 0755);
         else std::ofstream(path, std::ios::binary) << seed.content;
     }
     s.url = check.url;

@@ -17,6 +17,10 @@ struct Seed {
     std::string content;
     // A symbolic link to the path in content instead of a file.
     bool link = false;
+    // A second name (hard link) of the file at the path in content.
+    bool hardLink = false;
+    // A directory of that name instead of a file.
+    bool directory = false;
 };
 
 struct Check {

@@ -107,7 +107,8 @@ TEST(TwoChecksInOneDirectory, StalePackage) { TwoChecksTogether(false); }
 
 // A file of the local directory that is a symbolic link: never written,
 // extended or read through, whatever it leads to; the call fails with a
-// local-file error. Removing a rejected file removes the link, not its
+// local-file error. The manifest copy replaces a link of its name instead of
+// writing through it. Removing a rejected file removes the link, not its
 // target.
 TEST(LocalDirectory, NothingIsReachedThroughALink) {
     if (CurrentTarget().name != "native")
@@ -126,8 +127,8 @@ TEST(LocalDirectory, NothingIsReachedThroughALink) {
         int result;
         std::vector<std::string> requests;
     } cases[] = {
-        // The manifest copy would overwrite the target.
-        {"manifest", "update.ini", target, "precious", Md5Hex(package), linkError, {manifestGet}},
+        {"manifest", "update.ini", target, "precious", Md5Hex(package), 1,
+         {manifestGet, packageGet}},
         // Even a target that holds the right package is not taken: the
         // link's owner could change it after the check.
         {"package", "a.bin", target, package, Md5Hex(package), linkError,
@@ -151,6 +152,62 @@ TEST(LocalDirectory, NothingIsReachedThroughALink) {
         EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), c.targetContent) << c.name;
         EXPECT_FALSE(fs::exists(outside + "/absent")) << c.name;
     }
+}
+
+// A file of the local directory with a second name outside it (a hard link)
+// is never written: the manifest copy replaces its name, the package is
+// refused as a symbolic link is. The outside file keeps its bytes.
+TEST(LocalDirectory, NothingIsWrittenThroughAHardLink) {
+    const std::string package = Pattern(20000);
+    const TempDir outsideDir("outside");
+    const std::string target = outsideDir.path() + "/target";
+    const std::string manifestGet = "GET /update/update.ini";
+    const struct {
+        const char *name;
+        const char *linkName;
+        std::string targetContent;
+        int result;
+        std::vector<std::string> requests;
+    } cases[] = {
+        {"manifest", "update.ini", "precious", 1, {manifestGet, "GET /pkg/a.bin Range=bytes=0-"}},
+        {"partial package", "a.bin", package.substr(0, 5000),
+         static_cast<int>(0x80000000u | 1921),  // ERROR_CANT_RESOLVE_FILENAME
+         {manifestGet, "GET /pkg/a.bin Range=bytes=5000-", "GET /pkg/a.bin Range=bytes=5000-"}},
+    };
+    for (const auto &c : cases) {
+        std::ofstream(target, std::ios::binary) << c.targetContent;
+        TestServer server;
+        server.file("/update/update.ini", Manifest(package.size(), Md5Hex(package)));
+        server.file("/pkg/a.bin", package);
+        Check check;
+        Seed second{c.linkName, target};
+        second.hardLink = true;
+        check.seed = {second};
+        const Outcome got = RunCheck(CurrentTarget(), server, check);
+        EXPECT_EQ(got.result, c.result) << c.name;
+        EXPECT_EQ(got.requests, c.requests) << c.name;
+        std::ifstream in(target, std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), c.targetContent) << c.name;
+    }
+}
+
+// A bad package whose ".err" name is taken (by a directory) cannot be moved
+// aside: it is deleted instead, and the next call downloads it afresh rather
+// than failing on the same file for ever.
+TEST(LocalDirectory, BadPackageThatCannotBeMovedAsideIsDeleted) {
+    const std::string package = Pattern(20000);
+    TestServer server;
+    server.file("/update/update.ini", Manifest(package.size(), std::string(32, '0')));
+    server.file("/pkg/a.bin", package);
+    Check check;
+    Seed taken{"a.bin.err", ""};
+    taken.directory = true;
+    check.seed = {taken};
+    const Outcome got = RunCheck(CurrentTarget(), server, check);
+    EXPECT_EQ(got.result, 6);
+    std::vector<std::string> names;
+    for (const std::string &file : got.files) names.push_back(file.substr(0, file.rfind(':')));
+    EXPECT_EQ(names, (std::vector<std::string>{"a.bin.err", "update.ini"})) << "a.bin is gone";
 }
 
 }  // namespace

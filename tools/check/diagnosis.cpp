@@ -160,6 +160,8 @@ std::string PackageEntryFault(const std::string &manifestPath, const std::string
                entry.localName +
                "\" (empty, \".\", \"..\", a device name such as CON, a trailing dot or blank, "
                "the manifest's own name, or a character that file names cannot hold)";
+    case EntryFault::kSha256:
+        return shown("Sha256") + ": 64 hexadecimal digits are needed when hosts check signatures";
     case EntryFault::kNone:
         break;
     }
