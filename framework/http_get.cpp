@@ -131,6 +131,10 @@ HttpGetResult HttpGet(const HttpGetRequest &request, CHttpSink &sink) {
         result.status = 0;
         if (request.statusRequired) return fail(HttpGetResult::kStatus);
     }
+    DWORD lengthSize = sizeof result.declaredLength;
+    result.lengthKnown =
+        HttpQueryInfoA(http.request.Get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
+                       &result.declaredLength, &lengthSize, nullptr) != FALSE;
     if (!sink.OnAnswer(result.status)) {
         result.failure = HttpGetResult::kSink;
         return result;

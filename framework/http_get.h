@@ -55,6 +55,8 @@ struct HttpGetResult {
     Failure failure = kNone;
     DWORD error = 0;        // GetLastError() of the failed call, or of a failed read
     DWORD status = 0;       // the HTTP status, once sent
+    bool lengthKnown = false;  // the answer declared its body's length:
+    DWORD declaredLength = 0;
     bool readFailed = false;  // a read failed; the body so far went to the sink
     bool stalled = false;     // the failed call had received nothing for the stall limit
     StopReason stop = StopReason::kNone;  // kStopped: why

@@ -157,7 +157,15 @@ StepResult FetchManifest(const std::string &server, const std::string &object,
     const HttpGetResult answer = HttpGet(request, sink);
     if (answer.failure == HttpGetResult::kStopped) return StoppedFailure(answer.stop);
     if (rules.strict && answer.stalled) return RequestFailure(ERROR_INTERNET_TIMEOUT);
-    if (rules.strict && answer.readFailed) return RequestFailure(answer.error);
+    // A manifest cut off, by a reset or before its declared length, would
+    // read as "nothing newer": a failed request instead.
+    if (answer.failure == HttpGetResult::kNone) {
+        if (answer.readFailed) return RequestFailure(answer.error);
+        const DWORD expected = answer.declaredLength < kManifestLimit ? answer.declaredLength
+                                                                      : kManifestLimit;
+        if (answer.lengthKnown && sink.Bytes() < expected)
+            return RequestFailure(ERROR_INTERNET_CONNECTION_ABORTED);
+    }
     // The signature is judged on the bytes as served, before anything is read
     // from them or stored.
     if (rules.keys && answer.failure == HttpGetResult::kNone) {

@@ -55,6 +55,8 @@ public:
     // Whether the request went out, so that a failure after it lies in the answer.
     bool RequestSent() const;
     size_t Available() const { return pending.size() - head; }
+    // The current hop's curl handle, for what curl learnt of the answer.
+    CURL *Easy() const { return easy; }
     // Moves up to size bytes of the body to buffer; returns how many.
     size_t Take(void *buffer, size_t size);
 

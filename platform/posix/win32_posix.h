@@ -83,6 +83,7 @@ MARVOSTELL_INTERNET_ERROR_MAP(MARVOSTELL_ERROR_CONSTANT)
 #define INTERNET_FLAG_NO_CACHE_WRITE 0x04000000u
 #define INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP 0x00008000u
 #define INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS 0x00004000u
+#define HTTP_QUERY_CONTENT_LENGTH 5
 #define HTTP_QUERY_STATUS_CODE 19
 #define HTTP_QUERY_FLAG_NUMBER 0x20000000u
 #define HTTP_ADDREQ_FLAG_ADD 0x20000000u
@@ -182,7 +183,8 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, 
 // wininet.cpp: WinINet on libcurl, for GET requests over HTTP/1.1:
 // INTERNET_OPEN_TYPE_PRECONFIG with no proxy of its own; a version of
 // "HTTP/1.1" or null and no referrer; HTTP_ADDREQ_FLAG_ADD; no optional data
-// to send; HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER at index 0.
+// to send; HTTP_QUERY_STATUS_CODE or HTTP_QUERY_CONTENT_LENGTH with
+// HTTP_QUERY_FLAG_NUMBER at index 0.
 HINTERNET InternetOpenA(LPCSTR agent, DWORD accessType, LPCSTR proxy, LPCSTR proxyBypass,
                         DWORD flags);
 HINTERNET InternetConnectA(HINTERNET internet, LPCSTR serverName, INTERNET_PORT serverPort,

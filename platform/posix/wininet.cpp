@@ -289,8 +289,13 @@ BOOL HttpQueryInfoA(HINTERNET request, DWORD infoLevel, LPVOID buffer, LPDWORD b
         SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
         return FALSE;
     }
-    if (infoLevel != (HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER)) return Invalid();
-    if (index != nullptr && *index != 0) {
+    if (infoLevel != (HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER) &&
+        infoLevel != (HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER))
+        return Invalid();
+    const bool length = (infoLevel & ~HTTP_QUERY_FLAG_NUMBER) == HTTP_QUERY_CONTENT_LENGTH;
+    curl_off_t declared = -1;
+    if (length) curl_easy_getinfo(r->transfer.Easy(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &declared);
+    if ((index != nullptr && *index != 0) || (length && (declared < 0 || declared > 0xFFFFFFFF))) {
         SetLastError(ERROR_HTTP_HEADER_NOT_FOUND);
         return FALSE;
     }
@@ -300,8 +305,8 @@ BOOL HttpQueryInfoA(HINTERNET request, DWORD infoLevel, LPVOID buffer, LPDWORD b
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
-    const DWORD status = static_cast<DWORD>(r->transfer.status);
-    std::memcpy(buffer, &status, sizeof status);
+    const DWORD value = static_cast<DWORD>(length ? declared : r->transfer.status);
+    std::memcpy(buffer, &value, sizeof value);
     *bufferLength = sizeof(DWORD);
     if (index != nullptr) *index = 1;
     return TRUE;
