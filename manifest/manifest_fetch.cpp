@@ -4,7 +4,6 @@
 #include <cctype>
 #include <chrono>
 #include <cstring>
-#include <ctime>
 #include <thread>
 
 #include "framework/files.h"
@@ -82,20 +81,6 @@ bool HasGeneralSection(const char *localFile) {
 
 StepResult SignatureFailure(SignatureVerdict verdict) {
     return StepResult::Failure(Stage::kSignature, static_cast<uint32_t>(verdict));
-}
-
-// Whether [General]'s Expires, when there is one, names today or an earlier
-// day (UTC); a date that cannot be read counts as passed.
-bool HasExpired(const char *localFile) {
-    char value[32];
-    GetPrivateProfileStringA("General", "Expires", "", value, sizeof value, localFile);
-    std::string text = value;
-    TrimWhitespace(text);
-    if (text.empty()) return false;
-    int64_t expiry = 0;
-    if (!ParseExpiryDate(text, expiry)) return true;
-    const int64_t today = static_cast<int64_t>(std::time(nullptr)) / 86400;
-    return today >= expiry;
 }
 
 // A name beside the manifest that no other check uses at the same time.
@@ -194,7 +179,7 @@ StepResult FetchManifest(const std::string &server, const std::string &object,
     if (!stored.Ok()) return stored;
     if (rules.strict && !HasGeneralSection(localFile))
         return StepResult::Failure(Stage::kNotAManifest, 0);
-    if (rules.keys && HasExpired(localFile)) return SignatureFailure(SignatureVerdict::kExpired);
+    if (rules.keys && ManifestExpired(localFile)) return SignatureFailure(SignatureVerdict::kExpired);
     return StepResult::Success();
 }
 

@@ -1,11 +1,14 @@
 #include "manifest/signature.h"
 
 #include <cstring>
+#include <ctime>
+
+#include "framework/strings.h"
+#include "platform/win32.h"
 
 namespace marvostell {
 namespace {
 
-constexpr char kSignaturePrefix[] = ";signature=";
 constexpr size_t kBase64Of64Bytes = 88;
 
 int Base64Value(char c) {
@@ -117,6 +120,18 @@ SignatureVerdict VerifyManifestSignature(const uint8_t *manifest, size_t size,
     for (const PublicKey &key : keys)
         if (crypto::VerifyP256(key.data(), signature, digest)) return SignatureVerdict::kValid;
     return SignatureVerdict::kNoKeyMatches;
+}
+
+bool ManifestExpired(const char *localFile) {
+    char value[32];
+    GetPrivateProfileStringA("General", "Expires", "", value, sizeof value, localFile);
+    std::string text = value;
+    TrimWhitespace(text);
+    if (text.empty()) return false;
+    int64_t expiry = 0;
+    if (!ParseExpiryDate(text, expiry)) return true;
+    const int64_t today = static_cast<int64_t>(std::time(nullptr)) / 86400;
+    return today >= expiry;
 }
 
 bool ParseExpiryDate(const std::string &text, int64_t &days) {

@@ -17,6 +17,9 @@ namespace marvostell {
 
 using PublicKey = std::array<uint8_t, crypto::kP256KeyBytes>;
 
+// The start of the signature line.
+inline constexpr char kSignaturePrefix[] = ";signature=";
+
 // Why a manifest's signature is refused.
 enum class SignatureVerdict : uint32_t {
     kValid = 0,
@@ -42,5 +45,9 @@ SignatureVerdict VerifyManifestSignature(const uint8_t *manifest, size_t size,
 
 // Days since 1970-01-01 of "YYYY-MM-DD"; false for anything else.
 bool ParseExpiryDate(const std::string &text, int64_t &days);
+
+// Whether the stored manifest's [General] Expires, when it has one, names
+// today or an earlier day (UTC); a date that cannot be read counts as passed.
+bool ManifestExpired(const char *localFile);
 
 }  // namespace marvostell
