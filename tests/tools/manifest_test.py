@@ -425,6 +425,10 @@ def keygen_and_sign(r, work):
     path = write(os.path.join(d, "full.ini"), filler(room))
     status, _, err = r.run("sign", "--key", key, path)
     expect(status == 0 and os.path.getsize(path) == 4096 and lint_ok(path, public), f"sign to 4096 bytes: {err!r}")
+    for arguments in (["keygen"], ["sign", path], ["sign", "--key", key, path, "--expires", "0"],
+                      ["sign", "--key", key, "http://127.0.0.1/update.ini"]):
+        status, _, err = r.run(*arguments)
+        expect(status == 2 and "usage:" in err, f"{arguments}: exit {status} (want 2), {err!r}")
     # A key that is no P-256 key cannot sign.
     p384 = os.path.join(d, "p384.pem")
     openssl("ecparam", "-name", "secp384r1", "-genkey", "-noout", "-out", p384)

@@ -23,8 +23,13 @@ constexpr uint32_t kMaxExpiresDays = 36500;
 
 int Fail(const char *command, int status, const std::string &message) {
     std::fprintf(stderr, "marvostell-manifest %s: %s\n", command, message.c_str());
-    if (status == kExitUsage && message.find("cannot") == std::string::npos) std::fputs(UsageText(command), stderr);
     return status;
+}
+
+int UsageError(const char *command, const std::string &message) {
+    Fail(command, kExitUsage, message);
+    std::fputs(UsageText(command), stderr);
+    return kExitUsage;
 }
 
 // Replaces `path` in one step: a new file beside it, renamed over it. It
@@ -66,14 +71,14 @@ bool ParseDays(const std::string &text, uint32_t &days) {
 int RunKeygen(const Arguments &args) {
     Options options;
     std::string error;
-    if (!ParseOptions(args, {"--out"}, {"--force", "--json"}, options, error)) return Fail("keygen", kExitUsage, error);
+    if (!ParseOptions(args, {"--out"}, {"--force", "--json"}, options, error)) return UsageError("keygen", error);
     if (options.help) {
         std::fputs(UsageText("keygen"), stdout);
         return kExitOk;
     }
     const std::string *out = options.Value("--out");
     if (!out || out->empty() || !options.positional.empty())
-        return Fail("keygen", kExitUsage, "--out FILE, and nothing else, please");
+        return UsageError("keygen", "--out FILE, and nothing else, please");
     std::string publicKey;
     switch (MakeKeyFile(*out, options.Has("--force"), publicKey, error)) {
     case KeyStatus::kOk: break;
@@ -93,21 +98,21 @@ int RunSign(const Arguments &args) {
     Options options;
     std::string error;
     if (!ParseOptions(args, {"--key", "--output", "--expires"}, {"--json"}, options, error))
-        return Fail("sign", kExitUsage, error);
+        return UsageError("sign", error);
     if (options.help) {
         std::fputs(UsageText("sign"), stdout);
         return kExitOk;
     }
     const std::string *keyFile = options.Value("--key");
     if (options.positional.size() != 1 || !keyFile)
-        return Fail("sign", kExitUsage, "--key FILE and one manifest file, please");
+        return UsageError("sign", "--key FILE and one manifest file, please");
     const std::string &name = options.positional[0];
-    if (IsUrl(name)) return Fail("sign", kExitUsage, "sign a manifest file, then upload it");
+    if (IsUrl(name)) return UsageError("sign", "sign a manifest file, then upload it");
     const std::string output = options.Value("--output") ? *options.Value("--output") : name;
     uint32_t days = 0;
     const std::string *expires = options.Value("--expires");
     if (expires && !ParseDays(*expires, days))
-        return Fail("sign", kExitUsage, "--expires " + *expires + " is not a number of days from 1 to " +
+        return UsageError("sign", "--expires " + *expires + " is not a number of days from 1 to " +
                                             std::to_string(kMaxExpiresDays));
 
     std::string text;
