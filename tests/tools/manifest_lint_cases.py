@@ -88,3 +88,41 @@ CASES = [
     ("line that is nothing", with_line(3, "just words"), "ignored", 3, W, 0),
     ("empty ver range", with_line(18, "ver1=0x1FF-0x100"), "ver-empty", 18, W, 0),
 ]
+
+
+def signed_clean(expires="2099-12-31", sha_app2="89ABCDEF" * 8, drop_line=None):
+    """CLEAN as a host that passes keys needs it: Expires and a Sha256 in
+    each package (upper case in one, lower in the other). Its lines: 3 is
+    Expires, 5 [app-2], 11 and 18 the Sha256 lines, 22 the signature line."""
+    text = with_line(2, f"update=app-2, app-1\nExpires={expires}").decode()
+    lines = text.split("\n")
+    lines[9] += "\nSha256=" + sha_app2
+    lines[15] += "\nSha256=" + "0123456789abcdef" * 4
+    lines = "\n".join(lines).split("\n")
+    if drop_line:
+        del lines[drop_line - 1]
+    return "\n".join(lines).encode()
+
+
+SIGNED = signed_clean()
+
+# Manifests judged by `lint --trusted-key`, made by sign(bytes, key="publisher"
+# or "other"): (title, build(sign), code, line, severity, exit status).
+SIGNED_CASES = [
+    ("no signature line", lambda sign: SIGNED, "no-signature", 0, E, 1),
+    ("signature line not last", lambda sign: sign(SIGNED) + b"; added later\n", "signature-not-last", 22, E, 1),
+    ("a byte changed after signing",
+     lambda sign: sign(SIGNED).replace(b"PackageSize=1000", b"PackageSize=1001", 1), "signature-mismatch", 22, E, 1),
+    ("a line end changed after signing", lambda sign: sign(SIGNED).replace(b"\n", b"\r\n", 1),
+     "signature-mismatch", 22, E, 1),
+    ("signed by another key", lambda sign: sign(SIGNED, "other"), "signature-mismatch", 22, E, 1),
+    ("signature not base64 of 64 bytes", lambda sign: SIGNED + b";signature=" + b"A" * 87 + b"=\n",
+     "signature-malformed", 22, E, 1),
+    ("expired", lambda sign: sign(signed_clean(expires="2001-01-01")), "expired", 3, E, 1),
+    ("Expires not a date", lambda sign: sign(signed_clean(expires="2099-13-01")), "expires-format", 3, E, 1),
+    ("no Sha256", lambda sign: sign(signed_clean(drop_line=11)), "no-sha256", 5, E, 1),
+    ("Sha256 of 63 digits", lambda sign: sign(signed_clean(sha_app2="A" * 63)), "sha256-format", 11, E, 1),
+    ("Sha256 not hexadecimal", lambda sign: sign(signed_clean(sha_app2="G" * 64)), "sha256-format", 11, E, 1),
+    ("signature line past the 4096-byte cut",
+     lambda sign: sign(SIGNED + (";" + "-" * 70 + "\n").encode() * 60), "no-signature", 0, E, 1),
+]

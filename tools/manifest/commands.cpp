@@ -11,7 +11,9 @@
 #include "package/digest.h"
 #include "package/package_entry.h"
 #include "package_name.h"
+#include "platform/crypto.h"
 #include "selection_explain.h"
+#include "text.h"
 #include "usage.h"
 
 namespace marvostell::tools {
@@ -55,6 +57,22 @@ bool Load(const char *command, const std::string &name, const WorkDir &dir, Mani
     if (LoadManifest(name, dir, source, error)) return true;
     std::fprintf(stderr, "marvostell-manifest %s: %s\n", command, error.c_str());
     return false;
+}
+
+// What hosts that pass trusted keys make of the manifest, for explain and
+// map: with `keys`, whether those keys' hosts refuse it (`refused`); without,
+// why any such host would. Empty when there is nothing to say.
+std::string SignatureNote(const ManifestSource &source, const std::vector<PublicKey> &keys, bool &refused) {
+    const std::string reason = SignedHostRefusal(source, keys);
+    refused = !keys.empty() && !reason.empty();
+    if (reason.empty()) return "";
+    return (refused ? "refused by hosts that pass these trusted keys (result 7): "
+                    : "note: hosts that pass trusted keys refuse this manifest (result 7): ") + reason;
+}
+
+// The JSON object `json` with one more member first.
+std::string WithMember(const std::string &json, const char *name, const std::string &note) {
+    return "{\"" + std::string(name) + "\":" + (note.empty() ? "null" : JsonString(note)) + "," + json.substr(1);
 }
 
 }  // namespace
@@ -103,6 +121,7 @@ int RunEntry(const Arguments &args) {
         return kExitUsage;
     }
     CMd5Hex md5;
+    crypto::CSha256 sha256;
     uint64_t size = 0;
     char chunk[65536];
     while (in.read(chunk, sizeof chunk).gcount() > 0) {
@@ -111,6 +130,7 @@ int RunEntry(const Arguments &args) {
             return Refuse(options.positional[0] + " is over " + std::to_string(kMaxPackageSize) +
                           " bytes (128 MiB), more than hosts accept");
         md5.Add(chunk, static_cast<size_t>(in.gcount()));
+        sha256.Add(chunk, static_cast<size_t>(in.gcount()));
     }
     if (in.bad()) {
         std::fprintf(stderr, "marvostell-manifest entry: cannot read %s\n", options.positional[0].c_str());
@@ -118,17 +138,22 @@ int RunEntry(const Arguments &args) {
     }
     if (size == 0) return Refuse(options.positional[0] + " is empty: hosts refuse a PackageSize of 0");
     const std::string hex = md5.Finish();
+    uint8_t sum[crypto::kSha256Bytes];
+    if (!sha256.Finish(sum)) return Refuse("the platform's SHA-256 could not be loaded");
+    // Lower case, as sha256sum prints it; hosts take either.
+    const std::string shaHex = Lower(DigestHex(sum, sizeof sum));
 
     if (options.Has("--json")) {
-        std::printf("{\"section\":%s,%s\"Package\":%s,\"PackageSize\":%llu,\"Md5\":\"%s\"}\n",
+        std::printf("{\"section\":%s,%s\"Package\":%s,\"PackageSize\":%llu,\"Md5\":\"%s\",\"Sha256\":\"%s\"}\n",
                     JsonString(section).c_str(),
                     versionText ? ("\"version\":\"" + HexVersion(version) + "\",").c_str() : "",
-                    JsonString(*path).c_str(), static_cast<unsigned long long>(size), hex.c_str());
+                    JsonString(*path).c_str(), static_cast<unsigned long long>(size), hex.c_str(),
+                    shaHex.c_str());
     } else {
         std::printf("[%s]\n", section.c_str());
         if (versionText) std::printf("version=%s\n", HexVersion(version).c_str());
-        std::printf("Package=%s\nPackageSize=%llu\nMd5=%s\n", path->c_str(),
-                    static_cast<unsigned long long>(size), hex.c_str());
+        std::printf("Package=%s\nPackageSize=%llu\nMd5=%s\nSha256=%s\n", path->c_str(),
+                    static_cast<unsigned long long>(size), hex.c_str(), shaHex.c_str());
     }
     return kExitOk;
 }
@@ -136,13 +161,16 @@ int RunEntry(const Arguments &args) {
 int RunLint(const Arguments &args) {
     Options options;
     int status = kExitOk;
-    if (!ParseManifestCommand("lint", args, {}, {"--json", "--strict"}, options, status)) return status;
-    WorkDir dir;
+    if (!ParseManifestCommand("lint", args, {"--trusted-key"}, {"--json", "--strict"}, options, status))
+        return status;
+    LintRules rules;
     std::string error;
+    if (!TrustedKeyOptions(options, rules.keys, error)) return UsageError("lint", error);
+    WorkDir dir;
     if (!dir.Create(error)) return UsageError("lint", error);
     ManifestSource source;
     if (!Load("lint", options.positional[0], dir, source)) return kExitUsage;
-    const Findings findings = LintManifest(source);
+    const Findings findings = LintManifest(source, rules);
     if (options.Has("--json"))
         std::printf("{\"manifest\":%s,\"errors\":%d,\"warnings\":%d,\"findings\":%s}\n",
                     JsonString(source.name).c_str(), findings.Count(Severity::kError),
@@ -155,23 +183,33 @@ int RunLint(const Arguments &args) {
 int RunExplain(const Arguments &args) {
     Options options;
     int status = kExitOk;
-    if (!ParseManifestCommand("explain", args, {"--host-version"}, {"--json"}, options, status))
+    if (!ParseManifestCommand("explain", args, {"--host-version", "--trusted-key"}, {"--json"}, options, status))
         return status;
+    std::vector<PublicKey> keys;
+    std::string error;
+    if (!TrustedKeyOptions(options, keys, error)) return UsageError("explain", error);
     const std::string *versionText = options.Value("--host-version");
     uint32_t version = 0;
     if (!versionText) return UsageError("explain", "--host-version V is required");
     if (!ParseWholeNumber(*versionText, version))
         return UsageError("explain", "--host-version " + *versionText + " is not a number");
     WorkDir dir;
-    std::string error;
     if (!dir.Create(error)) return UsageError("explain", error);
     ManifestSource source;
     if (!Load("explain", options.positional[0], dir, source)) return kExitUsage;
-    const SelectionExplanation explanation = ExplainSelection(source.iniPath, version);
+    bool refused = false;
+    const std::string note = SignatureNote(source, keys, refused);
+    // A host that refuses the manifest reads no package list.
+    SelectionExplanation explanation;
+    explanation.hostVersion = version;
+    if (!refused) explanation = ExplainSelection(source.iniPath, version);
     if (options.Has("--json")) {
-        std::printf("%s\n", ExplanationJson(explanation).c_str());
+        std::printf("%s\n", WithMember(ExplanationJson(explanation), "signature", note).c_str());
     } else {
-        for (const std::string &line : ExplanationLines(explanation)) std::printf("%s\n", line.c_str());
+        std::vector<std::string> lines = ExplanationLines(explanation);
+        if (!note.empty()) lines.insert(lines.begin() + (refused ? 1 : 0), note);
+        if (refused) lines.erase(lines.end() - 2);  // "the list ends": there was none
+        for (const std::string &line : lines) std::printf("%s\n", line.c_str());
     }
     return kExitOk;
 }
@@ -179,20 +217,28 @@ int RunExplain(const Arguments &args) {
 int RunMap(const Arguments &args) {
     Options options;
     int status = kExitOk;
-    if (!ParseManifestCommand("map", args, {}, {"--json"}, options, status)) return status;
-    WorkDir dir;
+    if (!ParseManifestCommand("map", args, {"--trusted-key"}, {"--json"}, options, status)) return status;
+    std::vector<PublicKey> keys;
     std::string error;
+    if (!TrustedKeyOptions(options, keys, error)) return UsageError("map", error);
+    WorkDir dir;
     if (!dir.Create(error)) return UsageError("map", error);
     ManifestSource source;
     if (!Load("map", options.positional[0], dir, source)) return kExitUsage;
-    const std::vector<VersionRange> ranges = MapSelection(source.iniPath);
+    bool refused = false;
+    const std::string note = SignatureNote(source, keys, refused);
+    // Refused, the whole version space gets nothing.
+    const std::vector<VersionRange> ranges =
+        refused ? std::vector<VersionRange>{VersionRange{0, 0xFFFFFFFFu, false, ""}} : MapSelection(source.iniPath);
+    // Standard output holds only the ranges: the note goes beside them.
+    if (!note.empty() && !options.Has("--json")) std::fprintf(stderr, "%s\n", note.c_str());
     if (options.Has("--json")) {
         std::string json = "{\"ranges\":[";
         for (size_t i = 0; i < ranges.size(); ++i)
             json += (i ? "," : "") + std::string("{\"low\":\"") + HexVersion(ranges[i].low) +
                     "\",\"high\":\"" + HexVersion(ranges[i].high) + "\",\"selected\":" +
                     (ranges[i].hasSelection ? JsonString(ranges[i].selected) : std::string("null")) + "}";
-        std::printf("%s]}\n", json.c_str());
+        std::printf("%s\n", WithMember(json + "]}", "signature", note).c_str());
     } else {
         for (const VersionRange &r : ranges)
             std::printf("%s-%s %s\n", HexVersion(r.low).c_str(), HexVersion(r.high).c_str(),

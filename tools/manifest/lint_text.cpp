@@ -136,11 +136,16 @@ void LintText(const ManifestSource &source, const LineIndex &index, Findings &fi
     }
 }
 
-Findings LintManifest(const ManifestSource &source) {
+Findings LintManifest(const ManifestSource &source, const LintRules &rules) {
     Findings findings;
     const LineIndex index(source.hostText);
     LintText(source, index, findings);
     LintValues(source, index, findings);
+    if (!rules.keys.empty()) LintSignature(source, index, rules.keys, findings);
+    if (rules.forSigning || !rules.keys.empty()) {
+        LintExpiry(source, index, findings);
+        LintSha256(source, index, findings);
+    }
     findings.Sort();
     return findings;
 }

@@ -1,10 +1,10 @@
 // marvostell-manifest: writes, checks and explains update manifests for
 // publishers, with the module's own reader, number rule and selection.
 //
-//   marvostell-manifest entry|lint|explain|map|verify ... (see --help)
+//   marvostell-manifest entry|lint|explain|map|verify|keygen|sign ... (see --help)
 //
 // Exit status: 0 fine; 1 errors found, a mismatch, or input refused; 2 usage
-// or input that cannot be read.
+// or input that cannot be read; 3 keygen and sign on Windows.
 #include <cstdio>
 #include <cstring>
 
@@ -34,6 +34,8 @@ int main(int argc, char **argv) {
     else if (command == "explain") run = RunExplain;
     else if (command == "map") run = RunMap;
     else if (command == "verify") run = RunVerify;
+    else if (command == "keygen") run = RunKeygen;
+    else if (command == "sign") run = RunSign;
     if (!run) {
         std::fprintf(stderr, "marvostell-manifest: unknown command %s\n", command.c_str());
         std::fputs(UsageText(""), stderr);

@@ -12,15 +12,6 @@ namespace {
 // Enough to see what lies past the host's cut; no manifest comes near it.
 constexpr size_t kMaxFullBytes = 1 << 20;
 
-bool ReadFileText(const std::string &path, std::string &text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    char chunk[8192];
-    while (text.size() < kMaxFullBytes && in.read(chunk, sizeof chunk).gcount() > 0)
-        text.append(chunk, static_cast<size_t>(in.gcount()));
-    return !in.bad();
-}
-
 bool WriteFileText(const std::string &path, const std::string &text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
@@ -44,6 +35,28 @@ std::string FetchErrorText(const StepResult &failure) {
 
 bool IsUrl(const std::string &text) { return text.find("://") != std::string::npos; }
 
+bool ReadFileText(const std::string &path, std::string &text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    char chunk[8192];
+    while (text.size() < kMaxFullBytes && in.read(chunk, sizeof chunk).gcount() > 0)
+        text.append(chunk, static_cast<size_t>(in.gcount()));
+    return !in.bad();
+}
+
+bool ManifestFromText(const std::string &name, const std::string &text, const WorkDir &dir,
+                      ManifestSource &out, std::string &error) {
+    out = ManifestSource();
+    out.name = name;
+    out.iniPath = dir.File(kLocalManifestName);
+    out.fullText = text;
+    out.fullKnown = true;
+    out.hostText = text.substr(0, kManifestLimit);
+    if (WriteFileText(out.iniPath, out.hostText)) return true;
+    error = "cannot write " + out.iniPath;
+    return false;
+}
+
 bool LoadManifest(const std::string &source, const WorkDir &dir, ManifestSource &out,
                   std::string &error) {
     out = ManifestSource();
@@ -51,17 +64,12 @@ bool LoadManifest(const std::string &source, const WorkDir &dir, ManifestSource 
     out.isUrl = IsUrl(source);
     out.iniPath = dir.File(kLocalManifestName);
     if (!out.isUrl) {
-        if (!ReadFileText(source, out.fullText)) {
+        std::string text;
+        if (!ReadFileText(source, text)) {
             error = "cannot read " + source;
             return false;
         }
-        out.fullKnown = true;
-        out.hostText = out.fullText.substr(0, kManifestLimit);
-        if (!WriteFileText(out.iniPath, out.hostText)) {
-            error = "cannot write " + out.iniPath;
-            return false;
-        }
-        return true;
+        return ManifestFromText(source, text, dir, out, error);
     }
 
     StepResult step = ParseServerUrl(source.c_str(), out.server, out.object);

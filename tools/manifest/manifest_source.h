@@ -27,4 +27,11 @@ bool IsUrl(const std::string &text);
 bool LoadManifest(const std::string &source, const WorkDir &dir, ManifestSource &out,
                   std::string &error);
 
+// A manifest file's text as it will be written (e.g. before signing).
+bool ManifestFromText(const std::string &name, const std::string &text, const WorkDir &dir,
+                      ManifestSource &out, std::string &error);
+
+// The whole file, up to 1 MiB; false when it cannot be read.
+bool ReadFileText(const std::string &path, std::string &text);
+
 }  // namespace marvostell::tools

@@ -20,58 +20,97 @@ const char kProgram[] =
     "commands:\n"
     "  entry FILE --path /SERVER/PATH/NAME [--section NAME] [--version V]\n"
     "                  print a package section for FILE\n"
-    "  lint MANIFEST   check what hosts read (the first 4096 bytes)\n"
+    "  lint MANIFEST [--trusted-key KEY]...\n"
+    "                  check what hosts read (the first 4096 bytes), and its signature\n"
     "  explain MANIFEST --host-version V\n"
     "                  walk the selection for one host version\n"
     "  map MANIFEST    which package each range of host versions gets\n"
     "  verify URL      fetch the manifest and its packages as hosts do, and check them\n"
+    "  keygen --out FILE\n"
+    "                  make a signing key; print the public key for hosts (Linux)\n"
+    "  sign --key FILE MANIFEST\n"
+    "                  add or replace the manifest's signature line (Linux)\n"
     "\n"
     "MANIFEST is a file or an http URL. Every command takes --json and --help.\n"
     "Versions are decimal, 0x hexadecimal or 0 octal, as in manifests.\n"
-    "exit status: 0 fine, 1 errors found (or refused), 2 usage or unreadable input\n";
+    "exit status: 0 fine, 1 errors found (or refused), 2 usage or unreadable input,\n"
+    "  3 keygen or sign on Windows, where they are not supported\n";
 
 const char kEntry[] =
     "usage: marvostell-manifest entry FILE --path /SERVER/PATH/NAME [--section NAME]\n"
     "                                [--version V] [--json]\n"
     "Prints a package section for FILE: Package (the path on the manifest's server),\n"
-    "PackageSize and Md5 (upper case), and version when given. The section is named\n"
-    "after the file name of --path unless --section names it.\n"
+    "PackageSize, Md5 (upper case), Sha256 (lower case), and version when given.\n"
+    "The section is named after the file name of --path unless --section names it.\n"
     "Refuses a file over 134217728 bytes, an empty file, and a name hosts refuse.\n"
     "exit status: 0 printed, 1 refused, 2 usage or unreadable file\n";
 
 const char kLint[] =
-    "usage: marvostell-manifest lint MANIFEST [--strict] [--json]\n"
+    "usage: marvostell-manifest lint MANIFEST [--trusted-key KEY]... [--strict] [--json]\n"
     "Reads what a host reads (the first 4096 bytes, through the module's profile\n"
     "reader and number rule) and reports every finding with its line:\n"
     "errors make a host get no package, another package or an error; warnings are\n"
     "style and risk. MANIFEST is a file or an http URL, fetched as hosts fetch it.\n"
+    "  --trusted-key KEY\n"
+    "             check as a host that passes KEY does (repeatable; a KEY may be\n"
+    "             several keys separated by commas or blanks): the signature line\n"
+    "             (missing, not last, changed after signing or signed by another\n"
+    "             key), Expires, and a well-formed Sha256 in every package\n"
     "  --strict   count warnings as errors\n"
     "  --json     the findings as one JSON object\n"
     "exit status: 0 no error, 1 errors, 2 usage or unreadable manifest\n";
 
 const char kExplain[] =
-    "usage: marvostell-manifest explain MANIFEST --host-version V [--json]\n"
+    "usage: marvostell-manifest explain MANIFEST --host-version V [--trusted-key KEY]...\n"
+    "                                  [--json]\n"
     "Walks the package list for a host of version V as the module does, and says\n"
     "for each package whether it was passed over and why, or selected. The last\n"
-    "line is \"selected: NAME\" or \"selected: none\".\n"
+    "line is \"selected: NAME\" or \"selected: none\". A \"note:\" line says when\n"
+    "hosts that pass trusted keys refuse the manifest (unsigned, expired); with\n"
+    "--trusted-key, a host that refuses it selects none.\n"
     "exit status: 0 explained, 2 usage or unreadable manifest\n";
 
 const char kMap[] =
-    "usage: marvostell-manifest map MANIFEST [--json]\n"
+    "usage: marvostell-manifest map MANIFEST [--trusted-key KEY]... [--json]\n"
     "Prints the host versions 0x00000000 to 0xFFFFFFFF as ranges, one a line:\n"
     "\"0xLOW-0xHIGH NAME\" (or \"none\"), in order, computed from the manifest's\n"
-    "boundaries with the module's own selection.\n"
+    "boundaries with the module's own selection. When hosts that pass trusted\n"
+    "keys refuse the manifest, a note goes to stderr; with --trusted-key such a\n"
+    "host gets none everywhere.\n"
     "exit status: 0 mapped, 2 usage or unreadable manifest\n";
 
 const char kVerify[] =
-    "usage: marvostell-manifest verify URL [--strict] [--json] [--progress|--no-progress]\n"
-    "Fetches the manifest as hosts do and lints it; then requests every package\n"
-    "that some host version can get from the same server, compares its length\n"
-    "with PackageSize and its MD5 with Md5, and checks that the server honours a\n"
+    "usage: marvostell-manifest verify URL [--trusted-key KEY]... [--strict] [--json]\n"
+    "                                 [--progress|--no-progress]\n"
+    "Fetches the manifest as hosts do and lints it (with --trusted-key as lint\n"
+    "does); then requests every package that some host version can get from the\n"
+    "same server, compares its length with PackageSize, its MD5 with Md5 and its\n"
+    "SHA-256 with Sha256 (when given), and checks that the server honours a\n"
     "byte range (needed to resume). Progress of long transfers is drawn on a\n"
     "terminal's stderr; --progress draws it anyway, --no-progress never.\n"
     "exit status: 0 all match, 1 a mismatch, a missing package or a lint error,\n"
     "  2 usage or unreadable manifest\n";
+
+const char kKeygen[] =
+    "usage: marvostell-manifest keygen --out FILE [--force] [--json]\n"
+    "Makes a P-256 signing key: writes the private key to FILE (PKCS#8 PEM, created\n"
+    "with mode 0600) and prints the public key for hosts (88 characters of base64)\n"
+    "on stdout. Keep FILE offline. An existing FILE is replaced only with --force.\n"
+    "exit status: 0 written, 1 FILE exists, 2 usage or cannot write,\n"
+    "  3 not supported (Windows)\n";
+
+const char kSign[] =
+    "usage: marvostell-manifest sign --key FILE MANIFEST [--output FILE] [--expires DAYS]\n"
+    "                               [--json]\n"
+    "Signs a manifest file with the private key in FILE: the last line becomes\n"
+    "\";signature=\" and the signature of every byte before it (an earlier signature\n"
+    "line is replaced). MANIFEST is rewritten in one step, or --output is written.\n"
+    "Line ends stay the manifest's.\n"
+    "  --expires DAYS  set Expires in [General] to today (UTC) plus DAYS first\n"
+    "Refuses a manifest with lint errors, a package without Sha256, an Expires\n"
+    "that has passed, and a manifest that would be over 4096 bytes once signed.\n"
+    "exit status: 0 signed, 1 refused, 2 usage, unreadable manifest or key, or\n"
+    "  cannot write, 3 not supported (Windows)\n";
 
 }  // namespace
 
@@ -81,6 +120,8 @@ const char *UsageText(const char *command) {
     if (std::strcmp(command, "explain") == 0) return kExplain;
     if (std::strcmp(command, "map") == 0) return kMap;
     if (std::strcmp(command, "verify") == 0) return kVerify;
+    if (std::strcmp(command, "keygen") == 0) return kKeygen;
+    if (std::strcmp(command, "sign") == 0) return kSign;
     return kProgram;
 }
 

@@ -8,6 +8,7 @@
 #include "options.h"
 #include "package/digest.h"
 #include "package/package_entry.h"
+#include "platform/crypto.h"
 #include "platform/error_names.h"
 #include "selection_explain.h"
 #include "text.h"
@@ -30,6 +31,7 @@ constexpr uint32_t kLongTransfer = 1 << 20;
 
 struct PackageCheck {
     std::string name, path, expectedMd5, md5, ranges = "untested";
+    std::string expectedSha256, sha256;  // sha256 empty when not computed
     std::string note;  // why it was not fetched, or did not arrive
     uint32_t expectedSize = 0;
     uint32_t status = 0;
@@ -62,6 +64,7 @@ void Verifier::Check(const std::string &name, PackageCheck &check) {
     const uint32_t size = entry.size;
     check.expectedSize = size;
     check.expectedMd5 = entry.md5;
+    check.expectedSha256 = entry.sha256;
     if (entry.fault != EntryFault::kNone) {
         check.note = "not fetched: hosts refuse its entry (error 5)";
         return;  // lint has reported why
@@ -69,12 +72,14 @@ void Verifier::Check(const std::string &name, PackageCheck &check) {
 
     const uint32_t half = size / 2;
     CMd5Hex whole, tail;
+    crypto::CSha256 sha256;
     uint64_t received = 0;
     unsigned lastPercent = 101;
     const bool draw = m_progress && size >= kLongTransfer;
     const HttpGetResult answer = GetBody(m_source.server, check.path, -1,
                                          [&](const unsigned char *data, uint32_t count) {
         whole.Add(data, count);
+        sha256.Add(data, count);
         // The bytes from `half` on, for the byte-range check.
         const uint64_t from = received < half ? half - received : 0;
         if (from < count) tail.Add(data + from, count - from);
@@ -98,6 +103,8 @@ void Verifier::Check(const std::string &name, PackageCheck &check) {
         return;
     }
     check.md5 = whole.Finish();
+    uint8_t sum[crypto::kSha256Bytes];
+    if (sha256.Finish(sum)) check.sha256 = Lower(DigestHex(sum, sizeof sum));
     if (answer.status != 200) {
         m_findings.Error(line, "verify-status", "[" + name + "]: the server answers " +
                                                     std::to_string(answer.status) + " for " + check.path);
@@ -115,6 +122,15 @@ void Verifier::Check(const std::string &name, PackageCheck &check) {
         m_findings.Error(m_index.KeyLine(name, "Md5"), "verify-md5",
                          "[" + name + "]: the file's MD5 is " + check.md5 + "; Md5 says " +
                              check.expectedMd5 + (caseOnly ? " (it must be in upper case)" : ""));
+    }
+    if (!check.expectedSha256.empty()) {
+        if (check.sha256.empty())
+            m_findings.Warning(m_index.KeyLine(name, "Sha256"), "verify-sha256-unchecked",
+                               "[" + name + "]: the platform's SHA-256 could not be loaded: Sha256 not checked");
+        else if (check.sha256 != Lower(check.expectedSha256))
+            m_findings.Error(m_index.KeyLine(name, "Sha256"), "verify-sha256",
+                             "[" + name + "]: the file's SHA-256 is " + check.sha256 + "; Sha256 says " +
+                                 check.expectedSha256);
     }
     if (received == size && size >= 2 && !answer.error) CheckRanges(check, tail.Finish(), line);
 }
@@ -158,7 +174,8 @@ void Verifier::CheckRanges(PackageCheck &check, const std::string &tailMd5, int 
 int RunVerify(const Arguments &args) {
     Options options;
     std::string error;
-    if (!ParseOptions(args, {}, {"--json", "--strict", "--progress", "--no-progress"}, options, error) ||
+    if (!ParseOptions(args, {"--trusted-key"}, {"--json", "--strict", "--progress", "--no-progress"}, options,
+                      error) ||
         options.positional.size() != 1 || !IsUrl(options.positional[0])) {
         if (!options.help) {
             std::fprintf(stderr, "marvostell-manifest verify: %s\n",
@@ -170,6 +187,12 @@ int RunVerify(const Arguments &args) {
     if (options.help) {
         std::fputs(UsageText("verify"), stdout);
         return kExitOk;
+    }
+    LintRules rules;
+    if (!TrustedKeyOptions(options, rules.keys, error)) {
+        std::fprintf(stderr, "marvostell-manifest verify: %s\n", error.c_str());
+        std::fputs(UsageText("verify"), stderr);
+        return kExitUsage;
     }
     WorkDir dir;
     if (!dir.Create(error)) {
@@ -183,7 +206,7 @@ int RunVerify(const Arguments &args) {
     }
     const bool json = options.Has("--json");
 
-    Findings findings = LintManifest(source);
+    Findings findings = LintManifest(source, rules);
     bool progress = isatty(fileno(stderr)) != 0;
     if (options.Has("--progress")) progress = true;
     if (options.Has("--no-progress")) progress = false;
@@ -203,9 +226,10 @@ int RunVerify(const Arguments &args) {
         if (!c.note.empty())
             std::printf("package %s: %s: %s\n", c.name.c_str(), c.path.c_str(), c.note.c_str());
         else
-            std::printf("package %s: %s: status %u, %llu bytes, MD5 %s, byte ranges %s\n", c.name.c_str(),
-                        c.path.c_str(), static_cast<unsigned>(c.status),
-                        static_cast<unsigned long long>(c.size), c.md5.c_str(), c.ranges.c_str());
+            std::printf("package %s: %s: status %u, %llu bytes, MD5 %s, SHA-256 %s, byte ranges %s\n",
+                        c.name.c_str(), c.path.c_str(), static_cast<unsigned>(c.status),
+                        static_cast<unsigned long long>(c.size), c.md5.c_str(), c.sha256.c_str(),
+                        c.ranges.c_str());
     }
     findings.Sort();
     if (json) {
@@ -215,7 +239,9 @@ int RunVerify(const Arguments &args) {
                         ",\"package\":" + JsonString(c.path) + ",\"status\":" + std::to_string(c.status) +
                         ",\"size\":" + std::to_string(c.size) + ",\"expected_size\":" +
                         std::to_string(c.expectedSize) + ",\"md5\":" + JsonString(c.md5) +
-                        ",\"expected_md5\":" + JsonString(c.expectedMd5) + ",\"ranges\":" +
+                        ",\"expected_md5\":" + JsonString(c.expectedMd5) + ",\"sha256\":" +
+                        JsonString(c.sha256) + ",\"expected_sha256\":" + JsonString(c.expectedSha256) +
+                        ",\"ranges\":" +
                         JsonString(c.ranges) + "}";
         std::printf("{\"manifest\":%s,\"errors\":%d,\"warnings\":%d,\"findings\":%s,\"packages\":[%s]}\n",
                     JsonString(source.name).c_str(), findings.Count(Severity::kError),

@@ -1,0 +1,174 @@
+// keygen and sign: the publisher's side of signed manifests, on the
+// platform's cryptography (see signing_key.h). POSIX only.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "commands.h"
+#include "lint.h"
+#include "options.h"
+#include "selection_explain.h"
+#include "signed_text.h"
+#include "signing_key.h"
+#include "usage.h"
+
+namespace marvostell::tools {
+namespace {
+
+constexpr uint32_t kMaxExpiresDays = 36500;
+
+int Fail(const char *command, int status, const std::string &message) {
+    std::fprintf(stderr, "marvostell-manifest %s: %s\n", command, message.c_str());
+    return status;
+}
+
+int UsageError(const char *command, const std::string &message) {
+    Fail(command, kExitUsage, message);
+    std::fputs(UsageText(command), stderr);
+    return kExitUsage;
+}
+
+// Replaces `path` in one step: a new file beside it, renamed over it. It
+// keeps the mode of the file it replaces.
+bool WriteReplacing(const std::string &path, const std::string &text, std::string &error) {
+    struct stat old;
+    const mode_t mode = stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0666;
+    const std::string temp = path + ".signing-" + std::to_string(getpid());
+    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0) {
+        error = "cannot create " + temp + ": " + std::strerror(errno);
+        return false;
+    }
+    bool ok = true;
+    for (size_t at = 0; ok && at < text.size();) {
+        const ssize_t written = write(fd, text.data() + at, text.size() - at);
+        ok = written > 0 || (written < 0 && errno == EINTR);
+        if (written > 0) at += static_cast<size_t>(written);
+    }
+    ok = ok && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    ok = ok && rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        error = "cannot write " + path + ": " + std::strerror(errno);
+        unlink(temp.c_str());
+    }
+    return ok;
+}
+
+bool ParseDays(const std::string &text, uint32_t &days) {
+    if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    days = static_cast<uint32_t>(std::stoul(text));
+    return days >= 1 && days <= kMaxExpiresDays;
+}
+
+}  // namespace
+
+int RunKeygen(const Arguments &args) {
+    Options options;
+    std::string error;
+    if (!ParseOptions(args, {"--out"}, {"--force", "--json"}, options, error)) return UsageError("keygen", error);
+    if (options.help) {
+        std::fputs(UsageText("keygen"), stdout);
+        return kExitOk;
+    }
+    const std::string *out = options.Value("--out");
+    if (!out || out->empty() || !options.positional.empty())
+        return UsageError("keygen", "--out FILE, and nothing else, please");
+    std::string publicKey;
+    switch (MakeKeyFile(*out, options.Has("--force"), publicKey, error)) {
+    case KeyStatus::kOk: break;
+    case KeyStatus::kExists: return Fail("keygen", kExitFindings, error);
+    default: return Fail("keygen", kExitUsage, error);
+    }
+    if (options.Has("--json"))
+        std::printf("{\"key_file\":%s,\"public_key\":\"%s\"}\n", JsonString(*out).c_str(), publicKey.c_str());
+    else
+        std::printf("%s\n", publicKey.c_str());
+    std::fprintf(stderr, "marvostell-manifest keygen: the private key is in %s (mode 0600): keep it offline; "
+                         "give hosts the public key\n", out->c_str());
+    return kExitOk;
+}
+
+int RunSign(const Arguments &args) {
+    Options options;
+    std::string error;
+    if (!ParseOptions(args, {"--key", "--output", "--expires"}, {"--json"}, options, error))
+        return UsageError("sign", error);
+    if (options.help) {
+        std::fputs(UsageText("sign"), stdout);
+        return kExitOk;
+    }
+    const std::string *keyFile = options.Value("--key");
+    if (options.positional.size() != 1 || !keyFile)
+        return UsageError("sign", "--key FILE and one manifest file, please");
+    const std::string &name = options.positional[0];
+    if (IsUrl(name)) return UsageError("sign", "sign a manifest file, then upload it");
+    const std::string output = options.Value("--output") ? *options.Value("--output") : name;
+    uint32_t days = 0;
+    const std::string *expires = options.Value("--expires");
+    if (expires && !ParseDays(*expires, days))
+        return UsageError("sign", "--expires " + *expires + " is not a number of days from 1 to " +
+                                            std::to_string(kMaxExpiresDays));
+
+    std::string text;
+    if (!ReadFileText(name, text)) return Fail("sign", kExitUsage, "cannot read " + name);
+    int notLast = 0;
+    text = WithoutSignature(text, notLast);
+    if (notLast)
+        std::fprintf(stderr, "marvostell-manifest sign: dropped %d signature line%s that %s not last\n", notLast,
+                     notLast == 1 ? "" : "s", notLast == 1 ? "was" : "were");
+    const std::string expiry = expires ? DateText(TodayUtc() + days) : "";
+    if (expires && !WithExpires(text, expiry, text))
+        return Fail("sign", kExitFindings, name + " has no [General] for Expires");
+    text = EndedText(text);
+
+    // What hosts that pass keys need of it, before it is signed.
+    WorkDir dir;
+    ManifestSource source;
+    if (!dir.Create(error) || !ManifestFromText(name, text, dir, source, error))
+        return Fail("sign", kExitUsage, error);
+    LintRules rules;
+    rules.forSigning = true;
+    const Findings findings = LintManifest(source, rules);
+    if (findings.Failed(false)) {
+        PrintFindingsText(stderr, name, findings);
+        return Fail("sign", kExitFindings, "not signed: fix the errors above first");
+    }
+    const size_t signedSize = text.size() + SignatureLine(text, std::string(88, 'A')).size();
+    if (signedSize > kManifestLimit)
+        return Fail("sign", kExitFindings, "not signed: signed, " + name + " would be " +
+                                               std::to_string(signedSize) + " bytes, and hosts read only the first " +
+                                               std::to_string(kManifestLimit));
+
+    if (ReadableByOthers(*keyFile))
+        std::fprintf(stderr, "marvostell-manifest sign: warning: others may read the key %s\n", keyFile->c_str());
+    std::string signature, publicKey;
+    const KeyStatus status = SignWithKeyFile(*keyFile, text, signature, publicKey, error);
+    if (status != KeyStatus::kOk) return Fail("sign", kExitUsage, error);
+    const std::string signedText = text + SignatureLine(text, signature);
+
+    // The core's own verification accepts it, or nothing is written.
+    std::vector<PublicKey> keys;
+    std::string bad;
+    if (!ParseTrustedKeys(publicKey.c_str(), keys, bad) ||
+        VerifyManifestSignature(reinterpret_cast<const uint8_t *>(signedText.data()), signedText.size(), keys) !=
+            SignatureVerdict::kValid)
+        return Fail("sign", kExitUsage, "the signature made does not verify: nothing written");
+    if (!WriteReplacing(output, signedText, error)) return Fail("sign", kExitUsage, error);
+
+    if (options.Has("--json"))
+        std::printf("{\"manifest\":%s,\"output\":%s,\"size\":%zu,\"public_key\":\"%s\",\"expires\":%s}\n",
+                    JsonString(name).c_str(), JsonString(output).c_str(), signedText.size(), publicKey.c_str(),
+                    expires ? ("\"" + expiry + "\"").c_str() : "null");
+    else
+        std::printf("%s: signed, %zu bytes, by %s%s\n", output.c_str(), signedText.size(), publicKey.c_str(),
+                    expires ? (", expires " + expiry).c_str() : "");
+    return kExitOk;
+}
+
+}  // namespace marvostell::tools
