@@ -14,7 +14,6 @@
 namespace marvostell::tools {
 namespace {
 
-constexpr char kSignaturePrefix[] = ";signature=";
 const char kRefused[] = ": hosts that pass trusted keys refuse the manifest (result 7)";
 
 bool IsSignatureLine(const std::string &text, const ManifestLine &line) {
@@ -104,11 +103,12 @@ void LintExpiry(const ManifestSource &source, const LineIndex &index, Findings &
     value = ini::Trim(value);
     if (value.empty()) return;
     const int line = index.KeyLine("General", "Expires");
+    if (!ManifestExpired(source.iniPath.c_str())) return;
     int64_t expiry = 0;
     if (!ParseExpiryDate(value, expiry))
         findings.Error(line, "expires-format",
                        "Expires=" + value + " is not a date YYYY-MM-DD, so it counts as passed" + kRefused);
-    else if (TodayUtc() >= expiry)
+    else
         findings.Error(line, "expired", "expired on " + value + kRefused);
 }
 

@@ -1,11 +1,10 @@
 #include "signed_text.h"
 
 #include "line_index.h"
+#include "manifest/signature.h"
 
 namespace marvostell::tools {
 namespace {
-
-constexpr char kSignaturePrefix[] = ";signature=";
 
 // Where the line that starts at `begin` ends, before its line end.
 size_t ContentEnd(const std::string &text, size_t begin) {
