@@ -54,6 +54,8 @@ public:
     void End();
     // Whether the request went out, so that a failure after it lies in the answer.
     bool RequestSent() const;
+    // OpenSSL's verdict on the server's certificate chain (X509_V_*), or -1.
+    long VerifyResult() const;
     size_t Available() const { return pending.size() - head; }
     // Moves up to size bytes of the body to buffer; returns how many.
     size_t Take(void *buffer, size_t size);
