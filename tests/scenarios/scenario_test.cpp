@@ -67,6 +67,12 @@ TEST_P(ScenarioTest, GivesTheExpectedOutcome) {
     if (s.raw) {
         EXPECT_EQ(got.rawRequests, expected.rawRequests);
     }
+    EXPECT_EQ(got.offer, expected.offer);
+    EXPECT_FALSE(got.overrun) << "bytes written past the path buffer";
+    if (expected.elapsedMaxMs >= 0) {
+        EXPECT_GE(got.elapsedMs, expected.elapsedMinMs);
+        EXPECT_LE(got.elapsedMs, expected.elapsedMaxMs);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(All, ScenarioTest, ::testing::ValuesIn(AllScenarios()),
