@@ -158,6 +158,9 @@ bool Reader::Call(const std::string &word, const std::string &rest, Check &check
     } else if (word == "fsize") {
         if (!Number(rest, &n)) return *error = "bad size", false;
         check.fileSizeLimit = static_cast<long>(n);
+    } else if (word == "native-only") {
+        if (rest.empty()) return *error = "native-only needs a reason", false;
+        check.nativeOnly = rest;
     } else if (word == "rounds") {
         if (!Number(rest, &n) || n < 1) return *error = "bad count", false;
         check.rounds = static_cast<int>(n);

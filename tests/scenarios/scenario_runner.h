@@ -62,6 +62,8 @@ struct Check {
     bool digests = false;
     // Call CheckNewVersionEx with these options instead of CheckNewVersion.
     std::optional<ExOptions> ex;
+    // When set, why the DLLs under Wine cannot run this check: skipped there.
+    std::string nativeOnly;
 };
 
 struct Outcome {

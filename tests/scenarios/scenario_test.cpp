@@ -50,6 +50,7 @@ TEST_P(ScenarioTest, GivesTheExpectedOutcome) {
     if (s.check.url.find("{server6}") != std::string::npos && !server.ipv6())
         GTEST_SKIP() << "no IPv6 loopback here";
     const bool wine = g_target.name != "native";
+    if (wine && !s.check.nativeOnly.empty()) GTEST_SKIP() << "not under Wine: " << s.check.nativeOnly;
     const Outcome &expected = wine && s.wine ? *s.wine : s.expected;
 
     const Outcome got = RunCheck(g_target, server, s.check);
