@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <fstream>
 #include <iterator>
@@ -189,6 +190,18 @@ TEST(TestServer, ResetAfterPartOfTheBody) {
     EXPECT_EQ(std::string::npos, got.find("4567"));
 }
 
+// A stalled answer: nothing, not even the status line, before the wait ends.
+TEST(TestServer, WaitHoldsTheWholeAnswer) {
+    TestServer server;
+    Response r = Ten();
+    r.head_delay_ms = 400;
+    server.route("/w", r);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ("HTTP/1.1 200 OK\r\nContent-Length: 10\r\nConnection: close\r\n\r\n0123456789",
+              Exchange(server.port(), "GET /w HTTP/1.1\r\nConnection: close\r\n\r\n"));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400));
+}
+
 // The program: a script, the port file, the request log and SIGTERM.
 TEST(TestHttpServerProgram, ServesScriptAndLogs) {
     const marvostell::testing::TempDir temp("server");
@@ -274,7 +287,8 @@ TEST(ServerScript, ReadsDirectivesAndRejectsBadLines) {
     marvostell::testing::ServerScript script;
     std::string error;
     for (const char *line : {"# comment", "", "route /a", "body one\\n", "body two", "ranges on",
-                             "route /b", "status 404 Not Found", "pattern 12", "trickle 3 5"})
+                             "route /b", "status 404 Not Found", "pattern 12", "trickle 3 5",
+                             "wait 250"})
         EXPECT_TRUE(script.Line(line, &error)) << line << ": " << error;
     ASSERT_EQ(2u, script.routes().size());
     EXPECT_EQ("one\ntwo", script.BodyOf("/a"));
@@ -284,7 +298,8 @@ TEST(ServerScript, ReadsDirectivesAndRejectsBadLines) {
     EXPECT_EQ("Not Found", b.reason);
     EXPECT_EQ(12u, b.pattern_size);
     EXPECT_EQ(3u, b.trickle_piece);
-    for (const char *line : {"status x", "route", "bogus 1", "trickle 3"})
+    EXPECT_EQ(250, b.head_delay_ms);
+    for (const char *line : {"status x", "route", "bogus 1", "trickle 3", "wait soon"})
         EXPECT_FALSE(script.Line(line, &error)) << line;
     EXPECT_FALSE(marvostell::testing::ServerScript().Line("body before a route", &error));
 }

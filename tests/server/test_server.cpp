@@ -426,6 +426,7 @@ bool TestServer::Answer(Connection *peer, const std::string &raw, bool *reset) {
     *reset = r.reset;
     if (r.abort_before_headers) return false;
     *reset = false;
+    if (r.head_delay_ms > 0 && !Pause(r.head_delay_ms)) return false;
 
     uint64_t first = 0, last = body->size;
     std::string head;

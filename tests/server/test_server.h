@@ -54,6 +54,9 @@ struct Response {
     int trickle_delay_ms = 0;
     // Pause this long after the headers, before the first body byte.
     int body_delay_ms = 0;
+    // Pause this long before the status line: a server that takes the request
+    // and stays silent (a stalled answer).
+    int head_delay_ms = 0;
     // Answer with "Connection: close" and close after the response.
     bool close = false;
 };
