@@ -64,8 +64,11 @@
     X(ERROR_INTERNET_CANNOT_CONNECT, 12029, "cannot connect")             \
     X(ERROR_INTERNET_CONNECTION_ABORTED, 12030, "connection aborted")     \
     X(ERROR_INTERNET_CONNECTION_RESET, 12031, "connection reset")         \
+    X(ERROR_INTERNET_SEC_CERT_DATE_INVALID, 12037, "certificate expired or not yet valid") \
+    X(ERROR_INTERNET_SEC_CERT_CN_INVALID, 12038, "certificate for another name") \
     X(ERROR_INTERNET_HTTP_TO_HTTPS_ON_REDIR, 12039, "")                   \
     X(ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR, 12040, "")                   \
+    X(ERROR_INTERNET_INVALID_CA, 12045, "certificate issuer not trusted") \
     X(ERROR_HTTP_HEADER_NOT_FOUND, 12150, "")                             \
     X(ERROR_HTTP_INVALID_SERVER_RESPONSE, 12152, "")                      \
     X(ERROR_HTTP_INVALID_HEADER, 12153, "")                               \

@@ -252,6 +252,13 @@ bool Transfer::RequestSent() const {
            size > 0;
 }
 
+long Transfer::VerifyResult() const {
+    long verdict = -1;
+    if (easy == nullptr || curl_easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &verdict) != CURLE_OK)
+        return -1;
+    return verdict;
+}
+
 size_t Transfer::Take(void *buffer, size_t size) {
     const size_t n = std::min(Available(), size);
     std::memcpy(buffer, pending.data() + head, n);

@@ -54,6 +54,8 @@ public:
     void End();
     // Whether the request went out, so that a failure after it lies in the answer.
     bool RequestSent() const;
+    // OpenSSL's verdict on the server's certificate chain (X509_V_*), or -1.
+    long VerifyResult() const;
     size_t Available() const { return pending.size() - head; }
     // The current hop's curl handle, for what curl learnt of the answer.
     CURL *Easy() const { return easy; }

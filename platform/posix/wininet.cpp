@@ -127,6 +127,19 @@ BlockingCall::~BlockingCall() {
     SetLastError(error);
 }
 
+// WinINet's number for a certificate that did not verify, as Windows tells
+// them apart. OpenSSL's chain verdicts (X509_V_ERR_*) mark an issuer or date
+// fault; a chain that passed (libcurl leaves 0 or its 1 placeholder) failed
+// on the host name, which libcurl checks after the handshake.
+DWORD CertificateError(const Transfer &t) {
+    constexpr long kNotYetValid = 9;  // X509_V_ERR_CERT_NOT_YET_VALID
+    constexpr long kExpired = 10;     // X509_V_ERR_CERT_HAS_EXPIRED
+    const long verdict = t.VerifyResult();
+    if (verdict == kNotYetValid || verdict == kExpired) return ERROR_INTERNET_SEC_CERT_DATE_INVALID;
+    if (verdict == 0 || verdict == 1) return ERROR_INTERNET_SEC_CERT_CN_INVALID;
+    return ERROR_INTERNET_INVALID_CA;
+}
+
 // WinINet's number for a transfer that failed before the response headers.
 DWORD SendError(const Transfer &t) {
     if (t.refusal != ERROR_SUCCESS) return t.refusal;
@@ -156,8 +169,8 @@ DWORD SendError(const Transfer &t) {
         // (100 KiB): once the request is out, it is the server's answer that
         // cannot be used, not this process that ran out of memory.
         return t.RequestSent() ? ERROR_HTTP_INVALID_SERVER_RESPONSE : ERROR_NOT_ENOUGH_MEMORY;
-    case CURLE_SSL_CONNECT_ERROR:
-    case CURLE_PEER_FAILED_VERIFICATION: return ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
+    case CURLE_SSL_CONNECT_ERROR: return ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
+    case CURLE_PEER_FAILED_VERIFICATION: return CertificateError(t);
     default: return ERROR_INTERNET_INTERNAL_ERROR;
     }
 }

@@ -1,5 +1,7 @@
 #include "scenario_data.h"
 
+#include "marvostell.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -32,6 +34,47 @@ bool ValidName(const std::string &name, char extra) {
     return !name.empty() && std::all_of(name.begin(), name.end(), [extra](char c) {
         return std::isalnum(static_cast<unsigned char>(c)) || c == extra;
     });
+}
+
+// A line of CheckNewVersionEx's options; false with *error empty when the word
+// is none of them.
+bool ExLine(const std::string &word, const std::string &rest, ExOptions &ex, std::string *error) {
+    long long n = 0;
+    if (word == "ex") {
+        if (!rest.empty()) return *error = "ex takes nothing", false;
+    } else if (word == "flags") {
+        std::istringstream words(rest);
+        for (std::string flag; words >> flag;) {
+            if (flag == "check-only") ex.flags |= MARVOSTELL_CHECK_ONLY;
+            else if (flag == "https") ex.flags |= MARVOSTELL_USE_HTTPS;
+            else return *error = "a flag is check-only or https", false;
+        }
+    } else if (word == "deadline" || word == "stall") {
+        if (!Number(rest, &n) || n < 0) return *error = "bad seconds", false;
+        (word == "deadline" ? ex.deadlineSeconds : ex.stallSeconds) = static_cast<uint32_t>(n);
+    } else if (word == "user-agent") {
+        ex.userAgent = ExpandText(rest);
+    } else if (word == "cancel-before") {
+        ex.cancelAfterMs = 0;
+    } else if (word == "cancel-after") {
+        if (!Number(rest, &n) || n < 1) return *error = "bad milliseconds", false;
+        ex.cancelAfterMs = static_cast<int>(n);
+    } else if (word == "path-size") {
+        auto [first, more] = Split(rest);
+        ex.pathFits.clear();
+        if (first == "fit") {
+            auto [name, delta] = Split(more);
+            if (name.empty() || (!delta.empty() && !Number(delta, &n))) return *error = "bad fit", false;
+            ex.pathFits = name;
+            ex.pathSize = delta.empty() ? 0 : static_cast<long>(n);
+        } else {
+            if (!Number(rest, &n) || n < 0) return *error = "bad size", false;
+            ex.pathSize = static_cast<long>(n);
+        }
+    } else {
+        return *error = "", false;
+    }
+    return true;
 }
 
 class Reader {
@@ -115,11 +158,17 @@ bool Reader::Call(const std::string &word, const std::string &rest, Check &check
     } else if (word == "fsize") {
         if (!Number(rest, &n)) return *error = "bad size", false;
         check.fileSizeLimit = static_cast<long>(n);
+    } else if (word == "native-only") {
+        if (rest.empty()) return *error = "native-only needs a reason", false;
+        check.nativeOnly = rest;
     } else if (word == "rounds") {
         if (!Number(rest, &n) || n < 1) return *error = "bad count", false;
         check.rounds = static_cast<int>(n);
     } else {
-        return *error = "", false;
+        // Any option of CheckNewVersionEx makes the call that one.
+        ExOptions ex = check.ex.value_or(ExOptions{});
+        if (!ExLine(word, rest, ex, error)) return false;
+        check.ex = ex;
     }
     return true;
 }
@@ -155,6 +204,20 @@ bool Reader::Expect(const std::string &word, const std::string &rest, Outcome &o
     } else if (word == "raw") {
         outcome.rawRequests.push_back(ExpandText(rest));
         out_->back().raw = true;
+    } else if (word == "offered") {
+        auto [version, tail] = Split(rest);
+        auto [size, section] = Split(tail);
+        long long packageSize = 0;
+        if (!Number(version, &n) || !Number(size, &packageSize)) return *error = "bad offer", false;
+        outcome.offer = std::to_string(n) + " " + std::to_string(packageSize) + " " + section;
+    } else if (word == "elapsed") {
+        const size_t dots = rest.find("..");
+        long long last = 0;
+        if (dots == std::string::npos || !Number(rest.substr(0, dots), &n) ||
+            !Number(rest.substr(dots + 2), &last) || n > last)
+            return *error = "elapsed is MIN..MAX milliseconds", false;
+        outcome.elapsedMinMs = static_cast<long>(n);
+        outcome.elapsedMaxMs = static_cast<long>(last);
     } else {
         return *error = "", false;
     }

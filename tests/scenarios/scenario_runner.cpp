@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +20,8 @@
 
 #include "child.h"
 #include "closed_port.h"
+#include "ex_call.h"
+#include "odd_ports.h"
 #include "marvostell.h"
 #include "package/digest.h"
 #include "temp_dir.h"
@@ -107,6 +110,7 @@ void RunWine(const Target &target, const std::string &url, const std::string &di
     if (!check.window) command += " --no-window";
     if (!holdPath.empty()) command += " --hold '" + holdPath + "'";
     if (check.rounds != 1) command += " --rounds " + std::to_string(check.rounds);
+    if (check.ex) command += TestHostArguments(*check.ex, PathBufferSize(*check.ex, dir, "\\"));
     FILE *pipe = popen(command.c_str(), "r");
     if (!pipe) throw std::runtime_error("cannot start " + command);
     std::string report;
@@ -125,6 +129,9 @@ void RunWine(const Target &target, const std::string &url, const std::string &di
         else if (line.rfind("result=", 0) == 0) outcome.result = std::stoi(line.substr(7));
         else if (line.rfind("path=", 0) == 0) outcome.path = line.substr(5);
         else if (line.rfind("progress=", 0) == 0) outcome.progress = ParseList(line.substr(9));
+        else if (line.rfind("offer=", 0) == 0) outcome.offer = line.substr(6);
+        else if (line.rfind("guard=", 0) == 0) outcome.overrun = line != "guard=intact";
+        else if (line.rfind("elapsed=", 0) == 0) outcome.elapsedMs = std::stol(line.substr(8));
         else if (line.rfind("errormode=", 0) == 0 && line != "errormode=0x8001,0x8001")
             throw std::runtime_error("error mode after load/unload: " + line);
     }
@@ -136,45 +143,71 @@ void RunWine(const Target &target, const std::string &url, const std::string &di
                      status, command.c_str());
 }
 
+// One call of the export the check names, its path buffer followed by a
+// guard; fills the outcome's result, path, offer, overrun and elapsed time.
+void CallExport(const Check &check, MarvostellNotifyTarget *notify, const std::string &url,
+                const std::string &dir, Outcome &outcome) {
+    const uint32_t size = check.ex ? PathBufferSize(*check.ex, dir, "/") : 4096;
+    std::vector<char> path(size + kPathGuardBytes, '#');
+    if (!check.ex) path[size - 1] = '\0';
+    MarvostellOffer offer{sizeof(MarvostellOffer), 0, 0, {}};
+    const auto start = std::chrono::steady_clock::now();
+    if (!check.ex) {
+        outcome.result = CheckNewVersion(notify, 0x8007, check.version, url.c_str(), dir.c_str(),
+                                         path.data());
+    } else {
+        const ExOptions &ex = *check.ex;
+        Canceller cancel(ex.cancelAfterMs);
+        const MarvostellOptions options{sizeof(MarvostellOptions), ex.flags, nullptr, cancel.flag(),
+                                        ex.deadlineSeconds, ex.stallSeconds,
+                                        ex.userAgent ? ex.userAgent->c_str() : nullptr};
+        outcome.result = CheckNewVersionEx(notify, 0x8007, check.version, url.c_str(), dir.c_str(),
+                                           path.data(), size, &options, &offer);
+    }
+    outcome.elapsedMs = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              std::chrono::steady_clock::now() - start)
+                                              .count());
+    if (path[0] != '#') outcome.path.assign(path.data(), strnlen(path.data(), size));
+    outcome.offer = OfferText(offer);
+    outcome.overrun = std::any_of(path.begin() + size, path.end(), [](char c) { return c != '#'; });
+}
+
 // Calls the export in this process, or, under a file-size limit, in a child
 // (the limit must not reach the test's own files) that reports back by pipe.
 void RunNative(const Check &check, const std::string &url, const std::string &dir,
                Outcome &outcome) {
     std::vector<uint64_t> progress;
     MarvostellNotifyTarget notify{CollectProgress, &progress};
-    char path[4096];
-    std::memset(path, '#', sizeof path);
-    path[sizeof path - 1] = '\0';
-    const auto call = [&] {
-        return CheckNewVersion(check.window ? &notify : nullptr, 0x8007, check.version,
-                               url.c_str(), dir.c_str(), path);
-    };
+    MarvostellNotifyTarget *target = check.window ? &notify : nullptr;
     if (!check.fileSizeLimit) {
         for (int round = 0; round < check.rounds; ++round, ++outcome.records) {
             progress.clear();
-            outcome.result = call();
+            CallExport(check, target, url, dir, outcome);
         }
-    } else {
-        const ChildReport child = InChild([&] {
-            LimitFileSize(check.fileSizeLimit);
-            std::string report = std::to_string(call()) + "\n" + path + "\n";
-            for (uint64_t p : progress) report += std::to_string(p) + ",";
-            return report;
-        });
-        if (!child.exited) throw std::runtime_error("the check's child process died");
-        const std::string &report = child.text;
-        std::stringstream stream(report);
-        std::string line;
-        std::getline(stream, line);
-        outcome.result = std::stoi(line);
-        std::getline(stream, line);
-        std::strncpy(path, line.c_str(), sizeof path - 1);
-        std::getline(stream, line);
-        progress = ParseList(line);
-        outcome.records = 1;
+        outcome.progress = progress;
+        return;
     }
-    if (path[0] != '#') outcome.path = path;
-    outcome.progress = progress;
+    const ChildReport child = InChild([&] {
+        LimitFileSize(check.fileSizeLimit);
+        Outcome got;
+        CallExport(check, target, url, dir, got);
+        std::string report = std::to_string(got.result) + "\n" + got.path + "\n" + got.offer +
+                             "\n" + std::to_string(got.overrun) + "\n";
+        for (uint64_t p : progress) report += std::to_string(p) + ",";
+        return report;
+    });
+    if (!child.exited) throw std::runtime_error("the check's child process died");
+    std::stringstream stream(child.text);
+    std::string line;
+    std::getline(stream, line);
+    outcome.result = std::stoi(line);
+    std::getline(stream, outcome.path);
+    std::getline(stream, outcome.offer);
+    std::getline(stream, line);
+    outcome.overrun = line != "0";
+    std::getline(stream, line);
+    outcome.progress = ParseList(line);
+    outcome.records = 1;
 }
 
 }  // namespace
@@ -204,6 +237,9 @@ struct Setup {
     bool wine = false;
     std::unique_ptr<TempDir> root = std::make_unique<TempDir>("scenario");
     std::string sep, dir, url, hostDir;
+    // The listeners the URL names, alive until the check is over.
+    std::unique_ptr<StuckPort> stuck;
+    std::unique_ptr<PlainAnswerPort> plain;
 };
 
 Setup Prepare(const Target &target, TestServer &server, const Check &check) {
@@ -222,6 +258,14 @@ Setup Prepare(const Target &target, TestServer &server, const Check &check) {
     ReplaceAll(s.url, "{server}", "127.0.0.1:" + std::to_string(server.port()));
     ReplaceAll(s.url, "{server6}", "[::1]:" + std::to_string(server.port()));
     ReplaceAll(s.url, "{closed}", "127.0.0.1:" + std::to_string(ClosedPort()));
+    if (s.url.find("{stuck}") != std::string::npos) {
+        s.stuck = std::make_unique<StuckPort>();
+        ReplaceAll(s.url, "{stuck}", "127.0.0.1:" + std::to_string(s.stuck->port()));
+    }
+    if (s.url.find("{plain}") != std::string::npos) {
+        s.plain = std::make_unique<PlainAnswerPort>();
+        ReplaceAll(s.url, "{plain}", "127.0.0.1:" + std::to_string(s.plain->port()));
+    }
     std::string suffix = check.dirSuffix;
     ReplaceAll(suffix, "{sep}", s.sep);
     s.hostDir = (s.wine ? ToWinePath(s.dir) : s.dir) + suffix;

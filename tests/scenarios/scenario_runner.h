@@ -23,9 +23,27 @@ struct Seed {
     bool directory = false;
 };
 
+// CheckNewVersionEx's options, as a scenario gives them.
+struct ExOptions {
+    uint32_t flags = 0;
+    uint32_t deadlineSeconds = 0;
+    uint32_t stallSeconds = 0;
+    std::optional<std::string> userAgent;
+    // The cancel flag: none (-1), set before the call (0), or set this many
+    // milliseconds into the call by another thread.
+    int cancelAfterMs = -1;
+    // The path buffer's size: pathSize bytes, or, when pathFits names a file,
+    // room for that file's path in the directory passed, its NUL included,
+    // plus pathSize (which may be negative).
+    std::string pathFits;
+    long pathSize = 4096;
+};
+
 struct Check {
     // "{server}" stands for 127.0.0.1:<port>, "{server6}" for [::1]:<port>,
-    // "{closed}" for a port nobody listens on.
+    // "{closed}" for a port nobody listens on, "{stuck}" for one whose
+    // connects never complete, "{plain}" for one that answers anything,
+    // a TLS handshake too, with a plain HTTP 400.
     std::string url = "http://{server}/update/update.ini";
     uint32_t version = 1;
     // Files in the local directory before the call.
@@ -46,6 +64,10 @@ struct Check {
     int rounds = 1;
     // Fill Outcome::digests.
     bool digests = false;
+    // Call CheckNewVersionEx with these options instead of CheckNewVersion.
+    std::optional<ExOptions> ex;
+    // When set, why the DLLs under Wine cannot run this check: skipped there.
+    std::string nativeOnly;
 };
 
 struct Outcome {
@@ -64,6 +86,15 @@ struct Outcome {
     int records = 0;
     // "name:MD5" of every regular file left, sorted (only when asked for).
     std::vector<std::string> digests = {};
+    // CheckNewVersionEx's offer, "<version> <packageSize> <section>", or
+    // "none" when nothing was written to it.
+    std::string offer = "none";
+    // Bytes were written past the path buffer's given size.
+    bool overrun = false;
+    // The last round's call, measured around the export itself.
+    long elapsedMs = 0;
+    // Expected only: the bounds of elapsedMs (max -1: not compared).
+    long elapsedMinMs = 0, elapsedMaxMs = -1;
 };
 
 struct Target {

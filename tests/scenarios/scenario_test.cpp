@@ -50,6 +50,7 @@ TEST_P(ScenarioTest, GivesTheExpectedOutcome) {
     if (s.check.url.find("{server6}") != std::string::npos && !server.ipv6())
         GTEST_SKIP() << "no IPv6 loopback here";
     const bool wine = g_target.name != "native";
+    if (wine && !s.check.nativeOnly.empty()) GTEST_SKIP() << "not under Wine: " << s.check.nativeOnly;
     const Outcome &expected = wine && s.wine ? *s.wine : s.expected;
 
     const Outcome got = RunCheck(g_target, server, s.check);
@@ -66,6 +67,12 @@ TEST_P(ScenarioTest, GivesTheExpectedOutcome) {
     EXPECT_EQ(got.requests, expected.requests);
     if (s.raw) {
         EXPECT_EQ(got.rawRequests, expected.rawRequests);
+    }
+    EXPECT_EQ(got.offer, expected.offer);
+    EXPECT_FALSE(got.overrun) << "bytes written past the path buffer";
+    if (expected.elapsedMaxMs >= 0) {
+        EXPECT_GE(got.elapsedMs, expected.elapsedMinMs);
+        EXPECT_LE(got.elapsedMs, expected.elapsedMaxMs);
     }
 }
 

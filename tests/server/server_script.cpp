@@ -119,6 +119,8 @@ bool ServerScript::Line(const std::string &text, std::string *error) {
         if (!(args >> r.trickle_piece >> r.trickle_delay_ms)) return fail("bad trickle");
     } else if (word == "delay") {
         if (!(args >> r.body_delay_ms)) return fail("bad delay");
+    } else if (word == "wait") {
+        if (!(args >> r.head_delay_ms)) return fail("bad wait");
     } else if (word == "close") {
         r.close = true;
     } else {

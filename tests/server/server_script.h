@@ -18,6 +18,7 @@
 //   reset                    early closes send RST instead of FIN
 //   trickle BYTES MS         send the body BYTES at a time, MS ms apart
 //   delay MS                 wait MS ms between the headers and the body
+//   wait MS                  wait MS ms before the status line (a stalled answer)
 //   close                    Connection: close after the answer
 //
 // TEXT and VALUE take the escapes \n \r \t \\ and \xHH, and %repeat[N x TEXT]%

@@ -3,11 +3,15 @@
 //
 //   test_http_server [--port N] [--root DIR] [--script FILE] [--port-file FILE]
 //                    [--log FILE] [--exit-after SECONDS]
+//                    [--tls-cert FILE --tls-key FILE]
+//   test_http_server --make-certificates DIR
 //
 // Listens on 127.0.0.1 (port 0 = a free one), serves until SIGTERM/SIGINT or
 // until --exit-after seconds have passed. --port-file receives the port number
 // once listening. --log appends each raw request, each preceded by a line
-// "=== request N ===".
+// "=== request N ===". With --tls-cert and --tls-key (PEM) it serves HTTPS.
+// --make-certificates writes the test CA and server certificates of
+// test_certificates.h into DIR (ca.pem, trusted.pem, server.key, ...) and exits.
 //
 // Script: blank lines and lines starting with '#' are skipped; the directives
 // are those of server_script.h. Example:
@@ -24,11 +28,13 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
 #include "server_script.h"
+#include "test_certificates.h"
 #include "test_server.h"
 
 using marvostell::testing::TestServer;
@@ -41,14 +47,17 @@ void OnSignal(int) { g_stop = true; }
 
 int Usage() {
     std::cerr << "usage: test_http_server [--port N] [--root DIR] [--script FILE]"
-                 " [--port-file FILE] [--log FILE] [--exit-after SECONDS]\n";
+                 " [--port-file FILE] [--log FILE] [--exit-after SECONDS]"
+                 " [--tls-cert FILE --tls-key FILE]\n"
+                 "       test_http_server --make-certificates DIR\n";
     return 2;
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
-    std::string root, script, portFile, log;
+    std::string root, script, portFile, log, certificates;
+    marvostell::testing::TlsFiles tls;
     int port = 0;
     double exitAfter = 0;
     for (int i = 1; i < argc; ++i) {
@@ -61,15 +70,25 @@ int main(int argc, char **argv) {
         else if (a == "--log") log = v;
         else if (a == "--port") port = std::atoi(v.c_str());
         else if (a == "--exit-after") exitAfter = std::atof(v.c_str());
+        else if (a == "--tls-cert") tls.certificate = v;
+        else if (a == "--tls-key") tls.key = v;
+        else if (a == "--make-certificates") certificates = v;
         else return Usage();
     }
+    if (tls.certificate.empty() != tls.key.empty()) return Usage();
 
     std::signal(SIGTERM, OnSignal);
     std::signal(SIGINT, OnSignal);
     std::signal(SIGPIPE, SIG_IGN);
 
     try {
-        TestServer server(static_cast<uint16_t>(port));
+        if (!certificates.empty()) {
+            marvostell::testing::MakeTestCertificates(certificates);
+            return 0;
+        }
+        auto made = tls.certificate.empty() ? std::make_unique<TestServer>(static_cast<uint16_t>(port))
+                                            : std::make_unique<TestServer>(tls, static_cast<uint16_t>(port));
+        TestServer &server = *made;
         if (!root.empty()) server.serve_directory(root);
         std::string error;
         if (!script.empty() && !marvostell::testing::LoadServerScript(script, server, &error)) {

@@ -13,6 +13,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,19 +24,6 @@ namespace marvostell::testing {
 namespace {
 
 constexpr size_t kMaxHeaderBytes = 64 * 1024;
-
-bool SendAll(int fd, const char *data, size_t size) {
-    while (size > 0) {
-        ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool SendAll(int fd, const std::string &text) { return SendAll(fd, text.data(), text.size()); }
 
 // Closes with RST (linger 0) or an orderly FIN.
 void CloseSocket(int fd, bool reset) {
@@ -107,9 +96,37 @@ struct TestServer::Connection {
     int fd = -1;
     std::thread thread;
     std::atomic<bool> finished{false};
+    std::unique_ptr<TlsSession> tls;  // set after the handshake of a TLS server
+
+    ssize_t Receive(char *data, size_t size) {
+        if (tls) return tls->Read(data, size);
+        ssize_t n;
+        do n = ::recv(fd, data, size, 0);
+        while (n < 0 && errno == EINTR);
+        return n;
+    }
+    bool SendAll(const char *data, size_t size) {
+        if (tls) return tls->Write(data, size);
+        while (size > 0) {
+            ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return false;
+            data += n;
+            size -= static_cast<size_t>(n);
+        }
+        return true;
+    }
+    bool SendAll(const std::string &text) { return SendAll(text.data(), text.size()); }
 };
 
-TestServer::TestServer(uint16_t port) {
+TestServer::TestServer(uint16_t port) { Listen(port); }
+
+TestServer::TestServer(const TlsFiles &tls, uint16_t port)
+    : tls_(std::make_unique<TlsContext>(tls)) {
+    Listen(port);
+}
+
+void TestServer::Listen(uint16_t port) {
     listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listen_fd_ < 0) throw std::runtime_error("test server: socket failed");
     int one = 1;
@@ -151,7 +168,7 @@ TestServer::TestServer(uint16_t port) {
 TestServer::~TestServer() { stop(); }
 
 std::string TestServer::url(const std::string &path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
+    return (tls_ ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_) + path;
 }
 
 void TestServer::route(const std::string &path, Response response) {
@@ -271,6 +288,16 @@ void TestServer::Serve(Connection *connection) {
     std::string buffer;
     bool keep = true;
     bool reset = false;
+    if (tls_) {
+        // libssl writes with write(): a peer gone away must fail the write
+        // (EPIPE), not end the test process with SIGPIPE.
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+        connection->tls = tls_->Accept(fd);
+        keep = connection->tls != nullptr;
+    }
     while (keep) {
         size_t end;
         while ((end = buffer.find("\r\n\r\n")) == std::string::npos) {
@@ -279,8 +306,7 @@ void TestServer::Serve(Connection *connection) {
                 break;
             }
             char chunk[4096];
-            ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-            if (n < 0 && errno == EINTR) continue;
+            ssize_t n = connection->Receive(chunk, sizeof chunk);
             if (n <= 0) {
                 keep = false;
                 break;
@@ -304,16 +330,20 @@ void TestServer::Serve(Connection *connection) {
             size_t want = std::strtoull(length.c_str(), nullptr, 10);
             while (buffer.size() < want) {
                 char chunk[4096];
-                ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+                ssize_t n = connection->Receive(chunk, sizeof chunk);
                 if (n <= 0) break;
                 buffer.append(chunk, static_cast<size_t>(n));
             }
             buffer.erase(0, std::min(want, buffer.size()));
         }
-        keep = Answer(fd, raw, &reset);
+        keep = Answer(connection, raw, &reset);
     }
     // Let the peer see the end of our data before the close.
-    if (!reset) ::shutdown(fd, SHUT_WR);
+    if (!reset) {
+        if (connection->tls) connection->tls->Shutdown();
+        ::shutdown(fd, SHUT_WR);
+    }
+    connection->tls.reset();
     {
         std::lock_guard<std::mutex> lock(mutex_);
         CloseSocket(fd, reset);
@@ -384,7 +414,7 @@ Response TestServer::Lookup(const std::string &target, std::shared_ptr<Body> *bo
 
 // Sends the answer to one request; false when the connection is to be closed.
 // *reset is set when that close must be a RST.
-bool TestServer::Answer(int fd, const std::string &raw, bool *reset) {
+bool TestServer::Answer(Connection *peer, const std::string &raw, bool *reset) {
     size_t sp1 = raw.find(' ');
     size_t sp2 = sp1 == std::string::npos ? std::string::npos : raw.find(' ', sp1 + 1);
     std::string method = raw.substr(0, sp1);
@@ -396,6 +426,7 @@ bool TestServer::Answer(int fd, const std::string &raw, bool *reset) {
     *reset = r.reset;
     if (r.abort_before_headers) return false;
     *reset = false;
+    if (r.head_delay_ms > 0 && !Pause(r.head_delay_ms)) return false;
 
     uint64_t first = 0, last = body->size;
     std::string head;
@@ -443,7 +474,7 @@ bool TestServer::Answer(int fd, const std::string &raw, bool *reset) {
     for (const std::string &h : r.headers) head += h + "\r\n";
     if (close) head += "Connection: close\r\n";
     head += "\r\n";
-    if (!SendAll(fd, head)) return false;
+    if (!peer->SendAll(head)) return false;
     if (r.body_delay_ms > 0 && !Pause(r.body_delay_ms)) return false;
 
     const size_t piece = r.trickle_piece > 0 ? r.trickle_piece : 64 * 1024;
@@ -458,14 +489,16 @@ bool TestServer::Answer(int fd, const std::string &raw, bool *reset) {
         if (r.chunked) {
             char size_line[32];
             std::snprintf(size_line, sizeof size_line, "%zx\r\n", n);
-            if (!SendAll(fd, size_line) || !SendAll(fd, data.data(), n) || !SendAll(fd, "\r\n"))
+            if (!peer->SendAll(size_line) || !peer->SendAll(data.data(), n) ||
+                !peer->SendAll("\r\n"))
                 return false;
-        } else if (!SendAll(fd, data.data(), n)) {
+        } else if (!peer->SendAll(data.data(), n)) {
             return false;
         }
         sent += n;
     }
-    if (r.chunked && !head_only && sent == length && !SendAll(fd, "0\r\n\r\n")) return false;
+    if (r.chunked && !head_only && sent == length && !peer->SendAll("0\r\n\r\n"))
+        return false;
     return !close;
 }
 

@@ -1,6 +1,7 @@
 // A small HTTP/1.1 server for tests: loopback only, scripted answers per path,
 // every raw request recorded. Runs its own accept thread and one thread per
-// connection; keep-alive and sequential connections both work.
+// connection; keep-alive and sequential connections both work. Optionally
+// HTTPS: each connection then starts with a TLS handshake (tls_session.h).
 #pragma once
 
 #include <condition_variable>
@@ -12,6 +13,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "tls_session.h"
 
 namespace marvostell::testing {
 
@@ -51,6 +54,9 @@ struct Response {
     int trickle_delay_ms = 0;
     // Pause this long after the headers, before the first body byte.
     int body_delay_ms = 0;
+    // Pause this long before the status line: a server that takes the request
+    // and stays silent (a stalled answer).
+    int head_delay_ms = 0;
     // Answer with "Connection: close" and close after the response.
     bool close = false;
 };
@@ -61,6 +67,9 @@ public:
     // same port where IPv6 is available, and starts serving. Throws
     // std::runtime_error when the IPv4 socket cannot be set up.
     explicit TestServer(uint16_t port = 0);
+    // The same, serving HTTPS with this certificate and key. Throws
+    // std::runtime_error when they do not load.
+    explicit TestServer(const TlsFiles &tls, uint16_t port = 0);
     ~TestServer();
     TestServer(const TestServer &) = delete;
     TestServer &operator=(const TestServer &) = delete;
@@ -68,7 +77,8 @@ public:
     uint16_t port() const { return port_; }
     // Whether [::1]:port() is served too.
     bool ipv6() const { return listen6_fd_ >= 0; }
-    // "http://127.0.0.1:<port>" followed by path.
+    bool tls() const { return tls_ != nullptr; }
+    // "http://127.0.0.1:<port>" (https:// for a TLS server) followed by path.
     std::string url(const std::string &path) const;
 
     // Routes match the request target exactly, or else the target without its
@@ -92,12 +102,14 @@ private:
     struct Connection;
     struct Body;
 
+    void Listen(uint16_t port);
     void AcceptLoop();
     void Serve(Connection *connection);
-    bool Answer(int fd, const std::string &raw, bool *reset);
+    bool Answer(Connection *peer, const std::string &raw, bool *reset);
     Response Lookup(const std::string &target, std::shared_ptr<Body> *body);
     bool Pause(int ms);
 
+    std::unique_ptr<TlsContext> tls_;
     uint16_t port_ = 0;
     int listen_fd_ = -1;
     int listen6_fd_ = -1;

@@ -5,13 +5,25 @@
 //   result=<n>
 //   path=<text>          or path-untouched when the buffer was not written
 //   progress=<p1,p2,...> the wParam of each progress message, in order
+//   offer=<version> <packageSize> <section>  or offer=none   (--ex only)
+//   guard=intact|written  whether bytes past the path buffer changed (--ex only)
+//   elapsed=<ms>         the call's own duration (--ex only)
 //   errormode=<load>,<unload>   the process's error mode after load and unload
 //   record-end
 // A record without its end marker means the host died during that round.
 // Usage: test_host DLL URL DIR VERSION [--no-window] [--hold FILE] [--rounds N]
+//                  [--ex] [--flags N] [--deadline S] [--stall S]
+//                  [--cancel-after MS] [--user-agent-hex HEX] [--path-size N]
 //   --no-window  pass a null window (no progress messages expected)
 //   --hold FILE  keep FILE open without sharing during the call
 //   --rounds N   load, check and unload N times in this one process
+//   --ex         call CheckNewVersionEx (the options below imply it), with
+//                a full-size MarvostellOptions and MarvostellOffer
+//   --flags N, --deadline S, --stall S   the options' fields of those names
+//   --cancel-after MS  a cancel flag that a second thread sets MS ms into the
+//                call (0: set before it)
+//   --user-agent-hex HEX  the userAgent, its bytes in hexadecimal
+//   --path-size N  nPackagePathSize (default MAX_PATH + 1)
 #include <windows.h>
 
 #include <cstdarg>
@@ -63,13 +75,75 @@ void RecordLine(const char *format, ...) {
 }
 
 struct Call {
-    const char *dll;
-    const char *url;
-    const char *dir;
-    DWORD version;
-    HWND window;
-    const char *holdPath;
+    const char *dll = nullptr;
+    const char *url = nullptr;
+    const char *dir = nullptr;
+    DWORD version = 0;
+    HWND window = nullptr;
+    const char *holdPath = nullptr;
+    bool ex = false;
+    MarvostellOptions options{sizeof(MarvostellOptions), 0, nullptr, nullptr, 0, 0, nullptr};
+    std::string userAgent;
+    long cancelAfterMs = -1;
+    DWORD pathSize = MAX_PATH + 1;
 };
+
+const DWORD kPathGuardBytes = 64;
+
+// Sets the cancel flag after a delay unless the call ends first.
+struct Canceller {
+    volatile int32_t flag = 0;
+    DWORD afterMs = 0;
+    HANDLE ended = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE thread = nullptr;
+
+    static DWORD WINAPI Run(void *self) {
+        Canceller &c = *static_cast<Canceller *>(self);
+        if (WaitForSingleObject(c.ended, c.afterMs) == WAIT_TIMEOUT) c.flag = 1;
+        return 0;
+    }
+    explicit Canceller(long after) {
+        if (after == 0) flag = 1;
+        afterMs = static_cast<DWORD>(after);
+        if (after > 0) thread = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+    }
+    ~Canceller() {
+        SetEvent(ended);
+        if (thread) WaitForSingleObject(thread, INFINITE), CloseHandle(thread);
+        CloseHandle(ended);
+    }
+};
+
+// CheckNewVersionEx with the call's options; prints the ex-only lines.
+int CallEx(HMODULE module, const Call &call, char *path) {
+    auto checkEx = reinterpret_cast<MarvostellCheckNewVersionExFn>(
+        reinterpret_cast<void *>(GetProcAddress(module, "CheckNewVersionEx")));
+    if (!checkEx) {
+        std::fprintf(stderr, "no CheckNewVersionEx export\n");
+        std::exit(2);
+    }
+    Canceller cancel(call.cancelAfterMs);
+    MarvostellOptions options = call.options;
+    if (call.cancelAfterMs >= 0) options.cancel = &cancel.flag;
+    MarvostellOffer offer{sizeof(MarvostellOffer), 0, 0, {}};
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    const int result = checkEx(call.window, kProgressMessage, call.version, call.url, call.dir, path,
+                               call.pathSize, &options, &offer);
+    QueryPerformanceCounter(&end);
+    if (offer.version == 0 && offer.packageSize == 0 && offer.section[0] == '\0')
+        RecordLine("offer=none\n");
+    else
+        RecordLine("offer=%lu %lu %.*s\n", static_cast<unsigned long>(offer.version),
+                   static_cast<unsigned long>(offer.packageSize),
+                   static_cast<int>(sizeof offer.section), offer.section);
+    bool intact = true;
+    for (DWORD i = 0; i < kPathGuardBytes; ++i) intact = intact && path[call.pathSize + i] == '#';
+    RecordLine("guard=%s\n", intact ? "intact" : "written");
+    RecordLine("elapsed=%lld\n", (end.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart);
+    return result;
+}
 
 // One round: load, check, drain the progress messages, unload, report.
 int RunRound(const Call &call) {
@@ -96,14 +170,16 @@ int RunRound(const Call &call) {
         return 2;
     }
 
-    char path[MAX_PATH + 1];
-    std::memset(path, '#', sizeof path);
-    path[MAX_PATH] = '\0';
+    std::vector<char> buffer(call.pathSize + kPathGuardBytes, '#');
+    char *path = buffer.data();
+    if (!call.ex) path[MAX_PATH] = '\0';
     g_progress.clear();
-    const int result = check(call.window, kProgressMessage, call.version, call.url, call.dir, path);
+    const int result = call.ex ? CallEx(module, call, path)
+                               : check(call.window, kProgressMessage, call.version, call.url,
+                                       call.dir, path);
     RecordLine("result=%d\n", result);
     if (path[0] == '#') RecordLine("path-untouched\n");
-    else RecordLine("path=%s\n", path);
+    else RecordLine("path=%.*s\n", static_cast<int>(strnlen(path, call.pathSize)), path);
 
     // The messages were posted to this thread's queue during the call.
     MSG message;
@@ -122,14 +198,49 @@ int RunRound(const Call &call) {
 
 }  // namespace
 
+// The bytes a string of hexadecimal digits stands for.
+std::string FromHex(const char *hex) {
+    std::string bytes;
+    for (size_t i = 0; hex[i] && hex[i + 1]; i += 2) {
+        const char pair[3] = {hex[i], hex[i + 1], '\0'};
+        bytes += static_cast<char>(std::strtoul(pair, nullptr, 16));
+    }
+    return bytes;
+}
+
+// The options of CheckNewVersionEx at argv[*i]; false when argv[*i] is none.
+bool ExOption(int argc, char **argv, int *i, Call &call) {
+    const char *name = argv[*i];
+    if (std::strcmp(name, "--ex") == 0) return call.ex = true;
+    if (*i + 1 >= argc) return false;
+    const char *value = argv[*i + 1];
+    const unsigned long number = std::strtoul(value, nullptr, 0);
+    if (std::strcmp(name, "--flags") == 0) call.options.flags = number;
+    else if (std::strcmp(name, "--deadline") == 0) call.options.deadlineSeconds = number;
+    else if (std::strcmp(name, "--stall") == 0) call.options.stallSeconds = number;
+    else if (std::strcmp(name, "--cancel-after") == 0) call.cancelAfterMs = static_cast<long>(number);
+    else if (std::strcmp(name, "--path-size") == 0) call.pathSize = number;
+    else if (std::strcmp(name, "--user-agent-hex") == 0) call.userAgent = FromHex(value);
+    else return false;
+    if (std::strcmp(name, "--user-agent-hex") == 0) call.options.userAgent = call.userAgent.c_str();
+    ++*i;
+    return call.ex = true;
+}
+
 int main(int argc, char **argv) {
     const char usage[] =
-        "usage: test_host DLL URL DIR VERSION [--no-window] [--hold FILE] [--rounds N]\n";
+        "usage: test_host DLL URL DIR VERSION [--no-window] [--hold FILE] [--rounds N]\n"
+        "       [--ex] [--flags N] [--deadline S] [--stall S] [--cancel-after MS]\n"
+        "       [--user-agent-hex HEX] [--path-size N]\n";
     if (argc < 5) {
         std::fputs(usage, stderr);
         return 2;
     }
-    Call call{argv[1], argv[2], argv[3], std::strtoul(argv[4], nullptr, 0), nullptr, nullptr};
+    Call call;
+    call.dll = argv[1];
+    call.url = argv[2];
+    call.dir = argv[3];
+    call.version = std::strtoul(argv[4], nullptr, 0);
     bool useWindow = true;
     unsigned long rounds = 1;
     for (int i = 5; i < argc; ++i) {
@@ -137,7 +248,7 @@ int main(int argc, char **argv) {
         else if (std::strcmp(argv[i], "--hold") == 0 && i + 1 < argc) call.holdPath = argv[++i];
         else if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc)
             rounds = std::strtoul(argv[++i], nullptr, 10);
-        else {
+        else if (!ExOption(argc, argv, &i, call)) {
             std::fputs(usage, stderr);
             return 2;
         }
