@@ -24,6 +24,8 @@ std::string TestHostArguments(const ExOptions &ex, uint32_t pathSize) {
     if (ex.deadlineSeconds) args += " --deadline " + std::to_string(ex.deadlineSeconds);
     if (ex.stallSeconds) args += " --stall " + std::to_string(ex.stallSeconds);
     if (ex.cancelAfterMs >= 0) args += " --cancel-after " + std::to_string(ex.cancelAfterMs);
+    // Base64 and commas pass any command line as they are.
+    if (ex.trustedKeys) args += " --trusted-keys '" + *ex.trustedKeys + "'";
     if (ex.userAgent) {
         // In hexadecimal: line breaks and quotes pass through no shell or
         // Windows command line intact.

@@ -54,6 +54,8 @@ bool ExLine(const std::string &word, const std::string &rest, ExOptions &ex, std
         (word == "deadline" ? ex.deadlineSeconds : ex.stallSeconds) = static_cast<uint32_t>(n);
     } else if (word == "user-agent") {
         ex.userAgent = ExpandText(rest);
+    } else if (word == "trusted-keys") {
+        ex.trustedKeys = rest;
     } else if (word == "cancel-before") {
         ex.cancelAfterMs = 0;
     } else if (word == "cancel-after") {

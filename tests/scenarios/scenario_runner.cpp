@@ -158,7 +158,9 @@ void CallExport(const Check &check, MarvostellNotifyTarget *notify, const std::s
     } else {
         const ExOptions &ex = *check.ex;
         Canceller cancel(ex.cancelAfterMs);
-        const MarvostellOptions options{sizeof(MarvostellOptions), ex.flags, nullptr, cancel.flag(),
+        const MarvostellOptions options{sizeof(MarvostellOptions), ex.flags,
+                                        ex.trustedKeys ? ex.trustedKeys->c_str() : nullptr,
+                                        cancel.flag(),
                                         ex.deadlineSeconds, ex.stallSeconds,
                                         ex.userAgent ? ex.userAgent->c_str() : nullptr};
         outcome.result = CheckNewVersionEx(notify, 0x8007, check.version, url.c_str(), dir.c_str(),

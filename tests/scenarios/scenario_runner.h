@@ -29,6 +29,7 @@ struct ExOptions {
     uint32_t deadlineSeconds = 0;
     uint32_t stallSeconds = 0;
     std::optional<std::string> userAgent;
+    std::optional<std::string> trustedKeys;
     // The cancel flag: none (-1), set before the call (0), or set this many
     // milliseconds into the call by another thread.
     int cancelAfterMs = -1;

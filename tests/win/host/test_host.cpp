@@ -14,6 +14,7 @@
 // Usage: test_host DLL URL DIR VERSION [--no-window] [--hold FILE] [--rounds N]
 //                  [--ex] [--flags N] [--deadline S] [--stall S]
 //                  [--cancel-after MS] [--user-agent-hex HEX] [--path-size N]
+//                  [--trusted-keys KEYS]
 //   --no-window  pass a null window (no progress messages expected)
 //   --hold FILE  keep FILE open without sharing during the call
 //   --rounds N   load, check and unload N times in this one process
@@ -23,6 +24,7 @@
 //   --cancel-after MS  a cancel flag that a second thread sets MS ms into the
 //                call (0: set before it)
 //   --user-agent-hex HEX  the userAgent, its bytes in hexadecimal
+//   --trusted-keys KEYS   the trustedKeys, as given
 //   --path-size N  nPackagePathSize (default MAX_PATH + 1)
 #include <windows.h>
 
@@ -221,6 +223,7 @@ bool ExOption(int argc, char **argv, int *i, Call &call) {
     else if (std::strcmp(name, "--cancel-after") == 0) call.cancelAfterMs = static_cast<long>(number);
     else if (std::strcmp(name, "--path-size") == 0) call.pathSize = number;
     else if (std::strcmp(name, "--user-agent-hex") == 0) call.userAgent = FromHex(value);
+    else if (std::strcmp(name, "--trusted-keys") == 0) call.options.trustedKeys = value;
     else return false;
     if (std::strcmp(name, "--user-agent-hex") == 0) call.options.userAgent = call.userAgent.c_str();
     ++*i;
@@ -231,7 +234,7 @@ int main(int argc, char **argv) {
     const char usage[] =
         "usage: test_host DLL URL DIR VERSION [--no-window] [--hold FILE] [--rounds N]\n"
         "       [--ex] [--flags N] [--deadline S] [--stall S] [--cancel-after MS]\n"
-        "       [--user-agent-hex HEX] [--path-size N]\n";
+        "       [--user-agent-hex HEX] [--path-size N] [--trusted-keys KEYS]\n";
     if (argc < 5) {
         std::fputs(usage, stderr);
         return 2;
