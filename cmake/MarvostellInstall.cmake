@@ -44,17 +44,16 @@ if(NOT WIN32)
     DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT Development)
 endif()
 
-# The shipped tools that this tree has, installed beside the module; on Linux
-# they find the library relative to themselves, wherever the prefix is, and
-# their man pages (docs/man/<tool>.1, configured with the version) go along.
-file(RELATIVE_PATH MARVOSTELL_BIN_TO_LIB ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
+# The shipped tools that this tree has, installed beside the module. They link
+# the static core, not the library, so they need no search path; on Linux their
+# man pages (docs/man/<tool>.1, configured with the version) go along, plain
+# here and compressed in the .debs (cmake/DebianDocs.cmake).
 foreach(tool marvostell-check marvostell-manifest)
   if(NOT TARGET ${tool})
     continue()
   endif()
   install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Tools)
   if(NOT WIN32)
-    set_target_properties(${tool} PROPERTIES INSTALL_RPATH "$ORIGIN/${MARVOSTELL_BIN_TO_LIB}")
     configure_file(docs/man/${tool}.1 ${PROJECT_BINARY_DIR}/man/${tool}.1 @ONLY)
     install(FILES ${PROJECT_BINARY_DIR}/man/${tool}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
       COMPONENT Tools)

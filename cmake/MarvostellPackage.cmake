@@ -13,18 +13,23 @@ set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL Runtime Development Tools)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The tools need the library of the sibling package: dpkg-shlibdeps finds it in
-# this tree, and the dependency on that package comes from the components.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR})
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
+# What Debian's policy asks beyond the install: copyright, changelog.gz and
+# compressed man pages in each package (read by that script).
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/DebianDocs.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/DebianTrigger.cmake)
+set(CPACK_MARVOSTELL_SOURCE_DIR ${PROJECT_SOURCE_DIR})
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libmarvostell1)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
+# The loader's cache is refreshed by dpkg's ldconfig trigger.
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/triggers)
 set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "update check for host applications - library
-One function, CheckNewVersion, fetches an update manifest over HTTP, selects
-a newer package, downloads it with progress notifications (resuming a partial
-file) and verifies its MD5 digest.")
+CheckNewVersion fetches an update manifest over HTTP, selects a newer
+package, downloads it with progress notifications (resuming a partial file)
+and verifies its MD5 digest. CheckNewVersionEx adds cancelling, deadlines,
+check only, HTTPS and signed manifests.")
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libmarvostell-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION "update check for host applications - development files
@@ -40,4 +45,5 @@ helps publishers write and test update manifests.")
 include(CPack)
 cpack_add_component(Runtime DISPLAY_NAME "Library")
 cpack_add_component(Development DISPLAY_NAME "Development files" DEPENDS Runtime)
-cpack_add_component(Tools DISPLAY_NAME "Command-line tools" DEPENDS Runtime)
+# The tools link the static core: their dependencies are dpkg-shlibdeps' alone.
+cpack_add_component(Tools DISPLAY_NAME "Command-line tools")
