@@ -60,7 +60,8 @@ foreach(tool marvostell-check marvostell-manifest)
   endif()
 endforeach()
 
-install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Development)
+install(FILES README.md LICENSE CHANGELOG.md DESTINATION ${CMAKE_INSTALL_DOCDIR}
+  COMPONENT Development)
 # The guides, not the page on the project's own tests.
 install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Development
   FILES_MATCHING PATTERN "*.md" PATTERN "*.png" PATTERN "man" EXCLUDE

@@ -7,6 +7,7 @@
 #                  and the tools, each folder of one width
 #   include/       marvostell.h, marvostell_load.h
 #   Marvostell.def the export list, to make an import library with other linkers
+#   LICENSE, CHANGELOG.md
 #   docs/          the guides
 #   examples/      the example hosts' sources
 foreach(var WIN32_DIR WIN64_DIR OUTPUT_DIR)
@@ -39,6 +40,9 @@ endforeach()
 
 file(COPY ${stage}/x86/include/ DESTINATION ${top}/include)
 file(COPY ${stage}/x86/share/doc/marvostell/ DESTINATION ${top}/docs)
+# The licence and the changelog at the top, where a reader looks first.
+file(REMOVE ${top}/docs/LICENSE ${top}/docs/CHANGELOG.md)
+file(COPY ${SOURCE_DIR}/LICENSE ${SOURCE_DIR}/CHANGELOG.md DESTINATION ${top})
 file(COPY ${SOURCE_DIR}/examples/ DESTINATION ${top}/examples)
 file(READ ${SOURCE_DIR}/res/marvostell.def def)
 string(REGEX REPLACE "LIBRARY[^\n]*" "LIBRARY \"Marvostell.dll\"" def "${def}")
