@@ -5,14 +5,17 @@ update server (example_run.py):
   consumers   `cmake --install` into a scratch prefix; the Linux example
               built with find_package and with pkg-config; the installed tool
   deb         the Debian packages (CPack), unpacked with dpkg-deb -x into a
-              scratch root; the same two builds and the tool
+              scratch root; the same two builds and the tool; no lintian
+              error; each package's copyright and changelog; the tools'
+              dependency on the library only if they link it
   subdir      a project that takes the source tree with add_subdirectory
   imports     a Windows host linked with the import library names
               Marvostell.dll (objdump)
   zip         the Windows zip from both build trees: each folder holds a DLL
-              of its width, and its marvostell-check runs a check under Wine
+              of its width, and its marvostell-check runs a check under Wine;
+              the licence at its top
 """
-import argparse, glob, hashlib, os, subprocess, sys, tempfile, zipfile
+import argparse, glob, hashlib, os, re, subprocess, sys, tempfile, zipfile
 
 import update_server
 
@@ -59,7 +62,7 @@ def build_against(args, prefix, work):
     run_host(args, host, {"LD_LIBRARY_PATH": libdir})
 
 
-def check_prefix(args, prefix):
+def check_prefix(args, prefix, man_suffix=".1"):
     """What a build cannot show: the SONAME link chain and the tools."""
     libraries = glob.glob(os.path.join(prefix, "lib*", "**", "libmarvostell.so"), recursive=True)
     if len(libraries) != 1:
@@ -72,7 +75,7 @@ def check_prefix(args, prefix):
     env = {k: v for k, v in os.environ.items() if k != "LD_LIBRARY_PATH"}
     for tool in ["marvostell-check"] + [os.path.basename(p)[:-2] for p in
                                         glob.glob(os.path.join(args.source_dir, "docs/man/*.1"))]:
-        if not os.path.exists(os.path.join(prefix, "share/man/man1", tool + ".1")) and \
+        if not os.path.exists(os.path.join(prefix, "share/man/man1", tool + man_suffix)) and \
                 os.path.exists(os.path.join(args.source_dir, "docs/man", tool + ".1")):
             raise SystemExit(f"FAIL: man page of {tool} not installed")
         run([os.path.join(prefix, "bin", tool), "--help"], env=env)
@@ -82,6 +85,9 @@ def consumers(args, work):
     prefix = os.path.join(work, "prefix")
     run(["cmake", "--install", args.build_dir, "--prefix", prefix])
     check_prefix(args, prefix)
+    for name in ("LICENSE", "CHANGELOG.md"):
+        if not os.path.exists(os.path.join(prefix, "share/doc/marvostell", name)):
+            raise SystemExit(f"FAIL: {name} not installed")
     build_against(args, prefix, work)
 
 
@@ -95,8 +101,57 @@ def deb(args, work):
     root = os.path.join(work, "root")
     for package in packages:
         run(["dpkg-deb", "-x", package, root])
-    check_prefix(args, os.path.join(root, "usr"))
+    check_debian(args, packages, root)
+    check_prefix(args, os.path.join(root, "usr"), man_suffix=".1.gz")
     build_against(args, os.path.join(root, "usr"), work)
+
+
+def licence_text(args):
+    """LICENSE's text after its copyright line, as one string of words."""
+    with open(os.path.join(args.source_dir, "LICENSE")) as f:
+        return " ".join(f.read().split("Copyright (c)", 1)[1].split("\n", 1)[1].split())
+
+
+def check_debian(args, packages, root):
+    """Debian's conventions: lintian's errors, and what it cannot judge."""
+    report = subprocess.run(["lintian", "--no-tag-display-limit"] + packages,
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    print(report.stdout.strip())
+    errors = [line for line in report.stdout.splitlines() if line.startswith("E: ")]
+    if errors or report.returncode != 0:
+        raise SystemExit(f"FAIL: lintian exited {report.returncode}:\n" + "\n".join(errors))
+    licence = licence_text(args)
+    for package in packages:
+        name = os.path.basename(package).split("_")[0]
+        version = run(["dpkg-deb", "-f", package, "Version"]).strip()
+        doc = os.path.join(root, "usr/share/doc", name)
+        with open(os.path.join(doc, "copyright")) as f:
+            copyright = f.read()
+        # DEP-5: the text's lines indented by one space, blank ones as " .".
+        body = " ".join(w for w in copyright.split() if w != ".")
+        if not copyright.startswith("Format: https://www.debian.org/doc/packaging-manuals/"
+                                    "copyright-format/1.0/\n") or \
+                "\nLicense: MIT\n" not in copyright or licence not in body:
+            raise SystemExit(f"FAIL: {name}'s copyright is not DEP-5 with the MIT text:\n"
+                             f"{copyright}")
+        changelog = os.path.join(doc, "changelog.gz")
+        top = run(["dpkg-parsechangelog", "-l", changelog, "-S", "Version"]).strip()
+        if top != version:
+            raise SystemExit(f"FAIL: {name}'s changelog starts at {top!r}, the package is {version}")
+    # gzip -9n: no name or time stored, the best compression marked.
+    for page in glob.glob(os.path.join(root, "usr/share/man/man*/*")) + \
+            glob.glob(os.path.join(root, "usr/share/doc/*/changelog.gz")):
+        with open(page, "rb") as f:
+            head = f.read(10)
+        if head[:3] != b"\x1f\x8b\x08" or head[3] & 0x08 or head[4:8] != bytes(4) or head[8] != 2:
+            raise SystemExit(f"FAIL: {page} is not compressed with gzip -9n: {head.hex()}")
+    # The tools name the library's package exactly when a tool links it.
+    tools = next(p for p in packages if os.path.basename(p).startswith("marvostell-tools_"))
+    depends = run(["dpkg-deb", "-f", tools, "Depends"])
+    linked = any("libmarvostell.so" in run(["readelf", "-d", program])
+                 for program in glob.glob(os.path.join(root, "usr/bin/marvostell-*")))
+    if linked != bool(re.search(r"\blibmarvostell1\b", depends)):
+        raise SystemExit(f"FAIL: marvostell-tools links the library: {linked}; Depends: {depends}")
 
 
 def subdir(args, work):
@@ -144,10 +199,13 @@ def zip_layout(args, work):
     top = archives[0][:-len(".zip")]
     wanted = ["include/marvostell.h", "include/marvostell_load.h", "docs/hosts.md",
               "examples/win32-gui/gui_host.c", "Marvostell.def", "x86/libMarvostell.dll.a",
-              "x64/libMarvostell.dll.a"]
+              "x64/libMarvostell.dll.a", "LICENSE", "CHANGELOG.md"]
     missing = [w for w in wanted if not os.path.exists(os.path.join(top, w))]
     if missing:
         raise SystemExit(f"FAIL: missing from the zip: {missing}")
+    with open(os.path.join(top, "LICENSE")) as f:
+        if licence_text(args) not in " ".join(f.read().split()):
+            raise SystemExit("FAIL: the zip's LICENSE is not the MIT text of the source tree")
     for width, file_format in (("x86", "pei-i386"), ("x64", "pei-x86-64")):
         for name in ["Marvostell.dll", "marvostell-check.exe"]:
             if file_format not in run(["objdump", "-f", os.path.join(top, width, name)]):
