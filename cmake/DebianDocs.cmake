@@ -1,9 +1,9 @@
 # CPack runs this after staging each component and before building the .debs
-# (CPACK_PRE_BUILD_SCRIPTS). It adds what Debian's policy asks of every
-# package and a plain install does not need:
+# (CPACK_PRE_BUILD_SCRIPTS). It gives each package what Debian's policy asks
+# and a plain install does not need:
 #   usr/share/doc/<package>/copyright     machine-readable, the MIT licence
 #   usr/share/doc/<package>/changelog.gz  CHANGELOG.md in Debian's format
-#   man pages compressed with gzip -9n
+#   man pages compressed with gzip -9n, and no LICENSE beside the guides
 set(source ${CPACK_MARVOSTELL_SOURCE_DIR})
 
 # The changelog's dates are RFC 5322 ones, the weekday by Sakamoto's method.
@@ -109,6 +109,11 @@ foreach(component IN LISTS CPACK_COMPONENTS_ALL)
   file(WRITE ${doc}/copyright "${copyright}")
   file(WRITE ${doc}/changelog "${changelog}")
   gzip_n(${doc}/changelog)
+  # The copyright file carries the licence; a second copy is noise to Debian.
+  file(GLOB licences ${usr}/share/doc/*/LICENSE)
+  if(licences)
+    file(REMOVE ${licences})
+  endif()
   file(GLOB pages ${usr}/share/man/man*/*.[1-9])
   foreach(page IN LISTS pages)
     gzip_n(${page})
