@@ -49,6 +49,8 @@ TEST(DescribeResult, NamesEveryKindOfResult) {
         {599, Stage::kManifestRequest, 13, "HTTP status 599"},
         {12002, Stage::kManifestRequest, 9, "ERROR_INTERNET_TIMEOUT"},
         {12157, Stage::kManifestRequest, 9, "ERROR_INTERNET_SECURITY_CHANNEL_ERROR"},
+        // A certificate error of Windows' that has no name here still reads as one.
+        {12175, Stage::kManifestRequest, 9, "error 12175: Internet error 12175"},
         {2, Stage::kNone, 12, "available: a newer package is offered"},
         {7, Stage::kSignature, 15, "signature"},
         {9, Stage::kNotAManifest, 11, "not a manifest (no [General] section)"},

@@ -66,6 +66,14 @@ using marvostell::Stage;
 // request gives lies in this range.
 bool IsHttpStatus(unsigned code) { return code >= 200 && code <= 599; }
 
+// An Internet error by its name, or by its number where it has none here.
+std::string InternetOrSystemText(unsigned code) {
+    const char *name = marvostell::InternetErrorName(code);
+    if (*name) return name;
+    if (code >= 12000 && code < 12200) return "Internet error " + std::to_string(code);
+    return SystemErrorText(code);
+}
+
 std::string Kept(uint64_t bytes) {
     return "; " + std::to_string(bytes) + " bytes kept for the next check";
 }
@@ -81,9 +89,7 @@ ResultText DescribePackageRequest(unsigned code, uint64_t keptBytes) {
     if (error == ERROR_INTERNET_TIMEOUT)
         return {9, head + "the transfer stalled: nothing arrived for the stall time" +
                        Kept(keptBytes)};
-    const char *internet = marvostell::InternetErrorName(error);
-    return {9, head + "the package request failed: " +
-                   (*internet ? std::string(internet) : SystemErrorText(error)) + " (" +
+    return {9, head + "the package request failed: " + InternetOrSystemText(error) + " (" +
                    std::to_string(error) + ")" + Kept(keptBytes)};
 }
 
@@ -97,7 +103,7 @@ ResultText DescribeManifestRequest(int result) {
                         std::to_string(result) + " (update.ini is left as it was)"};
     const char *internet = marvostell::InternetErrorName(code);
     if (*internet) return {9, head + "Internet error " + internet};
-    return {9, head + SystemErrorText(code)};
+    return {9, head + InternetOrSystemText(code)};
 }
 
 }  // namespace
