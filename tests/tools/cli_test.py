@@ -6,10 +6,33 @@ its CheckNewVersionEx options (--ex, --check-only, --deadline, --stall,
 --user-agent, --https), and its conventions (usage errors, --version, --help
 and the man page). Ctrl-C is tested natively only: a Windows console program
 under Wine has no console to send it to."""
-import argparse, hashlib, os, random, re, shutil, signal, subprocess, sys, tempfile, time
+import argparse, hashlib, os, random, re, shutil, signal, socket, subprocess, sys, tempfile, \
+    threading, time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from test_server import TestServer, refused_port  # noqa: E402
+
+
+def plain_http_port():
+    """A loopback port whose server answers anything, a TLS handshake
+    included, with a plain HTTP 400 and closes, as web servers do."""
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    listener.listen()
+
+    def answer():
+        while True:
+            connection, _ = listener.accept()
+            with connection:
+                connection.settimeout(5)
+                try:
+                    connection.recv(4096)
+                    connection.sendall(b"HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n"
+                                       b"Connection: close\r\n\r\n")
+                except OSError:
+                    pass
+    threading.Thread(target=answer, daemon=True).start()
+    return listener.getsockname()[1]
 
 
 def check_ex(check, server, local, work, size, failures, wine):
@@ -44,11 +67,9 @@ def check_ex(check, server, local, work, size, failures, wine):
          ["the deadline passed; 32768 bytes kept"], "x7", {"stall.bin": 32768}),
         ("line break in the User-Agent", ["--user-agent", "x\r\nX-Extra: 1", base + "/good.ini"],
          2, ["error 87", "line break"], "x8", {"update.ini": None}),
-        # TLS to a server that speaks plain HTTP fails; nothing is read as HTTP.
-        # (The test server waits for the end of a request that never comes:
-        # the stall limit ends the handshake.)
-        ("https to plain HTTP", ["--https", "--stall", "2",
-                                 base.replace("http:", "https:") + "/good.ini"], 9,
+        # TLS to a server that speaks plain HTTP fails; its answer is never
+        # read as HTTP.
+        ("https to plain HTTP", ["--https", f"https://127.0.0.1:{plain_http_port()}/good.ini"], 9,
          ["Internet error"], "x9", {"update.ini": None}),
     ]
     for name, arguments, status, words, dir_name, files in cases:
