@@ -100,6 +100,7 @@ static INT_PTR CALLBACK dialog_proc(HWND dialog, UINT message, WPARAM wparam, LP
     if (!host && message != WM_INITDIALOG) return FALSE;
     switch (message) {
     case WM_INITDIALOG:
+        host = (struct host *)lparam;
         SetWindowLongPtrA(dialog, DWLP_USER, lparam);
         SendDlgItemMessageA(dialog, IDC_UPDATE_PROGRESS, PBM_SETRANGE32, 0, 100);
         SetDlgItemTextA(dialog, IDC_UPDATE_TIP, "Checking for a newer version...");
