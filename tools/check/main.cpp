@@ -15,6 +15,7 @@
 #include "interrupt.h"
 #include "local_file.h"
 #include "manifest/manifest_fetch.h"
+#include "marvostell.h"
 #include "options.h"
 #include "package/package_entry.h"
 #include "progress.h"
