@@ -1,12 +1,16 @@
 /* A Linux host: checks for an update on a worker thread and draws the
- * download's progress on the main thread.
+ * download's progress on the main thread; Ctrl-C cancels the check.
  *
  *   linux-host URL DIR VERSION
  *
  * The library calls the notify target's post() on the downloading thread;
  * post() only writes the percentage into a pipe and returns. The main thread
  * reads the pipe and draws; the worker closes its end when the check is over.
- * Exit status: 0 up to date or updated, 1 the check failed, 2 usage. */
+ * SIGINT sets the cancel flag of the CheckNewVersionEx call, which then
+ * returns MARVOSTELL_CANCELLED within a second and keeps the partial
+ * download for the next check.
+ * Exit status: 0 up to date or updated, 1 the check failed, 2 usage,
+ * 130 cancelled. */
 #define _POSIX_C_SOURCE 200809L
 #include <fcntl.h>
 #include <pthread.h>
@@ -17,6 +21,15 @@
 #include <unistd.h>
 
 #include "marvostell.h"
+
+/* Set by the SIGINT handler, read by the module's threads. A store to an
+ * aligned 32-bit int is atomic wherever Linux runs (sig_atomic_t is int). */
+static volatile int32_t cancel_flag;
+
+static void on_interrupt(int signal_number) {
+    (void)signal_number;
+    cancel_flag = 1;
+}
 
 struct check {
     const char *url;
@@ -40,10 +53,14 @@ static void post_progress(void *context, uint32_t message, uintptr_t wparam, int
 static void *run_check(void *argument) {
     struct check *check = argument;
     MarvostellNotifyTarget target;
+    MarvostellOptions options;
     target.post = post_progress;
     target.context = &check->progress_fd;
-    check->result = CheckNewVersion(&target, 0, check->version, check->url, check->dir,
-                                    check->path);
+    memset(&options, 0, sizeof options);
+    options.size = sizeof options;
+    options.cancel = &cancel_flag;
+    check->result = CheckNewVersionEx(&target, 0, check->version, check->url, check->dir,
+                                      check->path, sizeof check->path, &options, NULL);
     close(check->progress_fd);
     return NULL;
 }
@@ -78,6 +95,8 @@ static void describe(const struct check *check) {
     case 401:
     case 407: printf("Failed: the server asks for authentication (%d).\n", result); return;
     case MARVOSTELL_ERR_UNEXPECTED: puts("Failed: unexpected failure inside the module."); return;
+    case MARVOSTELL_ERR_NOT_A_MANIFEST: puts("Failed: the server's answer is not a manifest."); return;
+    case MARVOSTELL_CANCELLED: puts("Cancelled; the next check resumes the download."); return;
     default: break;
     }
     if (result & MARVOSTELL_LOCAL_FILE_FLAG)
@@ -90,6 +109,8 @@ static void describe(const struct check *check) {
 int main(int argc, char **argv) {
     struct check check;
     pthread_t worker;
+    struct sigaction interrupt;
+    sigset_t blocked, before;
     int fds[2];
     unsigned char values[128];
     ssize_t got;
@@ -113,10 +134,20 @@ int main(int argc, char **argv) {
         return 1;
     }
     check.progress_fd = fds[1];
+    memset(&interrupt, 0, sizeof interrupt);
+    interrupt.sa_handler = on_interrupt;
+    interrupt.sa_flags = SA_RESTART; /* the pipe's read goes on */
+    sigaction(SIGINT, &interrupt, NULL);
+    /* The worker, and the threads the module starts from it, leave SIGINT
+     * to this thread. */
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &blocked, &before);
     if (pthread_create(&worker, NULL, run_check, &check) != 0) {
         fputs("cannot start the worker thread\n", stderr);
         return 1;
     }
+    pthread_sigmask(SIG_SETMASK, &before, NULL);
     while ((got = read(fds[0], values, sizeof values)) > 0) {
         /* Several values at once: draw the newest. */
         draw(values[got - 1], terminal);
@@ -126,5 +157,6 @@ int main(int argc, char **argv) {
     close(fds[0]);
     if (drew && terminal) fputc('\n', stderr);
     describe(&check);
+    if (check.result == MARVOSTELL_CANCELLED) return 130;
     return check.result == MARVOSTELL_UPDATED || check.result == MARVOSTELL_UP_TO_DATE ? 0 : 1;
 }

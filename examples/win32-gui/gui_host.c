@@ -1,20 +1,25 @@
 /* A Win32 GUI host: runs the update check on a worker thread and shows its
- * progress in a progress bar on the UI thread.
+ * progress in a progress bar on the UI thread; its Cancel button stops it.
  *
- *   gui-host [--exit-when-done] [--dll-dir DIR] URL DIR VERSION
+ *   gui-host [--exit-when-done] [--cancel-at PERCENT] [--dll-dir DIR] URL DIR VERSION
  *
  * Marvostell.dll is loaded by full path (marvostell_load.h) from DIR given by
  * --dll-dir, or else from this program's folder. The window is the module's
  * own progress dialog (resource 2000, its progress bar also 2000), created
- * from the loaded module. The worker thread calls CheckNewVersion with that
+ * from the loaded module. The worker thread calls CheckNewVersionEx with that
  * dialog as the progress window: the progress messages are posted to the UI
- * thread, which moves the bar while the download goes on. When the call
- * returns, the worker posts the result and the window shows it in words.
+ * thread, which moves the bar while the download goes on. Cancel sets the
+ * call's cancel flag from the UI thread; the call then returns
+ * MARVOSTELL_CANCELLED within a second, keeping the partial download for the
+ * next check. When the call returns, the worker posts the result and the
+ * window shows it in words. (A DLL older than CheckNewVersionEx gets
+ * CheckNewVersion, which cannot be stopped: Cancel stays greyed.)
  *
  * --exit-when-done closes the window as soon as the check ends and prints the
  * outcome, the bar's last position and the number of progress messages
- * (for tests and scripts). Exit status: 0 up to date or updated, 1 the check
- * failed, 2 usage or the DLL cannot be loaded. */
+ * (for tests and scripts). --cancel-at presses Cancel once the download
+ * reaches PERCENT. Exit status: 0 up to date or updated, 1 the check failed
+ * or was cancelled, 2 usage or the DLL cannot be loaded. */
 #include <windows.h>
 #include <commctrl.h>
 #include <stdio.h>
@@ -36,6 +41,8 @@ struct host {
     const char *dir;
     uint32_t version;
     int exit_when_done;
+    int cancel_at; /* -1: never */
+    volatile int32_t cancel;
     HWND dialog;
     HANDLE worker;
     int result;
@@ -47,9 +54,18 @@ struct host {
 
 static DWORD WINAPI check_worker(LPVOID parameter) {
     struct host *host = (struct host *)parameter;
-    host->result = host->marvostell.CheckNewVersion(host->dialog, WM_CHECK_PROGRESS,
-                                                    host->version, host->url, host->dir,
-                                                    host->path);
+    MarvostellOptions options;
+    memset(&options, 0, sizeof options);
+    options.size = sizeof options;
+    options.cancel = &host->cancel;
+    if (host->marvostell.CheckNewVersionEx)
+        host->result = host->marvostell.CheckNewVersionEx(
+            host->dialog, WM_CHECK_PROGRESS, host->version, host->url, host->dir, host->path,
+            sizeof host->path, &options, NULL);
+    else
+        host->result = host->marvostell.CheckNewVersion(host->dialog, WM_CHECK_PROGRESS,
+                                                        host->version, host->url, host->dir,
+                                                        host->path);
     PostMessageA(host->dialog, WM_CHECK_DONE, 0, 0);
     return 0;
 }
@@ -67,6 +83,10 @@ static void describe(int result, const char *path, char *text, size_t size) {
     case 401:
     case 407: snprintf(text, size, "The server wants a password."); return;
     case MARVOSTELL_ERR_UNEXPECTED: snprintf(text, size, "Unexpected failure."); return;
+    case MARVOSTELL_ERR_NOT_A_MANIFEST: snprintf(text, size, "The server sent no update list."); return;
+    case MARVOSTELL_CANCELLED:
+        snprintf(text, size, "Cancelled. The next check resumes the download.");
+        return;
     default: break;
     }
     if (result & MARVOSTELL_LOCAL_FILE_FLAG)
@@ -80,11 +100,12 @@ static INT_PTR CALLBACK dialog_proc(HWND dialog, UINT message, WPARAM wparam, LP
     if (!host && message != WM_INITDIALOG) return FALSE;
     switch (message) {
     case WM_INITDIALOG:
+        host = (struct host *)lparam;
         SetWindowLongPtrA(dialog, DWLP_USER, lparam);
         SendDlgItemMessageA(dialog, IDC_UPDATE_PROGRESS, PBM_SETRANGE32, 0, 100);
         SetDlgItemTextA(dialog, IDC_UPDATE_TIP, "Checking for a newer version...");
-        /* The module cannot be interrupted: the button closes once it is over. */
-        EnableWindow(GetDlgItem(dialog, IDCANCEL), FALSE);
+        /* CheckNewVersion cannot be stopped: the button closes once it is over. */
+        EnableWindow(GetDlgItem(dialog, IDCANCEL), host->marvostell.CheckNewVersionEx != NULL);
         return TRUE;
     case WM_CHECK_PROGRESS: {
         /* More bytes than the manifest declared can take it past 100. */
@@ -94,6 +115,8 @@ static INT_PTR CALLBACK dialog_proc(HWND dialog, UINT message, WPARAM wparam, LP
         SendDlgItemMessageA(dialog, IDC_UPDATE_PROGRESS, PBM_SETPOS, percent, 0);
         snprintf(text, sizeof text, "Downloading the update: %u%%", percent);
         SetDlgItemTextA(dialog, IDC_UPDATE_TIP, text);
+        if (host->cancel_at >= 0 && percent >= (unsigned)host->cancel_at)
+            SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
         return TRUE;
     }
     case WM_CHECK_DONE:
@@ -108,10 +131,19 @@ static INT_PTR CALLBACK dialog_proc(HWND dialog, UINT message, WPARAM wparam, LP
         if (host->exit_when_done) DestroyWindow(dialog);
         return TRUE;
     case WM_COMMAND:
-        if (LOWORD(wparam) == IDCANCEL && !host->worker) DestroyWindow(dialog);
+        if (LOWORD(wparam) != IDCANCEL) return TRUE;
+        if (!host->worker) {
+            DestroyWindow(dialog);
+        } else if (!host->cancel) {
+            /* The worker's call sees the flag and returns; WM_CHECK_DONE follows. */
+            host->cancel = 1;
+            EnableWindow(GetDlgItem(dialog, IDCANCEL), FALSE);
+            SetDlgItemTextA(dialog, IDC_UPDATE_TIP, "Cancelling...");
+        }
         return TRUE;
     case WM_CLOSE:
-        if (!host->worker) DestroyWindow(dialog);
+        /* Closing the window while the check runs cancels it. */
+        SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
         return TRUE;
     case WM_DESTROY:
         PostQuitMessage(0);
@@ -132,6 +164,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, i
     const char *dll_dir = NULL;
     const char *positional[3];
     int count = 0, i;
+    host.cancel_at = -1;
     INITCOMMONCONTROLSEX controls;
     MSG message;
     (void)instance;
@@ -141,12 +174,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, i
 
     for (i = 1; i < __argc; ++i) {
         if (strcmp(__argv[i], "--exit-when-done") == 0) host.exit_when_done = 1;
+        else if (strcmp(__argv[i], "--cancel-at") == 0 && i + 1 < __argc) host.cancel_at = atoi(__argv[++i]);
         else if (strcmp(__argv[i], "--dll-dir") == 0 && i + 1 < __argc) dll_dir = __argv[++i];
         else if (count < 3) positional[count++] = __argv[i];
         else count = 4;
     }
     if (count != 3)
-        return fail(&host, "usage: gui-host [--exit-when-done] [--dll-dir DIR] URL DIR VERSION");
+        return fail(&host, "usage: gui-host [--exit-when-done] [--cancel-at PERCENT] [--dll-dir DIR] "
+                           "URL DIR VERSION");
     host.url = positional[0];
     host.dir = positional[1];
     host.version = (uint32_t)strtoul(positional[2], NULL, 0);

@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """Runs an example host against the sample update server and checks what it
 tells: a download whose progress reaches the host, a host that is up to
-date, a package that fails its digest and a server that refuses the
-connection. --kind linux runs examples/linux-host natively; --kind gui runs
-examples/win32-gui under Wine (through run-wine) in its --exit-when-done mode."""
-import argparse, hashlib, os, re, subprocess, sys, tempfile
+date, a package that fails its digest, a server that refuses the
+connection, and a download cancelled half-way. --kind linux runs
+examples/linux-host natively (cancelled with SIGINT while the package
+stalls); --kind gui runs examples/win32-gui under Wine (through run-wine) in
+its --exit-when-done mode (its Cancel button pressed at 10 percent)."""
+import argparse, hashlib, os, re, signal, subprocess, sys, tempfile, time
 
 import update_server
 
@@ -30,6 +32,42 @@ def progress_seen(kind, run):
     return [int(bar.group(1))]
 
 
+def cancel(kind, command, local, env):
+    """Cancels a download half-way; the problems found."""
+    if kind == "gui":
+        name = "slow.bin"
+        run = subprocess.run(command[:2] + ["--cancel-at", "10"] + command[2:], env=env,
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=120)
+        status, said = 1, "text=Cancelled."
+    else:
+        name = "stall.bin"
+        partial = os.path.join(local, name)
+        process = subprocess.Popen(command, env=env, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, text=True)
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline and process.poll() is None and \
+                (not os.path.exists(partial) or os.path.getsize(partial) < 32768):
+            time.sleep(0.05)
+        process.send_signal(signal.SIGINT)
+        try:
+            out, err = process.communicate(timeout=5)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            out, err = process.communicate()
+        run = subprocess.CompletedProcess(command, process.returncode, out, err)
+        status, said = 130, "Cancelled; the next check resumes the download."
+    problems = []
+    if run.returncode != status:
+        problems.append(f"exit {run.returncode}, want {status}")
+    if said not in run.stdout:
+        problems.append(f"does not say {said!r}")
+    kept = os.path.join(local, name)
+    size = os.path.getsize(kept) if os.path.exists(kept) else 0
+    if not 0 < size < len(update_server.PACKAGE) or os.path.exists(kept + ".err"):
+        problems.append(f"{size} bytes kept, want a partial package and no .err")
+    return problems, run
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--server", required=True)
@@ -44,6 +82,18 @@ def main():
     failures = []
     with tempfile.TemporaryDirectory(prefix="marvostell-host-") as work, \
             update_server.serve(args.server, work) as base:
+        local = os.path.join(work, "cancelled")
+        os.makedirs(local)
+        manifest = "slow.ini" if args.kind == "gui" else "stall.ini"
+        if args.kind == "gui":
+            command = [args.wine, args.host, "--exit-when-done", f"{base}/{manifest}",
+                       "Z:" + local.replace("/", "\\"), "1"]
+        else:
+            command = [args.host, f"{base}/{manifest}", local, "1"]
+        problems, run = cancel(args.kind, command, local, env)
+        if problems:
+            failures.append(f"cancel: {'; '.join(problems)}\n  stdout: {run.stdout!r}\n"
+                            f"  stderr: {run.stderr[-400:]!r}")
         for number, (name, manifest, version, status, words, kept) in enumerate(CASES):
             local = os.path.join(work, f"client{number}")
             os.makedirs(local)
@@ -79,7 +129,7 @@ def main():
         print("FAIL", failure)
     if failures:
         sys.exit(1)
-    print(f"{args.kind} host: {len(CASES)} cases passed")
+    print(f"{args.kind} host: {len(CASES) + 1} cases passed")
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
 """A sample update server for host tests: the standalone test HTTP server
-serving a package and two manifests (good.ini offers it with its digest,
-bad.ini with a wrong one)."""
+serving a package and manifests: good.ini offers it with its digest, bad.ini
+with a wrong one; stall.ini offers it from a route that stalls after 32768
+bytes, slow.ini from one that sends 8192 bytes every 200 ms."""
 import contextlib, hashlib, os, random, sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
@@ -10,8 +11,8 @@ PACKAGE = random.Random(13).randbytes(300000)
 PACKAGE_MD5 = hashlib.md5(PACKAGE).hexdigest().upper()
 
 
-def manifest(md5):
-    return (f"[General]\nupdate=app\n[app]\nversion=2\nPackage=/pkg/app.bin\n"
+def manifest(md5, package="/pkg/app.bin"):
+    return (f"[General]\nupdate=app\n[app]\nversion=2\nPackage={package}\n"
             f"PackageSize={len(PACKAGE)}\nMd5={md5}\n")
 
 
@@ -22,10 +23,17 @@ def serve(server_program, work):
     os.makedirs(os.path.join(root, "pkg"), exist_ok=True)
     with open(os.path.join(root, "pkg", "app.bin"), "wb") as f:
         f.write(PACKAGE)
-    for name, md5 in (("good.ini", PACKAGE_MD5), ("bad.ini", "0" * 32)):
+    manifests = {"good.ini": manifest(PACKAGE_MD5), "bad.ini": manifest("0" * 32),
+                 "stall.ini": manifest(PACKAGE_MD5, "/pkg/stall.bin"),
+                 "slow.ini": manifest(PACKAGE_MD5, "/pkg/slow.bin")}
+    for name, text in manifests.items():
         with open(os.path.join(root, name), "w") as f:
-            f.write(manifest(md5))
-    with TestServer(server_program, root, work) as server:
+            f.write(text)
+    script = os.path.join(work, "routes.script")
+    with open(script, "w") as f:
+        f.write(f"route /pkg/stall.bin\nbody-file {root}/pkg/app.bin\ntrickle 32768 600000\n"
+                f"route /pkg/slow.bin\nbody-file {root}/pkg/app.bin\ntrickle 8192 200\n")
+    with TestServer(server_program, root, work, script=script) as server:
         yield server.base
 
 

@@ -10,7 +10,8 @@ for the Python tests: started on a free loopback port, stopped at the end.
 
 root is the directory it serves files from; script, if given, is a server
 script (see docs/tests.md); work is a directory of the test's own, where the
-server writes its port. The server's options are in
+server writes its port; log, if given, is a file that receives each raw
+request (server.requests() reads it). The server's options are in
 tests/server/test_http_server_main.cpp.
 """
 import os
@@ -28,13 +29,16 @@ EXIT_AFTER_SECONDS = 3600
 class TestServer:
     """A running test server; base is its URL, http://127.0.0.1:<port>."""
 
-    def __init__(self, program, root, work, script=None):
+    def __init__(self, program, root, work, script=None, log=None):
         port_file = os.path.join(work, "test-server.port")
         if os.path.exists(port_file):
             os.remove(port_file)
         command = [program, "--root", root]
         if script:
             command += ["--script", script]
+        self.log = log
+        if log:
+            command += ["--log", log]
         command += ["--port-file", port_file, "--exit-after", str(EXIT_AFTER_SECONDS)]
         self.process = subprocess.Popen(command)
         port = ""
@@ -54,6 +58,13 @@ class TestServer:
             time.sleep(0.05)
         self.port = int(port)
         self.base = f"http://127.0.0.1:{self.port}"
+
+    def requests(self):
+        """What the log holds so far, as text (empty without a log)."""
+        if not self.log or not os.path.exists(self.log):
+            return ""
+        with open(self.log, "rb") as f:
+            return f.read().decode("latin-1")
 
     def stop(self):
         if self.process.poll() is None:

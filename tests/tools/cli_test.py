@@ -2,11 +2,122 @@
 """Runs marvostell-check (natively, or the Windows build under Wine) against the
 standalone test server and checks what it tells people: exit statuses, the
 diagnosis after each kind of result, progress when piped, --verbose steps,
-and its conventions (usage errors, --version, --help and the man page)."""
-import argparse, hashlib, os, random, re, shutil, subprocess, sys, tempfile
+its CheckNewVersionEx options (--ex, --check-only, --deadline, --stall,
+--user-agent, --https), and its conventions (usage errors, --version, --help
+and the man page). Ctrl-C is tested natively only: a Windows console program
+under Wine has no console to send it to."""
+import argparse, hashlib, os, random, re, shutil, signal, socket, subprocess, sys, tempfile, \
+    threading, time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from test_server import TestServer, refused_port  # noqa: E402
+
+
+def plain_http_port():
+    """A loopback port whose server answers anything, a TLS handshake
+    included, with a plain HTTP 400 and closes, as web servers do."""
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    listener.listen()
+
+    def answer():
+        while True:
+            connection, _ = listener.accept()
+            with connection:
+                connection.settimeout(5)
+                try:
+                    connection.recv(4096)
+                    connection.sendall(b"HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n"
+                                       b"Connection: close\r\n\r\n")
+                except OSError:
+                    pass
+    threading.Thread(target=answer, daemon=True).start()
+    return listener.getsockname()[1]
+
+
+def check_ex(check, server, local, work, size, failures, wine):
+    """The CheckNewVersionEx options: each outcome, its exit status and words,
+    and what stays in the directory."""
+    base = server.base
+    slow = "3" if wine else "1"  # Wine ends a stalled wait only at the stall limit
+    # name, arguments, exit status, words, directory, {file: size or None for absent}
+    cases = [
+        ("check only", ["--check-only", "--host-version", "1", base + "/good.ini"], 12,
+         ["available: a newer package is offered",
+          f"offered: [app] version 0x00000002, {size} bytes"], "x1", {"app.bin": None}),
+        # The package downloaded earlier into "a" is complete and verified.
+        ("check only, complete", ["--check-only", "--host-version", "1", base + "/good.ini"], 1,
+         ["already complete on disk"], "a", {"app.bin": size}),
+        ("manifest status", ["--ex", base + "/missing.ini"], 13,
+         ["manifest request with HTTP status 404", "(update.ini is left as it was)"], "x2",
+         {"update.ini": None}),
+        ("not a manifest", ["--ex", base + "/page.ini"], 11,
+         ["error 9: the server's answer is not a manifest", "HTML page", "Welcome"], "x3", {}),
+        ("package status", ["--ex", "--host-version", "1", base + "/gone.ini"], 13,
+         ["package request with HTTP status 403; 0 bytes kept", "path /pkg/gone.bin"], "x4",
+         {"gone.bin": None}),
+        ("dropped", ["--ex", "--host-version", "1", base + "/drop.ini"], 9,
+         ["the transfer ended early; 30000 bytes kept for the next check",
+          "partial package: " + local(os.path.join(work, "x5", "drop.bin")) +
+          f", 30000 of {size} bytes"], "x5", {"drop.bin": 30000, "drop.bin.err": None}),
+        ("stalled", ["--stall", slow, "--host-version", "1", base + "/stall.ini"], 9,
+         ["the transfer stalled", "32768 bytes kept"], "x6", {"stall.bin": 32768}),
+        ("deadline", ["--deadline", "1", "--stall", slow, "--host-version", "1",
+                      base + "/stall.ini"], 14,
+         ["the deadline passed; 32768 bytes kept"], "x7", {"stall.bin": 32768}),
+        ("line break in the User-Agent", ["--user-agent", "x\r\nX-Extra: 1", base + "/good.ini"],
+         2, ["error 87", "line break"], "x8", {"update.ini": None}),
+        # TLS to a server that speaks plain HTTP fails; its answer is never
+        # read as HTTP.
+        ("https to plain HTTP", ["--https", f"https://127.0.0.1:{plain_http_port()}/good.ini"], 9,
+         ["Internet error"], "x9", {"update.ini": None}),
+    ]
+    for name, arguments, status, words, dir_name, files in cases:
+        check(name, arguments, status, words, dir_name)
+        for file_name, want in files.items():
+            path = os.path.join(work, dir_name, file_name)
+            got = os.path.getsize(path) if os.path.exists(path) else None
+            if got != want:
+                failures.append(f"{name}: {file_name} holds {got} bytes, want {want}")
+
+    before = server.requests().count("User-Agent: marvostell-test/1.0 (cli)")
+    check("User-Agent", ["--user-agent", "marvostell-test/1.0 (cli)", "--host-version", "1",
+                         base + "/good.ini"], 1, ["downloaded and verified"], "x10")
+    sent = server.requests().count("User-Agent: marvostell-test/1.0 (cli)") - before
+    if sent != 2:
+        failures.append(f"User-Agent: sent with {sent} requests, want 2 (manifest, package)")
+    if "X-Extra" in server.requests():
+        failures.append("User-Agent: a line break went on the wire")
+
+
+def check_interrupt(cli, base, work, failures):
+    """Ctrl-C while the package stalls, under both exports' rules: the message,
+    status 130, the partial package kept (never .err), and soon."""
+    for name, rules in (("CheckNewVersionEx", ["--ex"]), ("CheckNewVersion", [])):
+        d = os.path.join(work, "int-" + name)
+        os.makedirs(d)
+        partial = os.path.join(d, "stall.bin")
+        process = subprocess.Popen([cli, "--dir", d, "--host-version", "1"] + rules +
+                                   [base + "/stall.ini"], stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, text=True)
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline and process.poll() is None and \
+                (not os.path.exists(partial) or os.path.getsize(partial) < 32768):
+            time.sleep(0.05)
+        sent = time.monotonic()
+        process.send_signal(signal.SIGINT)
+        try:
+            out, err = process.communicate(timeout=10)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            out, err = process.communicate()
+        took = time.monotonic() - sent
+        want = "cancelled; 32768 bytes kept for the next check"
+        size = os.path.getsize(partial) if os.path.exists(partial) else None
+        if process.returncode != 130 or not out.startswith(want) or size != 32768 or \
+                os.path.exists(partial + ".err") or took > 3:
+            failures.append(f"Ctrl-C, {name}: exit {process.returncode} after {took:.1f} s, "
+                            f"{size} bytes kept, stdout {out!r}, stderr {err[-300:]!r}")
 
 
 def main():
@@ -37,6 +148,11 @@ def main():
             "long.ini": "[General]\nupdate=app\n;" + "x" * 5000 + "\n" +
                         entry.split("\n", 2)[2] + f"PackageSize={len(package)}\nMd5={digest}\n",
         }
+        # The same package from routes that break off: dropped after 30000
+        # bytes, stalled after 32768 (whole reads of 8192 bytes), or refused.
+        for name in ("drop", "stall", "gone"):
+            manifests[f"{name}.ini"] = manifests["good.ini"].replace("/pkg/app.bin",
+                                                                     f"/pkg/{name}.bin")
         for name, text in manifests.items():
             with open(os.path.join(root, name), "w") as f:
                 f.write(text)
@@ -45,8 +161,14 @@ def main():
             f.write("route /missing.ini\nstatus 404 Not Found\nheader Content-Type: text/html\n"
                     "body <html><head><title>404 Not Found</title></head>"
                     "<body><h1>404 Not Found</h1></body></html>\\r\\n\n"
-                    "route /empty.ini\nbody \n")
-        server = TestServer(args.server, root, work, script=script)
+                    "route /empty.ini\nbody \n"
+                    "route /page.ini\nheader Content-Type: text/html\n"
+                    "body <html><head><title>Welcome</title></head></html>\\r\\n\n"
+                    f"route /pkg/drop.bin\nbody-file {root}/pkg/app.bin\ndrop 30000\n"
+                    f"route /pkg/stall.bin\nbody-file {root}/pkg/app.bin\ntrickle 32768 600000\n"
+                    "route /pkg/gone.bin\nstatus 403 Forbidden\nbody no\n")
+        server = TestServer(args.server, root, work, script=script,
+                            log=os.path.join(work, "requests.log"))
         port, base = server.port, server.base
 
         env = {k: v for k, v in os.environ.items()
@@ -148,8 +270,15 @@ def main():
                 failures.append(f"file-size limit: exit {limited.returncode} (want 8), "
                                 f"stdout {limited.stdout!r}")
 
+        check_ex(check, server, local, work, len(package), failures, args.wine)
+        if not args.wine:
+            check_interrupt(args.cli, base, work, failures)
+
         for name, arguments, error in [
                 ("no URL", [], "no manifest URL"),
+                ("deadline of 0", ["--deadline", "0", base + "/good.ini"], "--deadline: '0'"),
+                ("stall not a number", ["--stall", "1s", base + "/good.ini"], "--stall: '1s'"),
+                ("deadline past a day", ["--deadline", "86401", base + "/good.ini"], "to 86400"),
                 ("version not a number", ["--host-version", "abc", base + "/good.ini"],
                  "'abc' is not a number"),
                 ("old --version N", ["--version", "1", base + "/good.ini"], "--host-version N"),
@@ -163,7 +292,7 @@ def main():
             failures.append(f"--version: {version.stdout!r}")
         usage = run(["--help"])
         statuses = re.findall(r"^ +(\d+)  ", usage.stdout, re.M)
-        if usage.returncode != 0 or statuses != [str(n) for n in range(12)]:
+        if usage.returncode != 0 or statuses != [str(n) for n in range(16)] + ["130"]:
             failures.append(f"--help: exit statuses {statuses}")
         if args.man:
             page = open(args.man).read()

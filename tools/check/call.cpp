@@ -9,7 +9,9 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -79,8 +81,9 @@ private:
 // The check itself; RunUpdateCheck lets no exception out.
 CheckOutcome Run(const CallArguments &arguments, HWND notifyWnd, uint32_t notifyMsg,
                  Forwarder &forwarder) {
-    const marvostell::CheckRequest request{notifyWnd, notifyMsg, arguments.hostVersion,
-                                           arguments.url.c_str(), arguments.dir.c_str()};
+    marvostell::CheckRequest request{notifyWnd, notifyMsg, arguments.hostVersion,
+                                     arguments.url.c_str(), arguments.dir.c_str()};
+    request.options = &arguments.options;
     return marvostell::RunUpdateCheck(request, &forwarder);
 }
 
@@ -93,6 +96,8 @@ CallResult Finish(const CheckOutcome &outcome) {
 const UINT kProgressMessage = WM_APP + 1;
 const UINT kEventMessage = WM_APP + 2;
 const UINT kDoneMessage = WM_APP + 3;
+const UINT_PTR kIdleTimer = 1;
+const UINT kIdleMilliseconds = 100;
 
 struct Worker {
     const CallArguments *arguments;
@@ -132,10 +137,13 @@ CallResult RunCheck(const CallArguments &arguments, CallListener &listener) {
     Worker worker{&arguments, window, &forwarder, {}};
     HANDLE thread = CreateThread(nullptr, 0, RunWorker, &worker, 0, nullptr);
     if (!thread) RunWorker(&worker);
+    SetTimer(window, kIdleTimer, kIdleMilliseconds, nullptr);
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
         if (message.message == kDoneMessage) break;
-        if (message.message == kProgressMessage) {
+        if (message.message == WM_TIMER && message.hwnd == window) {
+            listener.OnIdle();
+        } else if (message.message == kProgressMessage) {
             listener.OnProgress(static_cast<unsigned>(message.wParam));
         } else if (message.message == kEventMessage) {
             const EventPtr event(reinterpret_cast<Event *>(message.lParam));
@@ -148,6 +156,7 @@ CallResult RunCheck(const CallArguments &arguments, CallListener &listener) {
         WaitForSingleObject(thread, INFINITE);
         CloseHandle(thread);
     }
+    KillTimer(window, kIdleTimer);
     DestroyWindow(window);
     return Finish(worker.outcome);
 }
@@ -155,6 +164,8 @@ CallResult RunCheck(const CallArguments &arguments, CallListener &listener) {
 // The library calls post() on the checking thread, and the forwarder runs
 // there too; both queue and return at once, and the calling thread hands the
 // values on.
+constexpr std::chrono::milliseconds kIdleTime{100};
+
 struct Queue {
     std::mutex mutex;
     std::condition_variable changed;
@@ -183,15 +194,30 @@ CallResult RunCheck(const CallArguments &arguments, CallListener &listener) {
     Forwarder forwarder([&queue](EventPtr event) { queue.Push(std::move(event)); });
     MarvostellNotifyTarget target{Post, &queue};
     CheckOutcome outcome;
+    // The check's threads (this worker and those it starts) leave SIGINT to
+    // this one, so that a Ctrl-C handler never interrupts a transfer's wait.
+    sigset_t interrupt, before;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &interrupt, &before);
     std::thread worker([&] {
         outcome = Run(arguments, &target, 0, forwarder);
         std::lock_guard<std::mutex> lock(queue.mutex);
         queue.done = true;
         queue.changed.notify_one();
     });
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
     std::unique_lock<std::mutex> lock(queue.mutex);
     for (;;) {
-        queue.changed.wait(lock, [&] { return queue.done || !queue.events.empty(); });
+        const bool woken = queue.changed.wait_for(lock, kIdleTime, [&] {
+            return queue.done || !queue.events.empty();
+        });
+        if (!woken) {
+            lock.unlock();
+            listener.OnIdle();
+            lock.lock();
+            continue;
+        }
         while (!queue.events.empty()) {
             const EventPtr event = std::move(queue.events.front());
             queue.events.pop_front();

@@ -14,12 +14,16 @@
 class CallListener : public marvostell::CCheckObserver {
 public:
     virtual void OnProgress(unsigned percent) = 0;
+    // Called about ten times a second while the check runs, between the
+    // events: where the listener looks at flags that no event brings.
+    virtual void OnIdle() {}
 };
 
 struct CallArguments {
     uint32_t hostVersion;
     std::string url;
     std::string dir;
+    marvostell::CheckOptions options;  // the defaults: CheckNewVersion's rules
 };
 
 struct CallResult {

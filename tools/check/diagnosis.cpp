@@ -1,5 +1,7 @@
 #include "diagnosis.h"
 
+#include <cstdio>
+
 #include "framework/http_get.h"
 #include "local_file.h"
 #include "manifest/manifest_fetch.h"
@@ -168,13 +170,39 @@ std::string PackageEntryFault(const std::string &manifestPath, const std::string
     return "Package, PackageSize and Md5 read as usable now: the manifest changed after the check";
 }
 
+namespace {
+
+std::string VersionText(uint32_t version) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(version));
+    return text;
+}
+
+}  // namespace
+
+uint64_t KeptBytes(const CallRecord &record) {
+    uint64_t size = 0;
+    if (record.entrySeen && LocalFileSize(record.localPath, size)) return size;
+    return 0;
+}
+
 Diagnosis Diagnose(int result, const marvostell::CheckOutcome &outcome, const CallRecord &record) {
     // The failure as the host sees it, a path too long for its buffer included.
     const Stage stage = marvostell::FinalFailure(outcome, MARVOSTELL_PATH_BUFFER_SIZE).stage;
-    const ResultText described = DescribeResult(result, stage, outcome.pathForHost.c_str());
+    ResultFacts facts;
+    facts.packagePath = outcome.pathForHost.c_str();
+    facts.keptBytes = KeptBytes(record);
+    const ResultText described = DescribeResult(result, stage, facts);
     Diagnosis out{described.exitStatus, described.text, {}};
     switch (outcome.failure.stage) {
     case Stage::kNone:
+        if (outcome.available) {
+            out.lines.push_back("offered: [" + outcome.section + "] version " +
+                                VersionText(outcome.version) + ", " +
+                                std::to_string(outcome.packageSize) + " bytes");
+            if (record.entrySeen) out.lines.push_back("it would be saved as " + record.localPath);
+            break;
+        }
         if (outcome.updated) {
             if (result == MARVOSTELL_UPDATED && record.entrySeen && record.requests == 0)
                 out.headline = "verified: " + outcome.pathForHost +
@@ -198,6 +226,9 @@ Diagnosis Diagnose(int result, const marvostell::CheckOutcome &outcome, const Ca
         for (const std::string &line : marvostell::tools::ExplanationLines(record.selection))
             out.lines.push_back("  " + line);
         break;
+    case Stage::kNotAManifest:
+        out.lines = ManifestProblems(record.manifestPath);
+        break;
     case Stage::kPackageEntry:
         if (record.selection.hasSelection)
             out.lines.push_back("package [" + record.selection.selected + "]: " +
@@ -208,10 +239,17 @@ Diagnosis Diagnose(int result, const marvostell::CheckOutcome &outcome, const Ca
         break;
     case Stage::kManifestRequest:
     case Stage::kPackageRequest:
-        if (described.exitStatus == 9) DescribeInternetError(outcome.failure.stage, record, out);
+        if (described.exitStatus == 9 || described.exitStatus == 13)
+            DescribeInternetError(outcome.failure.stage, record, out);
         break;
     default:
         break;
     }
+    // Where a stop or a broken transfer left the package.
+    if (facts.keptBytes && (outcome.failure.stage == Stage::kStopped ||
+                            outcome.failure.stage == Stage::kPackageRequest))
+        out.lines.push_back("partial package: " + record.localPath + ", " +
+                            std::to_string(facts.keptBytes) + " of " +
+                            std::to_string(record.size) + " bytes; the next check resumes it");
     return out;
 }

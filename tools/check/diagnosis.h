@@ -18,6 +18,10 @@ struct Diagnosis {
 // `result` is the export's integer for `outcome`.
 Diagnosis Diagnose(int result, const marvostell::CheckOutcome &outcome, const CallRecord &record);
 
+// The bytes of the selected package in the directory: a partial one after a
+// stop or a broken transfer; 0 when none.
+uint64_t KeptBytes(const CallRecord &record);
+
 // Why the stored manifest is no manifest the module can use; empty when it
 // is one.
 std::vector<std::string> ManifestProblems(const std::string &path);

@@ -5,15 +5,24 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
+// From the directory entry, without opening the file: a check under way
+// holds it open without sharing.
 bool LocalFileSize(const std::string &path, uint64_t &size) {
-    std::ifstream file(path, std::ios::binary | std::ios::ate);
-    if (!file) return false;
-    const std::streamoff end = file.tellg();
-    if (end < 0) return false;
-    size = static_cast<uint64_t>(end);
+#ifdef _WIN32
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+#else
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
+    size = static_cast<uint64_t>(status.st_size);
+#endif
     return true;
 }
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-// The file's size; false when it cannot be opened.
+// The file's size; false when there is no such file.
 bool LocalFileSize(const std::string &path, uint64_t &size);
 
 // Up to `limit` bytes from the file's start; false when it cannot be opened.

@@ -4,17 +4,22 @@
 // be shown (--verbose) and explain the result in the core's own terms.
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "call.h"
 #include "call_record.h"
 #include "diagnosis.h"
 #include "framework/http_get.h"
+#include "framework/strings.h"
+#include "interrupt.h"
 #include "local_file.h"
 #include "manifest/manifest_fetch.h"
+#include "marvostell.h"
 #include "options.h"
 #include "package/package_entry.h"
 #include "progress.h"
+#include "result_text.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -89,6 +94,22 @@ public:
 
     void OnProgress(unsigned percent) override { m_display.Percent(percent); }
 
+    // CheckNewVersion's rules cannot stop a transfer under way: on Ctrl-C
+    // the program leaves it, as a host that exits would, and the bytes
+    // written so far stay for the next check.
+    void OnIdle() override {
+        if (m_options.ex || !Interrupted()) return;
+        m_display.Finish();
+        ResultFacts facts;
+        facts.keptBytes = KeptBytes(m_record);
+        std::printf("%s\n",
+                    DescribeResult(MARVOSTELL_CANCELLED, marvostell::Stage::kStopped, facts)
+                        .text.c_str());
+        std::fflush(stdout);
+        std::fflush(stderr);
+        std::_Exit(kExitCancelled);
+    }
+
 private:
     const Options &m_options;
     ProgressDisplay &m_display;
@@ -115,8 +136,27 @@ int Check(const Options &options) {
                               HostAndPort(record.server));
         display.Connecting(HostAndPort(record.server));
     }
-    const CallResult call = RunCheck({options.hostVersion, options.url, dir}, listener);
+    CallArguments arguments{options.hostVersion, options.url, dir, {}};
+    if (options.ex) {
+        marvostell::CheckOptions &ex = arguments.options;
+        ex.strict = true;
+        ex.checkOnly = options.checkOnly;
+        ex.https = options.https;
+        ex.cancel = InterruptFlag();
+        ex.deadlineSeconds = options.deadlineSeconds;
+        ex.stallSeconds = options.stallSeconds;
+        ex.userAgent = options.userAgentGiven ? options.userAgent.c_str() : nullptr;
+    }
+    CatchInterrupt();
+    const CallResult call = RunCheck(arguments, listener);
     record.manifestPath = call.outcome.localManifest;
+    // An answer that is no manifest was stored all the same; the outcome
+    // names update.ini only once it is one.
+    if (call.outcome.failure.stage == marvostell::Stage::kNotAManifest) {
+        std::string stored = dir;
+        marvostell::TrimTrailing(stored, marvostell::kPathSeparator);
+        record.manifestPath = stored + marvostell::kPathSeparator + marvostell::kLocalManifestName;
+    }
     display.Finish();
 
     const Diagnosis diagnosis = Diagnose(call.result, call.outcome, record);

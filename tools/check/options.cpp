@@ -1,15 +1,20 @@
 #include "options.h"
 
+#include <string>
 #include <vector>
 
 #include "arguments.h"
 
 const char kUsageLine[] =
-    "usage: marvostell-check [--host-version N] [--dir DIR] [--quiet] [--verbose] URL\n"
+    "usage: marvostell-check [--host-version N] [--dir DIR] [--quiet] [--verbose]\n"
+    "                        [--ex] [--check-only] [--deadline S] [--stall S]\n"
+    "                        [--user-agent TEXT] [--https] URL\n"
     "Try 'marvostell-check --help' for more information.\n";
 
 const char kHelpText[] =
-    "usage: marvostell-check [--host-version N] [--dir DIR] [--quiet] [--verbose] URL\n"
+    "usage: marvostell-check [--host-version N] [--dir DIR] [--quiet] [--verbose]\n"
+    "                        [--ex] [--check-only] [--deadline S] [--stall S]\n"
+    "                        [--user-agent TEXT] [--https] URL\n"
     "       marvostell-check --version | --help\n"
     "\n"
     "Runs one update check as a host would: fetches the manifest at URL into DIR\n"
@@ -27,24 +32,49 @@ const char kHelpText[] =
     "  --version         the tool's version and the module's file version\n"
     "  --help            this text\n"
     "\n"
+    "Without the options below the check follows CheckNewVersion, as most hosts\n"
+    "call it. --ex, or any option below, makes it follow CheckNewVersionEx: a\n"
+    "broken server or transfer fails as such, a partial package is kept for the\n"
+    "next check, and Ctrl-C stops the call itself.\n"
+    "  --ex              CheckNewVersionEx's rules, with no option of its own\n"
+    "  --check-only      select a package and say what is offered, without\n"
+    "                    downloading it\n"
+    "  --deadline S      the whole check ends after S seconds (1 to 86400)\n"
+    "  --stall S         a transfer that receives nothing for S seconds fails\n"
+    "                    (1 to 86400; default 60)\n"
+    "  --user-agent TEXT the User-Agent line of both requests\n"
+    "  --https           an https:// URL is fetched over TLS, certificates\n"
+    "                    checked; without it any scheme means plain HTTP\n"
+    "\n"
+    "Ctrl-C cancels the check; the partial package stays for the next check.\n"
+    "A second Ctrl-C ends the program at once.\n"
+    "\n"
     "Progress and the steps go to standard error; the result and its\n"
     "explanation go to standard output.\n"
     "\n"
     "exit status:\n"
     "   0  up to date: no newer package is offered\n"
     "   1  a newer package was downloaded (or found complete) and verified\n"
-    "   2  usage error\n"
+    "   2  usage error, or a User-Agent text with a line break\n"
     "   3  the socket layer cannot be started\n"
     "   4  bad URL (no \"/\" after the host name)\n"
     "   5  the package entry (Package, PackageSize, Md5) cannot be used\n"
     "   6  the package does not match its MD5 digest\n"
     "   7  the server asks for authentication (401, 407)\n"
     "   8  a local file cannot be written\n"
-    "   9  Internet error (connection, name resolution, transfer)\n"
+    "   9  Internet error (connection, name resolution, transfer ended early or\n"
+    "      stalled)\n"
     "  10  unexpected failure inside the module\n"
     "  11  no usable manifest: the module found nothing newer because the stored\n"
     "      update.ini is empty, an HTML page, cut at 4096 bytes, or has no update\n"
-    "      list in [General]\n";
+    "      list in [General]; with --ex, a 200 answer without [General]\n"
+    "  12  --check-only: a newer package is offered; nothing was downloaded\n"
+    "  13  --ex: the server answered with an error status (the manifest with\n"
+    "      other than 200, the package with other than 200 or 206)\n"
+    "  14  --deadline passed; a partial package is kept\n"
+    "  15  the module refused the manifest's signature (reserved: this version\n"
+    "      asks for none)\n"
+    " 130  cancelled with Ctrl-C; a partial package is kept\n";
 
 namespace {
 
@@ -52,16 +82,50 @@ using marvostell::tools::Argument;
 using marvostell::tools::ArgumentFault;
 
 const marvostell::tools::ArgumentRules kRules{
-    {"--host-version", "--dir"},
-    {"--quiet", "--verbose", "--help", "--version"},
+    {"--host-version", "--dir", "--deadline", "--stall", "--user-agent"},
+    {"--quiet", "--verbose", "--help", "--version", "--ex", "--check-only", "--https"},
     {{"-q", "--quiet"}, {"-v", "--verbose"}, {"-h", "--help"}},
     false,
     false,
 };
 
+// Whole seconds from 1 to kMaxSeconds, in decimal.
+bool ParseSeconds(const std::string &text, uint32_t &seconds) {
+    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    seconds = static_cast<uint32_t>(std::stoul(text));
+    return seconds >= 1 && seconds <= kMaxSeconds;
+}
+
+// The options that only CheckNewVersionEx has; false when `arg` is none.
+bool ApplyEx(const Argument &arg, Options &options, std::string &error) {
+    if (arg.name == "--check-only") {
+        options.checkOnly = true;
+    } else if (arg.name == "--https") {
+        options.https = true;
+    } else if (arg.name == "--deadline" || arg.name == "--stall") {
+        uint32_t &seconds = arg.name == "--deadline" ? options.deadlineSeconds : options.stallSeconds;
+        if (seconds)
+            error = arg.name + " given twice";
+        else if (!ParseSeconds(arg.value, seconds))
+            error = arg.name + ": '" + arg.value + "' is not a whole number of seconds from 1 to " +
+                    std::to_string(kMaxSeconds);
+    } else if (arg.name == "--user-agent") {
+        if (options.userAgentGiven) error = "--user-agent given twice";
+        // A line break goes to the module, which refuses it as hosts see.
+        options.userAgent = arg.value;
+        options.userAgentGiven = true;
+    } else if (arg.name != "--ex") {
+        return false;
+    }
+    options.ex = true;
+    return true;
+}
+
 // One argument, in the order given; false with the mistake in `error`.
 bool Apply(const Argument &arg, size_t argumentCount, Options &options, bool &dirGiven,
            bool &versionGiven, std::string &error) {
+    if (ApplyEx(arg, options, error)) return error.empty();
     if (arg.IsOperand()) {
         if (!options.url.empty())
             error = "more than one URL: '" + options.url + "' and '" + arg.value + "'";

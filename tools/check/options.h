@@ -12,6 +12,16 @@ struct Options {
     bool verbose = false;
     bool help = false;
     bool version = false;
+
+    // CheckNewVersionEx's rules instead of CheckNewVersion's: --ex, or any of
+    // the options below, which only that export has.
+    bool ex = false;
+    bool checkOnly = false;
+    bool https = false;
+    uint32_t deadlineSeconds = 0;  // 0: none
+    uint32_t stallSeconds = 0;     // 0: the module's default
+    bool userAgentGiven = false;
+    std::string userAgent;
 };
 
 // Reads argv into `options`. On a usage mistake returns false and puts a
@@ -23,10 +33,16 @@ extern const char kHelpText[];
 // The one-line reminder printed after a usage error.
 extern const char kUsageLine[];
 
+// The longest --deadline and --stall, in seconds.
+constexpr uint32_t kMaxSeconds = 86400;
+
 // Exit statuses of the tool, besides the result's own meaning.
 enum ExitStatus {
     kExitUpToDate = 0,
     kExitDownloaded = 1,
     kExitUsage = 2,
     kExitNoUsableManifest = 11,
+    // Shells report 128 + SIGINT for a program that Ctrl-C ended; scripts
+    // that test for it see the same status here.
+    kExitCancelled = 130,
 };

@@ -3,7 +3,9 @@
 #include <cstdio>
 
 #include "marvostell.h"
+#include "options.h"
 #include "platform/error_names.h"
+#include "platform/win32.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -47,40 +49,91 @@ const NamedResult kNamedResults[] = {
     {MARVOSTELL_ERR_DIGEST_MISMATCH, 6,
      "error 6: the package does not match its MD5 digest (moved aside as .err)"},
     {MARVOSTELL_ERR_UNEXPECTED, 10, "error -1: unexpected failure inside the module"},
+    {MARVOSTELL_AVAILABLE, 12, "available: a newer package is offered; nothing was downloaded"},
+    {MARVOSTELL_ERR_SIGNATURE, 15, "error 7: the manifest's signature cannot be accepted"},
+    {MARVOSTELL_ERR_NOT_A_MANIFEST, 11,
+     "error 9: the server's answer is not a manifest (no [General] section)"},
+    {MARVOSTELL_CANCELLED, kExitCancelled, "cancelled"},
+    {MARVOSTELL_TIMED_OUT, 14, "error 1460: the deadline passed"},
 };
 const size_t kNamedResultCount = sizeof kNamedResults / sizeof kNamedResults[0];
 
-ResultText DescribeResult(int result, marvostell::Stage stage, const char *packagePath) {
-    using marvostell::Stage;
+namespace {
+
+using marvostell::Stage;
+
+// The statuses a server answers with; no Internet or system error that a
+// request gives lies in this range.
+bool IsHttpStatus(unsigned code) { return code >= 200 && code <= 599; }
+
+// An Internet error by its name, or by its number where it has none here.
+std::string InternetOrSystemText(unsigned code) {
+    const char *name = marvostell::InternetErrorName(code);
+    if (*name) return name;
+    if (code >= 12000 && code < 12200) return "Internet error " + std::to_string(code);
+    return SystemErrorText(code);
+}
+
+std::string Kept(uint64_t bytes) {
+    return "; " + std::to_string(bytes) + " bytes kept for the next check";
+}
+
+ResultText DescribePackageRequest(unsigned code, uint64_t keptBytes) {
+    const unsigned error = code & 0x7FFFFFFFu;
+    const std::string head = "error " + Hex(code) + ": ";
+    if (IsHttpStatus(error))
+        return {13, head + "the server answered the package request with HTTP status " +
+                        std::to_string(error) + Kept(keptBytes)};
+    if (error == ERROR_INTERNET_CONNECTION_ABORTED)
+        return {9, head + "the transfer ended early" + Kept(keptBytes)};
+    if (error == ERROR_INTERNET_TIMEOUT)
+        return {9, head + "the transfer stalled: nothing arrived for the stall time" +
+                       Kept(keptBytes)};
+    return {9, head + "the package request failed: " + InternetOrSystemText(error) + " (" +
+                   std::to_string(error) + ")" + Kept(keptBytes)};
+}
+
+ResultText DescribeManifestRequest(int result) {
+    const unsigned code = static_cast<unsigned>(result);
+    const std::string head = "error " + std::to_string(result) + ": ";
+    if (result == 401 || result == 407)
+        return {7, head + "the server asks for authentication" + (result == 407 ? " (proxy)" : "")};
+    if (IsHttpStatus(code))
+        return {13, head + "the server answered the manifest request with HTTP status " +
+                        std::to_string(result) + " (update.ini is left as it was)"};
+    const char *internet = marvostell::InternetErrorName(code);
+    if (*internet) return {9, head + "Internet error " + internet};
+    return {9, head + InternetOrSystemText(code)};
+}
+
+}  // namespace
+
+ResultText DescribeResult(int result, Stage stage, const ResultFacts &facts) {
     const unsigned code = static_cast<unsigned>(result);
     const bool namedStage = stage == Stage::kNone || stage == Stage::kSockets ||
                             stage == Stage::kManifestUrl || stage == Stage::kPackageEntry ||
-                            stage == Stage::kDigest || stage == Stage::kUnexpected;
+                            stage == Stage::kDigest || stage == Stage::kUnexpected ||
+                            stage == Stage::kNotAManifest || stage == Stage::kSignature ||
+                            stage == Stage::kStopped;
     if (namedStage) {
         for (const NamedResult &named : kNamedResults) {
             if (named.code != result) continue;
             std::string text = named.text;
-            if (result == MARVOSTELL_UPDATED) text += packagePath;
+            if (result == MARVOSTELL_UPDATED) text += facts.packagePath;
+            if (stage == Stage::kStopped) text += Kept(facts.keptBytes);
             return {named.exitStatus, text};
         }
     }
+    if (stage == Stage::kArgument)
+        return {2, "error " + std::to_string(result) +
+                       ": an option is unusable (the User-Agent text holds a line break); no "
+                       "request was made"};
+    if (stage == Stage::kPackageRequest) return DescribePackageRequest(code, facts.keptBytes);
     if (code & static_cast<unsigned>(MARVOSTELL_LOCAL_FILE_FLAG)) {
-        const unsigned system = code & 0x7FFFFFFFu;
-        if (stage == Stage::kPackageRequest) {
-            const char *internet = marvostell::InternetErrorName(system);
-            return {9, "error " + Hex(code) + ": the package request failed: " +
-                           (*internet ? std::string(internet) : SystemErrorText(system)) + " (" +
-                           std::to_string(system) + ")"};
-        }
         // The local directory and files, and a path too long for the host's buffer.
+        const unsigned system = code & 0x7FFFFFFFu;
         return {8, "error " + Hex(code) + ": local file error: " + SystemErrorText(system) +
                        " (" + std::to_string(system) + ")"};
     }
-    if (result == 401 || result == 407)
-        return {7, "error " + std::to_string(result) + ": the server asks for authentication" +
-                       (result == 407 ? " (proxy)" : "")};
-    const char *internet = marvostell::InternetErrorName(code);
-    if (*internet)
-        return {9, "error " + std::to_string(result) + ": Internet error " + internet};
-    return {9, "error " + std::to_string(result) + ": " + SystemErrorText(code)};
+    return DescribeManifestRequest(result);
 }
