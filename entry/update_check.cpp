@@ -1,5 +1,6 @@
 #include "entry/update_check.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -37,7 +38,9 @@ void RunSteps(const CheckRequest &request, CCheckObserver *observer, CheckOutcom
     HttpControl control;
     control.guard = &guard;
     const uint32_t stall = options.stallSeconds ? options.stallSeconds : kDefaultStallSeconds;
-    control.stallMilliseconds = options.strict ? stall * 1000 : 0;
+    const uint64_t stallMilliseconds = static_cast<uint64_t>(stall) * 1000;
+    control.stallMilliseconds =
+        options.strict ? static_cast<DWORD>(std::min<uint64_t>(stallMilliseconds, 0xFFFFFFFFu)) : 0;
     control.userAgent = options.userAgent;
 
     CUpdateClient client(observer);

@@ -47,6 +47,12 @@ StepResult CUpdateClient::PrepareManifest(const char *url, const char *dir) {
         return StepResult::Failure(Stage::kLocalDirectory, ERROR_PATH_NOT_FOUND);
     Trace("Marvostell!Server %s, File %s\n", m_strServer.c_str(), m_strObject.c_str());
     const StepResult fetched = FetchManifest(localIni.c_str());
+    // A stored answer that is no manifest, or an expired one, is still there
+    // for a reader to look at.
+    const bool stored = fetched.stage == Stage::kNotAManifest ||
+                        (fetched.stage == Stage::kSignature &&
+                         fetched.code == static_cast<uint32_t>(SignatureVerdict::kExpired));
+    if (stored) m_strLocalIni = localIni;
     if (!fetched.Ok()) return fetched;
 
     m_strLocalIni = localIni;

@@ -90,7 +90,7 @@ HttpGetResult HttpGet(const HttpGetRequest &request, CHttpSink &sink) {
         // request whose answer never came as aborted (12030).
         if (control && control->stallMilliseconds &&
             (result.error == ERROR_INTERNET_TIMEOUT || result.error == WSAETIMEDOUT ||
-             Clock::now() - lastHeard >= std::chrono::milliseconds(control->stallMilliseconds * 9 / 10)))
+             Clock::now() - lastHeard >= std::chrono::milliseconds(control->stallMilliseconds / 10 * 9)))
             result.stalled = true;
         return result;
     };

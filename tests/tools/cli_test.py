@@ -6,7 +6,7 @@ its CheckNewVersionEx options (--ex, --check-only, --deadline, --stall,
 --user-agent, --https), and its conventions (usage errors, --version, --help
 and the man page). Ctrl-C is tested natively only: a Windows console program
 under Wine has no console to send it to."""
-import argparse, hashlib, os, random, re, shutil, signal, socket, subprocess, sys, tempfile, \
+import argparse, base64, hashlib, os, random, re, shutil, signal, socket, subprocess, sys, tempfile, \
     threading, time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
@@ -90,6 +90,54 @@ def check_ex(check, server, local, work, size, failures, wine):
         failures.append("User-Agent: a line break went on the wire")
 
 
+def openssl_key(work, name):
+    """A P-256 key made by the openssl command line, and its public key as
+    the module takes it (base64 of X then Y)."""
+    key = os.path.join(work, name + ".pem")
+    subprocess.run(["openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", key],
+                   check=True, capture_output=True)
+    der = subprocess.run(["openssl", "ec", "-in", key, "-pubout", "-outform", "DER"], check=True,
+                         capture_output=True).stdout
+    return key, base64.b64encode(der[-64:]).decode()
+
+
+def openssl_signed(key, text):
+    """`text` with the signature line the openssl command line makes for it."""
+    der = subprocess.run(["openssl", "dgst", "-sha256", "-sign", key], input=text.encode(),
+                         check=True, capture_output=True).stdout
+    at, halves = 2, []
+    for _ in range(2):
+        length = der[at + 1]
+        value = der[at + 2:at + 2 + length].lstrip(b"\0")
+        halves.append(b"\0" * (32 - len(value)) + value)
+        at += 2 + length
+    return text + ";signature=" + base64.b64encode(halves[0] + halves[1]).decode() + "\n"
+
+
+def check_signed(check, base, work, keys, failures):
+    """--trusted-key and --trusted-keys-file, and the words for each refusal."""
+    publisher, stranger = keys
+    keys_file = os.path.join(work, "keys.txt")
+    with open(keys_file, "w") as f:
+        f.write(f"# the keys of this test\n{stranger}\n{publisher}\n")
+    cases = [
+        ("signed", ["--trusted-key", publisher, base + "/signed.ini"], 1,
+         ["downloaded and verified"], "s1"),
+        ("keys from a file", ["--trusted-keys-file", keys_file, base + "/signed.ini"], 1,
+         ["downloaded and verified"], "s2"),
+        ("unsigned", ["--trusted-key", publisher, base + "/good256.ini"], 15,
+         ["error 7", "no signature"], "s3"),
+        ("another key", ["--trusted-key", stranger, base + "/signed.ini"], 15,
+         ["changed after signing, or it was signed by a key that is not trusted"], "s4"),
+        ("expired", ["--trusted-key", publisher, base + "/expired.ini"], 15,
+         ["expired on 2001-02-03"], "s5"),
+        ("malformed key", ["--trusted-key", "not-a-key", base + "/signed.ini"], 2,
+         ["error 87"], "s6"),
+    ]
+    for name, arguments, status, words, dir_name in cases:
+        check(name, ["--host-version", "1"] + arguments, status, words, dir_name)
+
+
 def check_interrupt(cli, base, work, failures):
     """Ctrl-C while the package stalls, under both exports' rules: the message,
     status 130, the partial package kept (never .err), and soon."""
@@ -153,8 +201,18 @@ def main():
         for name in ("drop", "stall", "gone"):
             manifests[f"{name}.ini"] = manifests["good.ini"].replace("/pkg/app.bin",
                                                                      f"/pkg/{name}.bin")
+        # Signed by a key the openssl command line made, with the Sha256
+        # that hosts passing keys need.
+        sha256 = hashlib.sha256(package).hexdigest()
+        signing_key, publisher = openssl_key(work, "publisher")
+        _, stranger = openssl_key(work, "stranger")
+        manifests["good256.ini"] = manifests["good.ini"] + f"Sha256={sha256}\n"
+        manifests["signed.ini"] = openssl_signed(signing_key, manifests["good256.ini"])
+        manifests["expired.ini"] = openssl_signed(
+            signing_key, manifests["good256.ini"].replace("update=app\n",
+                                                          "update=app\nExpires=2001-02-03\n"))
         for name, text in manifests.items():
-            with open(os.path.join(root, name), "w") as f:
+            with open(os.path.join(root, name), "w", newline="") as f:
                 f.write(text)
         script = os.path.join(work, "server.script")
         with open(script, "w") as f:
@@ -271,6 +329,7 @@ def main():
                                 f"stdout {limited.stdout!r}")
 
         check_ex(check, server, local, work, len(package), failures, args.wine)
+        check_signed(check, base, work, (publisher, stranger), failures)
         if not args.wine:
             check_interrupt(args.cli, base, work, failures)
 

@@ -6,6 +6,7 @@
 #include "local_file.h"
 #include "manifest/manifest_fetch.h"
 #include "manifest/manifest_reader.h"
+#include "manifest/signature.h"
 #include "marvostell.h"
 #include "options.h"
 #include "package/package_entry.h"
@@ -186,6 +187,35 @@ uint64_t KeptBytes(const CallRecord &record) {
     return 0;
 }
 
+namespace {
+
+// Which check of a signed manifest failed.
+std::string SignatureRefusal(uint32_t verdict, const std::string &manifestPath) {
+    using marvostell::SignatureVerdict;
+    switch (static_cast<SignatureVerdict>(verdict)) {
+    case SignatureVerdict::kMissing:
+        return "the manifest has no signature: its last line is no \";signature=\" line";
+    case SignatureVerdict::kNotLast:
+        return "the manifest's signature line is not its last line: lines were added after signing";
+    case SignatureVerdict::kMalformed:
+        return "the signature line does not hold 88 characters of base64 (64 bytes)";
+    case SignatureVerdict::kNoKeyMatches:
+        return "no trusted key signed these bytes: the manifest was changed after signing, or "
+               "it was signed by a key that is not trusted";
+    case SignatureVerdict::kExpired:
+        return "the manifest expired on " +
+               marvostell::CManifestReader(manifestPath).Value("General", "Expires", "?") +
+               " (Expires in [General]): the publisher must sign it again";
+    case SignatureVerdict::kUnavailable:
+        return "this system's cryptography could not be loaded, so no signature can be checked";
+    case SignatureVerdict::kValid:
+        break;
+    }
+    return "the signature was refused";
+}
+
+}  // namespace
+
 Diagnosis Diagnose(int result, const marvostell::CheckOutcome &outcome, const CallRecord &record) {
     // The failure as the host sees it, a path too long for its buffer included.
     const Stage stage = marvostell::FinalFailure(outcome, MARVOSTELL_PATH_BUFFER_SIZE).stage;
@@ -236,6 +266,9 @@ Diagnosis Diagnose(int result, const marvostell::CheckOutcome &outcome, const Ca
         break;
     case Stage::kDigest:
         DescribeDigestMismatch(record, out);
+        break;
+    case Stage::kSignature:
+        out.lines.push_back(SignatureRefusal(outcome.failure.code, record.manifestPath));
         break;
     case Stage::kManifestRequest:
     case Stage::kPackageRequest:

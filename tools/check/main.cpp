@@ -146,17 +146,11 @@ int Check(const Options &options) {
         ex.deadlineSeconds = options.deadlineSeconds;
         ex.stallSeconds = options.stallSeconds;
         ex.userAgent = options.userAgentGiven ? options.userAgent.c_str() : nullptr;
+        ex.trustedKeys = options.trustedKeys.empty() ? nullptr : options.trustedKeys.c_str();
     }
     CatchInterrupt();
     const CallResult call = RunCheck(arguments, listener);
     record.manifestPath = call.outcome.localManifest;
-    // An answer that is no manifest was stored all the same; the outcome
-    // names update.ini only once it is one.
-    if (call.outcome.failure.stage == marvostell::Stage::kNotAManifest) {
-        std::string stored = dir;
-        marvostell::TrimTrailing(stored, marvostell::kPathSeparator);
-        record.manifestPath = stored + marvostell::kPathSeparator + marvostell::kLocalManifestName;
-    }
     display.Finish();
 
     const Diagnosis diagnosis = Diagnose(call.result, call.outcome, record);

@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -8,13 +9,15 @@
 const char kUsageLine[] =
     "usage: marvostell-check [--host-version N] [--dir DIR] [--quiet] [--verbose]\n"
     "                        [--ex] [--check-only] [--deadline S] [--stall S]\n"
-    "                        [--user-agent TEXT] [--https] URL\n"
+    "                        [--user-agent TEXT] [--https] [--trusted-key KEY]...\n"
+    "                        [--trusted-keys-file FILE] URL\n"
     "Try 'marvostell-check --help' for more information.\n";
 
 const char kHelpText[] =
     "usage: marvostell-check [--host-version N] [--dir DIR] [--quiet] [--verbose]\n"
     "                        [--ex] [--check-only] [--deadline S] [--stall S]\n"
-    "                        [--user-agent TEXT] [--https] URL\n"
+    "                        [--user-agent TEXT] [--https] [--trusted-key KEY]...\n"
+    "                        [--trusted-keys-file FILE] URL\n"
     "       marvostell-check --version | --help\n"
     "\n"
     "Runs one update check as a host would: fetches the manifest at URL into DIR\n"
@@ -45,6 +48,13 @@ const char kHelpText[] =
     "  --user-agent TEXT the User-Agent line of both requests\n"
     "  --https           an https:// URL is fetched over TLS, certificates\n"
     "                    checked; without it any scheme means plain HTTP\n"
+    "  --trusted-key KEY a publisher's public key (88 characters of base64):\n"
+    "                    the manifest must be signed by one of the keys given,\n"
+    "                    not expired, and the package must match its Sha256;\n"
+    "                    repeatable\n"
+    "  --trusted-keys-file FILE\n"
+    "                    the keys in FILE, separated by commas or white space\n"
+    "                    (lines starting with # are comments)\n"
     "\n"
     "Ctrl-C cancels the check; the partial package stays for the next check.\n"
     "A second Ctrl-C ends the program at once.\n"
@@ -72,8 +82,8 @@ const char kHelpText[] =
     "  13  --ex: the server answered with an error status (the manifest with\n"
     "      other than 200, the package with other than 200 or 206)\n"
     "  14  --deadline passed; a partial package is kept\n"
-    "  15  the module refused the manifest's signature (reserved: this version\n"
-    "      asks for none)\n"
+    "  15  the module refused the manifest's signature (--trusted-key): not\n"
+    "      signed, changed after signing, another key's, or expired\n"
     " 130  cancelled with Ctrl-C; a partial package is kept\n";
 
 namespace {
@@ -82,7 +92,8 @@ using marvostell::tools::Argument;
 using marvostell::tools::ArgumentFault;
 
 const marvostell::tools::ArgumentRules kRules{
-    {"--host-version", "--dir", "--deadline", "--stall", "--user-agent"},
+    {"--host-version", "--dir", "--deadline", "--stall", "--user-agent", "--trusted-key",
+     "--trusted-keys-file"},
     {"--quiet", "--verbose", "--help", "--version", "--ex", "--check-only", "--https"},
     {{"-q", "--quiet"}, {"-v", "--verbose"}, {"-h", "--help"}},
     false,
@@ -95,6 +106,19 @@ bool ParseSeconds(const std::string &text, uint32_t &seconds) {
         return false;
     seconds = static_cast<uint32_t>(std::stoul(text));
     return seconds >= 1 && seconds <= kMaxSeconds;
+}
+
+// The keys in a file, comment lines left out.
+bool ReadKeysFile(const std::string &path, std::string &keys) {
+    std::ifstream in(path);
+    if (!in) return false;
+    keys.clear();
+    for (std::string line; std::getline(in, line);) {
+        const size_t start = line.find_first_not_of(" \t\r");
+        if (start == std::string::npos || line[start] == '#') continue;
+        keys += (keys.empty() ? "" : " ") + line;
+    }
+    return !in.bad();
 }
 
 // The options that only CheckNewVersionEx has; false when `arg` is none.
@@ -115,6 +139,12 @@ bool ApplyEx(const Argument &arg, Options &options, std::string &error) {
         // A line break goes to the module, which refuses it as hosts see.
         options.userAgent = arg.value;
         options.userAgentGiven = true;
+    } else if (arg.name == "--trusted-key" || arg.name == "--trusted-keys-file") {
+        std::string keys = arg.value;
+        if (arg.name == "--trusted-keys-file" && !ReadKeysFile(arg.value, keys))
+            error = "--trusted-keys-file: cannot read '" + arg.value + "'";
+        // A malformed key goes to the module, which refuses it as hosts see.
+        options.trustedKeys += (options.trustedKeys.empty() ? "" : ",") + keys;
     } else if (arg.name != "--ex") {
         return false;
     }

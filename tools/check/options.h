@@ -22,6 +22,8 @@ struct Options {
     uint32_t stallSeconds = 0;     // 0: the module's default
     bool userAgentGiven = false;
     std::string userAgent;
+    // --trusted-key and --trusted-keys-file, joined by commas; empty: none.
+    std::string trustedKeys;
 };
 
 // Reads argv into `options`. On a usage mistake returns false and puts a
