@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "../ini_lines.h"
+#include "platform/ini_lines.h"
 #include "win32_posix.h"
 
 using marvostell::ini::SameName;

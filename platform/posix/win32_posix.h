@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "marvostell.h"
-#include "../error_map.h"
+#include "platform/error_map.h"
 
 typedef int BOOL;
 typedef uint8_t BYTE;
