@@ -20,4 +20,52 @@ std::string CMd5Hex::Finish() {
     return DigestHex(digest, sizeof digest);
 }
 
+CSha256Alongside::CSha256Alongside() : m_thread([this] { Run(); }) {}
+
+CSha256Alongside::~CSha256Alongside() {
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        WaitIdle(lock);
+        m_bQuit = true;
+    }
+    m_changed.notify_all();
+    m_thread.join();
+}
+
+void CSha256Alongside::WaitIdle(std::unique_lock<std::mutex> &lock) {
+    m_changed.wait(lock, [this] { return m_pPiece == nullptr; });
+}
+
+void CSha256Alongside::Add(const uint8_t *data, size_t size) {
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        WaitIdle(lock);
+        m_pPiece = data;
+        m_nPieceSize = size;
+    }
+    m_changed.notify_all();
+}
+
+std::string CSha256Alongside::FinishHex() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    WaitIdle(lock);
+    uint8_t digest[crypto::kSha256Bytes];
+    return m_sha.Finish(digest) ? DigestHex(digest, sizeof digest) : std::string();
+}
+
+void CSha256Alongside::Run() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_changed.wait(lock, [this] { return m_pPiece != nullptr || m_bQuit; });
+        if (!m_pPiece) return;
+        const uint8_t *piece = m_pPiece;
+        const size_t size = m_nPieceSize;
+        lock.unlock();
+        m_sha.Add(piece, size);
+        lock.lock();
+        m_pPiece = nullptr;
+        m_changed.notify_all();
+    }
+}
+
 }  // namespace marvostell

@@ -1,7 +1,7 @@
 #include "package/package_step.h"
 
 #include <cctype>
-#include <memory>
+#include <vector>
 
 #include "framework/files.h"
 #include "framework/trace.h"
@@ -14,6 +14,8 @@ namespace marvostell {
 namespace {
 
 constexpr DWORD kDigestReadSize = 8192;
+// Pieces of the signed check's read: few hand-overs between the two threads.
+constexpr DWORD kAlongsidePiece = 256 * 1024;
 
 void Tell(CCheckObserver *observer, const PackageEvent &event) {
     if (observer) observer->OnPackageEvent(event);
@@ -24,26 +26,45 @@ struct FileDigests {
     std::string sha256;  // only when asked for; empty when it could not be computed
 };
 
-// The digests of an open file from its start, read once in pieces through
+// The MD5 of an open file from its start, read once in pieces through
 // `buffer`.
-FileDigests ReadDigests(HANDLE file, BYTE *buffer, DWORD bufferSize, bool withSha256) {
+FileDigests ReadMd5(HANDLE file, BYTE *buffer, DWORD bufferSize) {
     const DWORD readSize = bufferSize < kDigestReadSize ? bufferSize : kDigestReadSize;
     DWORD remaining = GetFileSize(file, nullptr);
     CMd5Hex md5;
-    std::unique_ptr<crypto::CSha256> sha;
-    if (withSha256) sha.reset(new crypto::CSha256);
     while (remaining != 0) {
         DWORD count = 0;
         ReadFile(file, buffer, remaining < readSize ? remaining : readSize, &count, nullptr);
         if (count == 0) break;
         md5.Add(buffer, count);
-        if (sha) sha->Add(buffer, count);
         remaining -= count;
     }
-    FileDigests digests{md5.Finish(), ""};
-    uint8_t sum[crypto::kSha256Bytes];
-    if (sha && sha->Finish(sum)) digests.sha256 = DigestHex(sum, sizeof sum);
-    return digests;
+    return FileDigests{md5.Finish(), ""};
+}
+
+// Both digests in one read: MD5 here, SHA-256 beside it on the other core,
+// in large pieces that alternate between two buffers.
+FileDigests ReadBothDigests(HANDLE file) {
+    std::vector<uint8_t> pieces[2] = {std::vector<uint8_t>(kAlongsidePiece),
+                                      std::vector<uint8_t>(kAlongsidePiece)};
+    DWORD remaining = GetFileSize(file, nullptr);
+    CMd5Hex md5;
+    CSha256Alongside sha;
+    for (int which = 0; remaining != 0; which ^= 1) {
+        uint8_t *piece = pieces[which].data();
+        DWORD count = 0;
+        ReadFile(file, piece, remaining < kAlongsidePiece ? remaining : kAlongsidePiece, &count,
+                 nullptr);
+        if (count == 0) break;
+        sha.Add(piece, count);
+        md5.Add(piece, count);
+        remaining -= count;
+    }
+    return FileDigests{md5.Finish(), sha.FinishHex()};
+}
+
+FileDigests ReadDigests(HANDLE file, BYTE *buffer, DWORD bufferSize, bool withSha256) {
+    return withSha256 ? ReadBothDigests(file) : ReadMd5(file, buffer, bufferSize);
 }
 
 bool SameHex(const std::string &a, const std::string &b) {
