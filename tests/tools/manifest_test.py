@@ -92,7 +92,10 @@ def readme_example(r, work, readme):
 
 def usage(r, work):
     missing = r.local(os.path.join(work, "no-such.ini"))
+    clean = r.local(os.path.join(work, "clean.ini"))
     for arguments in ([], ["bogus"], ["lint"], ["lint", missing], ["explain", missing, "--host-version", "1"],
+                      ["entry", clean, "--path", "/a.bin", "--version", "0x100000000"],
+                      ["explain", clean, "--host-version", "4294967296"],
                       ["explain", r.local(os.path.join(work, "clean.ini"))],
                       ["explain", r.local(os.path.join(work, "clean.ini")), "--host-version", "2.1"],
                       ["map", "--colour"], ["verify", r.local(os.path.join(work, "clean.ini"))],

@@ -92,7 +92,7 @@ int RunEntry(const Arguments &args) {
     uint32_t version = 0;
     const std::string *versionText = options.Value("--version");
     if (versionText && !ParseWholeNumber(*versionText, version))
-        return UsageError("entry", "--version " + *versionText + " is not a number");
+        return UsageError("entry", "--version " + *versionText + " is not a number from 0 to 0xFFFFFFFF");
 
     if (path->empty() || (*path)[0] != '/') return Refuse("the path must start with \"/\": " + *path);
     const size_t maxChars = kValueBufferSize - 1;  // the reader keeps room for the terminator
@@ -192,7 +192,7 @@ int RunExplain(const Arguments &args) {
     uint32_t version = 0;
     if (!versionText) return UsageError("explain", "--host-version V is required");
     if (!ParseWholeNumber(*versionText, version))
-        return UsageError("explain", "--host-version " + *versionText + " is not a number");
+        return UsageError("explain", "--host-version " + *versionText + " is not a number from 0 to 0xFFFFFFFF");
     WorkDir dir;
     if (!dir.Create(error)) return UsageError("explain", error);
     ManifestSource source;
