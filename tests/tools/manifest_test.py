@@ -35,12 +35,16 @@ class Runner:
     def local(self, path):
         return "Z:" + path.replace("/", "\\") if self.wine else path
 
-    def run(self, *arguments, program=None):
+    def run(self, *arguments, program=None, timeout=None):
+        """(status, stdout, stderr); status None when `timeout` (s) ran out."""
         # Files, not pipes: a Wine service started on the way may inherit the
         # program's standard handles and keep a pipe open after it has ended.
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            run = subprocess.run(self.prefix + [program or self.tool] + list(arguments), env=self.env,
-                                 stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+            try:
+                run = subprocess.run(self.prefix + [program or self.tool] + list(arguments), env=self.env,
+                                     stdin=subprocess.DEVNULL, stdout=out, stderr=err, timeout=timeout)
+            except subprocess.TimeoutExpired:
+                run = subprocess.CompletedProcess([], None)
             out.seek(0)
             err.seek(0)
             # Windows programs end lines with CR LF on a console's standard streams.
@@ -132,6 +136,15 @@ def entry(r, work):
                       [path, "--path", "/pkg/update.ini"], [path, "--path", "/a.bin", "--section", "a b"]):
         status, out, err = r.run("entry", r.local(arguments[0]), *arguments[1:])
         expect(status == 1 and not out and err, f"entry {arguments[1:]}: exit {status}, want 1 ({err!r})")
+
+    # Only a regular file is read: a FIFO would block the open for ever.
+    others = [os.path.join(work, "files")]
+    if not r.wine:
+        others.append(os.path.join(work, "fifo"))
+        os.mkfifo(others[-1])
+    for other in others:
+        status, out, err = r.run("entry", r.local(other), "--path", "/a.bin", timeout=60)
+        expect(status == 2 and not out and "not a regular file" in err, f"entry {other}: exit {status} {err!r}")
 
 
 def package_section(name, data, version, extra=""):

@@ -115,6 +115,11 @@ int RunEntry(const Arguments &args) {
                       "\" cannot stand in the update list (no blanks, commas, semicolons or "
                       "brackets, and not General)");
 
+    if (!IsRegularFile(options.positional[0])) {
+        std::fprintf(stderr, "marvostell-manifest entry: %s is not a regular file (or does not exist)\n",
+                     options.positional[0].c_str());
+        return kExitUsage;
+    }
     std::ifstream in(options.positional[0], std::ios::binary);
     if (!in) {
         std::fprintf(stderr, "marvostell-manifest entry: cannot read %s\n", options.positional[0].c_str());

@@ -1,5 +1,7 @@
 #include "manifest_source.h"
 
+#include <sys/stat.h>
+
 #include <fstream>
 #include <memory>
 
@@ -35,7 +37,18 @@ std::string FetchErrorText(const StepResult &failure) {
 
 bool IsUrl(const std::string &text) { return text.find("://") != std::string::npos; }
 
+bool IsRegularFile(const std::string &path) {
+#ifdef _WIN32
+    struct _stat64 info;  // 64-bit sizes: _stat fails on files over 2 GiB
+    return _stat64(path.c_str(), &info) == 0 && (info.st_mode & _S_IFMT) == _S_IFREG;
+#else
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+#endif
+}
+
 bool ReadFileText(const std::string &path, std::string &text) {
+    if (!IsRegularFile(path)) return false;
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
     char chunk[8192];

@@ -31,7 +31,12 @@ bool LoadManifest(const std::string &source, const WorkDir &dir, ManifestSource 
 bool ManifestFromText(const std::string &name, const std::string &text, const WorkDir &dir,
                       ManifestSource &out, std::string &error);
 
-// The whole file, up to 1 MiB; false when it cannot be read.
+// The whole file, up to 1 MiB; false when it cannot be read or is no
+// regular file.
 bool ReadFileText(const std::string &path, std::string &text);
+
+// Whether `path` names a regular file: opening a FIFO or a device may block
+// or never end.
+bool IsRegularFile(const std::string &path);
 
 }  // namespace marvostell::tools
