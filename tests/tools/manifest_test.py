@@ -74,7 +74,10 @@ def lint_table(r, work):
         hit = [f for f in findings if f["code"] == code and f["severity"] == severity
                and (line is None or f["line"] == line)]
         expect(hit and status == want,
-               f"lint {title}: exit {status} (want {want}), want {severity} {code} at {line}, got {findings}")
+               f"lint {title}: exit {status} (want {want}), want {severity} {code} at {line}, got {findings}"[:2000])
+        # Findings may quote the manifest, never at any length.
+        longest = max(len(f["message"]) for f in findings)
+        expect(longest <= 400, f"lint {title}: a finding of {longest} characters")
         if severity == "warning" and hit:
             status, _, _ = r.run("lint", "--strict", r.local(path))
             expect(status == 1, f"lint --strict {title}: exit {status}, want 1")

@@ -6,13 +6,11 @@
 #include <memory>
 
 #include "platform/error_names.h"
+#include "reader_text.h"
 #include "tool_request.h"
 
 namespace marvostell::tools {
 namespace {
-
-// Enough to see what lies past the host's cut; no manifest comes near it.
-constexpr size_t kMaxFullBytes = 1 << 20;
 
 bool WriteFileText(const std::string &path, const std::string &text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -65,6 +63,7 @@ bool ManifestFromText(const std::string &name, const std::string &text, const Wo
     out.fullText = text;
     out.fullKnown = true;
     out.hostText = text.substr(0, kManifestLimit);
+    out.readerText = ReaderText(out.hostText);
     if (WriteFileText(out.iniPath, out.hostText)) return true;
     error = "cannot write " + out.iniPath;
     return false;
@@ -98,6 +97,7 @@ bool LoadManifest(const std::string &source, const WorkDir &dir, ManifestSource 
         error = "cannot read the fetched copy " + out.iniPath;
         return false;
     }
+    out.readerText = ReaderText(out.hostText);
     // The module reads one piece; a second request shows what lies past it.
     const HttpGetResult whole =
         GetBody(out.server, out.object, -1, [&](const unsigned char *data, uint32_t count) {

@@ -41,7 +41,7 @@ struct PackageCheck {
 class Verifier {
 public:
     Verifier(const ManifestSource &source, bool progress, Findings &findings)
-        : m_source(source), m_index(source.hostText), m_progress(progress), m_findings(findings) {}
+        : m_source(source), m_index(source.readerText), m_progress(progress), m_findings(findings) {}
 
     void Check(const std::string &name, PackageCheck &check);
 
