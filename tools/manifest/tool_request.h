@@ -14,9 +14,8 @@ namespace marvostell::tools {
 // Takes one piece of a body; false stops reading.
 using BodyPiece = std::function<bool(const unsigned char *data, uint32_t count)>;
 
-// How long a GET may go without a piece of its body (or its answer) before
-// it is given up as stalled; a piece is one read of kPieceBytes, so a
-// trickle slower than that stalls too.
+// How long a GET may take to get its answer or the next kPieceBytes of its
+// body before it is given up as stalled: a trickle stalls too.
 constexpr unsigned kDefaultStallSeconds = 60;
 constexpr uint32_t kPieceBytes = 32768;
 
