@@ -54,6 +54,7 @@ TEST(ParseOptions, NamesEachMistake) {
         {{}, "no manifest URL"},
         {{"--host-version"}, "--host-version needs a value"},
         {{"--host-version", "2.1", "http://h/u.ini"}, "'2.1' is not a number"},
+        {{"--host-version", "0x1FFFFFFFF", "http://h/u.ini"}, "'0x1FFFFFFFF' is not a number from 0 to"},
         {{"--dir", "", "http://h/u.ini"}, "--dir needs a directory"},
         {{"--dir", "a", "--dir", "b", "http://h/u.ini"}, "--dir given twice"},
         {{"--frobnicate", "http://h/u.ini"}, "unknown option '--frobnicate'"},
@@ -329,6 +330,40 @@ TEST(Diagnose, TellsTheStepFromTheEventsNotFromTheResult) {
         const Diagnosis diagnosis = Diagnose(c.result, c.outcome, Recorded(c.events));
         EXPECT_EQ(c.exitStatus, diagnosis.exitStatus) << c.name;
         EXPECT_TRUE(Contains(Joined(diagnosis), c.says)) << c.name << ": " << Joined(diagnosis);
+    }
+}
+
+// The module's number rule for options, without its saturation: a number
+// that does not fit in 32 bits is refused, whatever its base or sign.
+TEST(ParseWholeNumber, TakesThirtyTwoBitsOnly) {
+    struct Case {
+        const char *text;
+        bool ok;
+        uint32_t value;
+    } cases[] = {
+        {"0", true, 0},
+        {"4294967295", true, 0xFFFFFFFFu},
+        {"0xFFFFFFFF", true, 0xFFFFFFFFu},
+        {"037777777777", true, 0xFFFFFFFFu},
+        {" 0x10000", true, 0x10000u},
+        {"-1", true, 0xFFFFFFFFu},  // the module's rule: negated modulo 2^32
+        {"4294967296", false, 0},
+        {"0x100000000", false, 0},
+        {"0x1FFFFFFFF", false, 0},
+        {"040000000000", false, 0},
+        {"-4294967296", false, 0},
+        {"99999999999999999999999", false, 0},
+        {"0x00000000FFFFFFFF", true, 0xFFFFFFFFu},
+        {"", false, 0},
+        {"2.1", false, 0},
+        {"0x", false, 0},
+    };
+    for (const Case &c : cases) {
+        uint32_t value = 12345;
+        EXPECT_EQ(c.ok, marvostell::tools::ParseWholeNumber(c.text, value)) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(c.value, value) << c.text;
+        }
     }
 }
 

@@ -38,6 +38,15 @@ def past_the_cut(filler_line):
     return (head + filler + "[app-1]" + tail).encode()
 
 
+def sections_to_one_mib():
+    """CLEAN and then small sections, to 1 MiB: all but the first 4096 bytes are lost."""
+    text, number = CLEAN, 0
+    while len(text) < 1 << 20:
+        text += f"[filler{number}]\nkey=value\n"
+        number += 1
+    return text.encode()
+
+
 def comments_past_the_cut():
     return (CLEAN + (";" + "-" * 70 + "\n") * 60).encode()
 
@@ -78,10 +87,13 @@ CASES = [
     ("Package without /", with_line(7, "Package=pkg/app-2.bin"), "package-slash", 7, W, 0),
     ("CR-only line ends", CLEAN.replace("\n", "\r").encode(), "cr-only", 1, W, 0),
     ("UTF-8 byte-order mark", b"\xef\xbb\xbf" + CLEAN.encode(), "bom", 1, E, 1),
+    # Hosts read UTF-16LE through the profile reader: the packages are there.
+    ("UTF-16LE text", b"\xff\xfe" + CLEAN.encode("utf-16-le"), "utf16", 1, W, 0),
     ("inline comment", with_line(7, "Package=/pkg/app-2.bin   ; the build"), "inline-comment", 7, E, 1),
     ("inline comment in the list", with_line(2, "update=app-2, app-1 ; newest first"), "inline-comment", 2, E, 1),
     ("package past the 4096-byte cut", past_the_cut(";" + "=" * 60), "cut", None, E, 1),
     ("only comments past the cut", comments_past_the_cut(), "cut", None, W, 0),
+    ("1 MiB of sections", sections_to_one_mib(), "cut", None, E, 1),
     ("no [General]", with_line(1, "[Genral]"), "no-general", 0, E, 1),
     ("key before the first section", b"stray=1\n" + CLEAN.encode(), "outside", 1, W, 0),
     ("# is no comment", with_line(3, "#build=7"), "hash", 3, W, 0),

@@ -6,7 +6,8 @@ CheckNewVersion (by marvostell-check), and verify against the standalone test
 server with good and bad packages. Signed manifests: lint --trusted-key over a
 table signed by the openssl command line, and (natively) keygen and sign, whose
 signatures openssl checks independently."""
-import argparse, base64, datetime, hashlib, json, os, random, re, shutil, stat, subprocess, sys, tempfile
+import argparse, base64, datetime, hashlib, json, os, random, re, shutil, signal, stat, subprocess, sys, tempfile
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
@@ -35,12 +36,16 @@ class Runner:
     def local(self, path):
         return "Z:" + path.replace("/", "\\") if self.wine else path
 
-    def run(self, *arguments, program=None):
+    def run(self, *arguments, program=None, timeout=None):
+        """(status, stdout, stderr); status None when `timeout` (s) ran out."""
         # Files, not pipes: a Wine service started on the way may inherit the
         # program's standard handles and keep a pipe open after it has ended.
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            run = subprocess.run(self.prefix + [program or self.tool] + list(arguments), env=self.env,
-                                 stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+            try:
+                run = subprocess.run(self.prefix + [program or self.tool] + list(arguments), env=self.env,
+                                     stdin=subprocess.DEVNULL, stdout=out, stderr=err, timeout=timeout)
+            except subprocess.TimeoutExpired:
+                run = subprocess.CompletedProcess([], None)
             out.seek(0)
             err.seek(0)
             # Windows programs end lines with CR LF on a console's standard streams.
@@ -70,7 +75,10 @@ def lint_table(r, work):
         hit = [f for f in findings if f["code"] == code and f["severity"] == severity
                and (line is None or f["line"] == line)]
         expect(hit and status == want,
-               f"lint {title}: exit {status} (want {want}), want {severity} {code} at {line}, got {findings}")
+               f"lint {title}: exit {status} (want {want}), want {severity} {code} at {line}, got {findings}"[:2000])
+        # Findings may quote the manifest, never at any length.
+        longest = max(len(f["message"]) for f in findings)
+        expect(longest <= 400, f"lint {title}: a finding of {longest} characters")
         if severity == "warning" and hit:
             status, _, _ = r.run("lint", "--strict", r.local(path))
             expect(status == 1, f"lint --strict {title}: exit {status}, want 1")
@@ -92,7 +100,10 @@ def readme_example(r, work, readme):
 
 def usage(r, work):
     missing = r.local(os.path.join(work, "no-such.ini"))
+    clean = r.local(os.path.join(work, "clean.ini"))
     for arguments in ([], ["bogus"], ["lint"], ["lint", missing], ["explain", missing, "--host-version", "1"],
+                      ["entry", clean, "--path", "/a.bin", "--version", "0x100000000"],
+                      ["explain", clean, "--host-version", "4294967296"],
                       ["explain", r.local(os.path.join(work, "clean.ini"))],
                       ["explain", r.local(os.path.join(work, "clean.ini")), "--host-version", "2.1"],
                       ["map", "--colour"], ["verify", r.local(os.path.join(work, "clean.ini"))],
@@ -129,6 +140,15 @@ def entry(r, work):
                       [path, "--path", "/pkg/update.ini"], [path, "--path", "/a.bin", "--section", "a b"]):
         status, out, err = r.run("entry", r.local(arguments[0]), *arguments[1:])
         expect(status == 1 and not out and err, f"entry {arguments[1:]}: exit {status}, want 1 ({err!r})")
+
+    # Only a regular file is read: a FIFO would block the open for ever.
+    others = [os.path.join(work, "files")]
+    if not r.wine:
+        others.append(os.path.join(work, "fifo"))
+        os.mkfifo(others[-1])
+    for other in others:
+        status, out, err = r.run("entry", r.local(other), "--path", "/a.bin", timeout=60)
+        expect(status == 2 and not out and "not a regular file" in err, f"entry {other}: exit {status} {err!r}")
 
 
 def package_section(name, data, version, extra=""):
@@ -247,6 +267,53 @@ def verify(r, server, root, script_packages):
     write(os.path.join(root, "long.ini"), long_text)
     status, out, err = r.run("lint", server.base + "/long.ini")
     expect(status == 1 and "[cut]" in out and "[good]" in out, f"lint of a long manifest: {status} {out!r}")
+
+
+def verify_bounds(r, server, root, work):
+    """verify stops reading past PackageSize, gives up on a trickle, and
+    removes its work folder when it is interrupted."""
+    def manifest(name, path):
+        section = f"[p]\nversion=1\nPackage={path}\nPackageSize=1000\nMd5={'0' * 32}\n"
+        write(os.path.join(root, name), "[General]\nupdate=p\n\n" + section)
+        return server.base + "/" + name
+
+    # (title, manifest, arguments, finding code, text in its message)
+    for title, url, arguments, code, text in [
+            ("more than PackageSize", manifest("endless.ini", "/endless/pkg.bin"), [], "verify-size",
+             "more than PackageSize"),
+            ("a trickle", manifest("trickle.ini", "/trickle/pkg.bin"), ["--stall", "1"], "verify-stalled",
+             "stalled after")]:
+        status, out, err = r.run("verify", "--json", *arguments, url, timeout=120)
+        result = json.loads(out) if out.startswith("{") else {"findings": [], "packages": [{}]}
+        hit = [f for f in result["findings"] if f["code"] == code and text in f["message"]]
+        size = result["packages"][0].get("size", 0) if result["packages"] else 0
+        expect(status == 1 and hit and size <= 1000 + 65536 + 32768,
+               f"verify, {title}: exit {status}, {size} bytes read, {out[-600:]!r} {err[-200:]!r}")
+    for option in ("0", "x", "86401"):
+        status, _, err = r.run("verify", "--stall", option, server.base + "/endless.ini")
+        expect(status == 2 and "--stall" in err, f"verify --stall {option}: exit {status} {err!r}")
+    if r.wine:
+        return  # no POSIX signals for a Windows program
+    for number in (signal.SIGINT, signal.SIGTERM):
+        temp = os.path.join(work, f"temp-{number}")
+        os.makedirs(temp)
+        # A background job's shell may have set SIGINT to be ignored; the tool keeps that.
+        process = subprocess.Popen([r.tool, "verify", server.base + "/trickle.ini"], env=dict(r.env, TMPDIR=temp),
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                   preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+        # Interrupted once the work folder holds the manifest.
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline and not any(
+                os.path.exists(os.path.join(temp, d, "update.ini")) for d in os.listdir(temp)):
+            time.sleep(0.05)
+        process.send_signal(number)
+        try:
+            status = process.wait(timeout=60)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            status = process.wait()
+        expect(status == 128 + number and not os.listdir(temp),
+               f"verify interrupted by {signal.Signals(number).name}: exit {status}, left {os.listdir(temp)}")
 
 
 # P-256 keys in the manifest's formats, converted from and to what the openssl
@@ -461,11 +528,14 @@ def main():
         plain = {"plain": random.Random(2).randbytes(6000)}
         write(os.path.join(work, "files", "plain.bin"), plain["plain"])
         script = write(os.path.join(work, "server.script"),
-                       "route /norange/plain.bin\nbody-file files/plain.bin\nranges off\n")
+                       "route /norange/plain.bin\nbody-file files/plain.bin\nranges off\n"
+                       "route /endless/pkg.bin\npattern 4000000\n"
+                       "route /trickle/pkg.bin\npattern 100000\ntrickle 1 500\n")
         os.makedirs(root, exist_ok=True)
         server = TestServer(args.server, root, work, script=script)
         map_explain_and_real_checks(r, server, root, work)
         verify(r, server, root, plain)
+        verify_bounds(r, server, root, work)
     finally:
         if server:
             server.stop()

@@ -175,7 +175,7 @@ bool Apply(const Argument &arg, size_t argumentCount, Options &options, bool &di
             error = "--host-version given twice";
         else if (!marvostell::tools::ParseWholeNumber(arg.value, options.hostVersion))
             error = "--host-version: '" + arg.value +
-                    "' is not a number (decimal, 0x hexadecimal or 0 octal)";
+                    "' is not a number from 0 to 0xFFFFFFFF (decimal, 0x hexadecimal or 0 octal)";
         versionGiven = true;
     } else if (arg.name == "--quiet") {
         options.quiet = true;

@@ -1,5 +1,8 @@
 #include "arguments.h"
 
+#include <cerrno>
+#include <cstdlib>
+
 #include "manifest/number.h"
 
 namespace marvostell::tools {
@@ -37,11 +40,19 @@ ArgumentFault SplitArguments(const std::vector<std::string> &args, const Argumen
 }
 
 // The module's own number rule, so that the same text means the same version
-// on every platform (a 64-bit strtoul reads large values differently).
+// on every platform (a 64-bit strtoul reads large values differently). That
+// rule saturates at 0xFFFFFFFF; an option that does not fit is a mistake.
 bool ParseWholeNumber(const std::string &text, uint32_t &value) {
     const char *stop = nullptr;
     value = ParseManifestNumber(text.c_str(), &stop);
-    return stop != text.c_str() && *stop == '\0';
+    if (stop == text.c_str() || *stop != '\0') return false;
+    // The magnitude, read by the C library with the same bases.
+    const char *digits = text.c_str();
+    while (*digits == ' ' || (*digits >= '\t' && *digits <= '\r')) ++digits;
+    if (*digits == '+' || *digits == '-') ++digits;
+    errno = 0;
+    const unsigned long long magnitude = std::strtoull(digits, nullptr, 0);
+    return errno != ERANGE && magnitude <= 0xFFFFFFFFull;
 }
 
 }  // namespace marvostell::tools

@@ -38,7 +38,8 @@ struct ArgumentFault {
 ArgumentFault SplitArguments(const std::vector<std::string> &args, const ArgumentRules &rules,
                              std::vector<Argument> &out);
 
-// A version or other number as the module reads it, the whole text used.
+// A version or other number as the module reads it, the whole text used;
+// false also when its magnitude does not fit in 32 bits.
 bool ParseWholeNumber(const std::string &text, uint32_t &value);
 
 }  // namespace marvostell::tools

@@ -92,7 +92,7 @@ int RunEntry(const Arguments &args) {
     uint32_t version = 0;
     const std::string *versionText = options.Value("--version");
     if (versionText && !ParseWholeNumber(*versionText, version))
-        return UsageError("entry", "--version " + *versionText + " is not a number");
+        return UsageError("entry", "--version " + *versionText + " is not a number from 0 to 0xFFFFFFFF");
 
     if (path->empty() || (*path)[0] != '/') return Refuse("the path must start with \"/\": " + *path);
     const size_t maxChars = kValueBufferSize - 1;  // the reader keeps room for the terminator
@@ -115,6 +115,11 @@ int RunEntry(const Arguments &args) {
                       "\" cannot stand in the update list (no blanks, commas, semicolons or "
                       "brackets, and not General)");
 
+    if (!IsRegularFile(options.positional[0])) {
+        std::fprintf(stderr, "marvostell-manifest entry: %s is not a regular file (or does not exist)\n",
+                     options.positional[0].c_str());
+        return kExitUsage;
+    }
     std::ifstream in(options.positional[0], std::ios::binary);
     if (!in) {
         std::fprintf(stderr, "marvostell-manifest entry: cannot read %s\n", options.positional[0].c_str());
@@ -192,7 +197,7 @@ int RunExplain(const Arguments &args) {
     uint32_t version = 0;
     if (!versionText) return UsageError("explain", "--host-version V is required");
     if (!ParseWholeNumber(*versionText, version))
-        return UsageError("explain", "--host-version " + *versionText + " is not a number");
+        return UsageError("explain", "--host-version " + *versionText + " is not a number from 0 to 0xFFFFFFFF");
     WorkDir dir;
     if (!dir.Create(error)) return UsageError("explain", error);
     ManifestSource source;

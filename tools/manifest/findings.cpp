@@ -6,6 +6,11 @@
 
 namespace marvostell::tools {
 
+std::string Findings::Bounded(const std::string &message) {
+    if (message.size() <= kMaxMessageBytes) return message;
+    return message.substr(0, kMaxMessageBytes - 3) + "...";
+}
+
 int Findings::Count(Severity severity) const {
     return static_cast<int>(std::count_if(m_list.begin(), m_list.end(),
                                           [&](const Finding &f) { return f.severity == severity; }));

@@ -17,13 +17,16 @@ struct Finding {
     std::string message;
 };
 
+// A message is cut to this many bytes: it may quote a manifest's text.
+constexpr size_t kMaxMessageBytes = 400;
+
 class Findings {
 public:
     void Error(int line, const std::string &code, const std::string &message) {
-        m_list.push_back({Severity::kError, line, code, message});
+        m_list.push_back({Severity::kError, line, code, Bounded(message)});
     }
     void Warning(int line, const std::string &code, const std::string &message) {
-        m_list.push_back({Severity::kWarning, line, code, message});
+        m_list.push_back({Severity::kWarning, line, code, Bounded(message)});
     }
     const std::vector<Finding> &List() const { return m_list; }
     int Count(Severity severity) const;
@@ -33,6 +36,7 @@ public:
     void Sort();
 
 private:
+    static std::string Bounded(const std::string &message);
     std::vector<Finding> m_list;
 };
 

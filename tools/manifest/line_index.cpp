@@ -1,6 +1,9 @@
 #include "line_index.h"
 
+#include <algorithm>
 #include <utility>
+
+#include "text.h"
 
 namespace marvostell::tools {
 
@@ -11,8 +14,9 @@ LineIndex::LineIndex(const std::string &text) {
         static_cast<ini::Line &>(line) = std::move(split);
         line.number = static_cast<int>(m_lines.size()) + 1;
         if (line.kind == ManifestLine::kSection) {
-            m_sections.push_back(ManifestSection{line.name, line.number, FindSection(line.name) < 0});
-            section = static_cast<int>(m_sections.size()) - 1;
+            section = static_cast<int>(m_sections.size());
+            const bool first = m_firstSection.emplace(Lower(line.name), section).second;
+            m_sections.push_back(ManifestSection{line.name, line.number, first});
         }
         line.section = section;
         m_lines.push_back(std::move(line));
@@ -20,9 +24,8 @@ LineIndex::LineIndex(const std::string &text) {
 }
 
 int LineIndex::FindSection(const std::string &name) const {
-    for (size_t i = 0; i < m_sections.size(); ++i)
-        if (SameName(m_sections[i].name, name)) return static_cast<int>(i);
-    return -1;
+    const auto found = m_firstSection.find(Lower(name));
+    return found == m_firstSection.end() ? -1 : found->second;
 }
 
 int LineIndex::SectionLine(const std::string &name) const {
@@ -40,12 +43,10 @@ int LineIndex::KeyLine(const std::string &section, const std::string &key) const
 }
 
 int LineIndex::LineAt(size_t offset) const {
-    int number = m_lines.empty() ? 1 : m_lines.front().number;
-    for (const ManifestLine &line : m_lines) {
-        if (line.begin > offset) break;
-        number = line.number;
-    }
-    return number;
+    // The last line that begins at or before `offset`.
+    const auto after = std::upper_bound(m_lines.begin(), m_lines.end(), offset,
+                                        [](size_t at, const ManifestLine &line) { return at < line.begin; });
+    return after == m_lines.begin() ? 1 : std::prev(after)->number;
 }
 
 }  // namespace marvostell::tools

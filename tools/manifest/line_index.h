@@ -3,6 +3,7 @@
 // locates; what a host reads is asked of the reader itself.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,7 @@ public:
 private:
     std::vector<ManifestLine> m_lines;
     std::vector<ManifestSection> m_sections;
+    std::map<std::string, int> m_firstSection;  // by lower-case name: linear in the text
 };
 
 }  // namespace marvostell::tools

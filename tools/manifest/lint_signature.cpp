@@ -61,7 +61,7 @@ void LintSignature(const ManifestSource &source, const LineIndex &index,
     const std::string &text = source.hostText;
     const SignatureVerdict verdict =
         VerifyManifestSignature(reinterpret_cast<const uint8_t *>(text.data()), text.size(), keys);
-    const int line = LastSignatureLine(text, index);
+    const int line = LastSignatureLine(source.readerText, index);
     switch (verdict) {
     case SignatureVerdict::kValid: return;
     case SignatureVerdict::kMissing: {
@@ -130,7 +130,7 @@ void LintSha256(const ManifestSource &source, const LineIndex &index, Findings &
 }
 
 std::string SignedHostRefusal(const ManifestSource &source, const std::vector<PublicKey> &keys) {
-    const LineIndex index(source.hostText);
+    const LineIndex index(source.readerText);
     Findings findings;
     LintSignature(source, index, keys, findings);
     LintExpiry(source, index, findings);

@@ -4,6 +4,7 @@
 
 #include "lint.h"
 #include "manifest/manifest_reader.h"
+#include "reader_text.h"
 #include "text.h"
 
 namespace marvostell::tools {
@@ -28,7 +29,9 @@ size_t InlineComment(const std::string &value) {
     return std::string::npos;
 }
 
-void LintEncoding(const std::string &text, Findings &findings) {
+// The mark and encoding in the bytes; NUL and lone CR in what the reader sees.
+void LintEncoding(const ManifestSource &source, const LineIndex &index, Findings &findings) {
+    const std::string &text = source.readerText;
     if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
         const LineIndex rest(text.substr(3, text.find_first_of("\r\n")));
         const bool meaningful = !rest.Lines().empty() &&
@@ -40,21 +43,28 @@ void LintEncoding(const std::string &text, Findings &findings) {
                            "what that line holds; save the file without the mark");
         else
             findings.Warning(1, "bom", "a UTF-8 byte-order mark: save the file without it");
-    } else if (text.compare(0, 2, "\xFF\xFE") == 0 || text.compare(0, 2, "\xFE\xFF") == 0) {
-        findings.Error(1, "utf16", "UTF-16 text: hosts read 8-bit text; save it as ASCII");
+    } else if (IsUtf16Le(source.hostText)) {
+        findings.Warning(1, "utf16",
+                         "UTF-16LE text: hosts read it converted to their code page (characters "
+                         "outside it differ between Windows and Linux), many tools do not; save it as ASCII");
+    } else if (text.compare(0, 2, "\xFE\xFF") == 0) {
+        findings.Error(1, "utf16", "UTF-16BE text: hosts read 8-bit text; save it as ASCII");
     }
     const size_t nul = text.find('\0');
     if (nul != std::string::npos)
-        findings.Warning(LineIndex(text).LineAt(nul), "nul", "a NUL byte: hosts ignore the rest of its line");
+        findings.Warning(index.LineAt(nul), "nul", "a NUL byte: hosts ignore the rest of its line");
     for (size_t i = text.find('\r'); i != std::string::npos; i = text.find('\r', i + 1)) {
         if (i + 1 >= text.size() || text[i + 1] != '\n') {
-            findings.Warning(LineIndex(text).LineAt(i), "cr-only",
+            findings.Warning(index.LineAt(i), "cr-only",
                              "a line ends in CR alone: hosts read it, many editors and tools "
                              "do not; end lines with LF or CR LF");
             break;
         }
     }
 }
+
+// At most this many lost names are listed; the rest are counted.
+constexpr int kLostNamesShown = 8;
 
 void LintCut(const ManifestSource &source, Findings &findings) {
     if (!source.fullKnown) {
@@ -65,20 +75,29 @@ void LintCut(const ManifestSource &source, Findings &findings) {
         return;
     }
     if (source.fullText.size() <= kManifestLimit) return;
-    const LineIndex full(source.fullText);
-    const int cutLine = full.LineAt(kManifestLimit);
+    // Where the host's text ends in the whole text, as the reader sees both.
+    const std::string fullText = ReaderText(source.fullText);
+    const LineIndex full(fullText);
+    const int cutLine = full.LineAt(source.readerText.size());
     std::string lost;
-    int meaningful = 0;
+    int meaningful = 0, named = 0;
     for (const ManifestLine &line : full.Lines()) {
         if (line.number < cutLine) continue;
-        if (line.kind == ManifestLine::kSection) {
-            lost += (meaningful++ ? ", [" : " [") + line.name + "]";
-        } else if (line.kind == ManifestLine::kKey) {
-            if (line.number == cutLine) lost += (meaningful ? ", " : " ") + line.name + " (cut short)";
-            ++meaningful;
-        }
+        std::string name;
+        if (line.kind == ManifestLine::kSection)
+            name = "[" + line.name + "]";
+        else if (line.kind == ManifestLine::kKey && line.number == cutLine)
+            name = line.name + " (cut short)";
+        else if (line.kind != ManifestLine::kKey)
+            continue;
+        ++meaningful;
+        if (name.empty()) continue;
+        if (++named <= kLostNamesShown) lost += (named > 1 ? ", " : " ") + name;
     }
-    const std::string size = "the manifest is " + std::to_string(source.fullText.size()) +
+    if (named > kLostNamesShown) lost += " and " + std::to_string(named - kLostNamesShown) + " more sections";
+    const std::string size = "the manifest is " +
+                             std::string(source.fullText.size() >= kMaxFullBytes ? "at least " : "") +
+                             std::to_string(source.fullText.size()) +
                              " bytes and hosts read only the first " + std::to_string(kManifestLimit) +
                              ", up to line " +
                              std::to_string(cutLine);
@@ -91,12 +110,12 @@ void LintCut(const ManifestSource &source, Findings &findings) {
 }  // namespace
 
 void LintText(const ManifestSource &source, const LineIndex &index, Findings &findings) {
-    LintEncoding(source.hostText, findings);
+    LintEncoding(source, index, findings);
     LintCut(source, findings);
 
     std::map<std::pair<int, std::string>, int> keysSeen;
     for (const ManifestLine &line : index.Lines()) {
-        if (line.kind == ManifestLine::kOther && !(line.number == 1 && source.hostText.compare(0, 3, "\xEF\xBB\xBF") == 0)) {
+        if (line.kind == ManifestLine::kOther && !(line.number == 1 && source.readerText.compare(0, 3, "\xEF\xBB\xBF") == 0)) {
             findings.Warning(line.number, "ignored",
                              "neither a section, a key nor a comment: hosts ignore this line");
         } else if (line.kind == ManifestLine::kSection && !index.Sections()[line.section].first) {
@@ -107,7 +126,7 @@ void LintText(const ManifestSource &source, const LineIndex &index, Findings &fi
         }
         if (line.kind != ManifestLine::kKey) continue;
         if (line.section < 0) {
-            if (!(line.number == 1 && source.hostText.compare(0, 3, "\xEF\xBB\xBF") == 0))
+            if (!(line.number == 1 && source.readerText.compare(0, 3, "\xEF\xBB\xBF") == 0))
                 findings.Warning(line.number, "outside", "a key before the first section: hosts ignore it");
             continue;
         }
@@ -138,7 +157,7 @@ void LintText(const ManifestSource &source, const LineIndex &index, Findings &fi
 
 Findings LintManifest(const ManifestSource &source, const LintRules &rules) {
     Findings findings;
-    const LineIndex index(source.hostText);
+    const LineIndex index(source.readerText);
     LintText(source, index, findings);
     LintValues(source, index, findings);
     if (!rules.keys.empty()) LintSignature(source, index, rules.keys, findings);

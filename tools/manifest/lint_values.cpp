@@ -331,7 +331,7 @@ void ValueLint::LintReach(const std::vector<std::string> &candidates) {
         const std::string alonePath = m_source.iniPath + ".alone" + std::to_string(++copies);
         {
             std::ofstream out(alonePath, std::ios::binary | std::ios::trunc);
-            out << "[General]\r\nupdate=" << name << "\r\n" << m_source.hostText;
+            out << "[General]\r\nupdate=" << name << "\r\n" << m_source.readerText;
         }
         bool alone = false;
         for (const VersionRange &range : MapSelection(alonePath)) alone = alone || range.hasSelection;

@@ -1,16 +1,16 @@
 #include "manifest_source.h"
 
+#include <sys/stat.h>
+
 #include <fstream>
 #include <memory>
 
 #include "platform/error_names.h"
+#include "reader_text.h"
 #include "tool_request.h"
 
 namespace marvostell::tools {
 namespace {
-
-// Enough to see what lies past the host's cut; no manifest comes near it.
-constexpr size_t kMaxFullBytes = 1 << 20;
 
 bool WriteFileText(const std::string &path, const std::string &text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -35,7 +35,18 @@ std::string FetchErrorText(const StepResult &failure) {
 
 bool IsUrl(const std::string &text) { return text.find("://") != std::string::npos; }
 
+bool IsRegularFile(const std::string &path) {
+#ifdef _WIN32
+    struct _stat64 info;  // 64-bit sizes: _stat fails on files over 2 GiB
+    return _stat64(path.c_str(), &info) == 0 && (info.st_mode & _S_IFMT) == _S_IFREG;
+#else
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+#endif
+}
+
 bool ReadFileText(const std::string &path, std::string &text) {
+    if (!IsRegularFile(path)) return false;
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
     char chunk[8192];
@@ -52,6 +63,7 @@ bool ManifestFromText(const std::string &name, const std::string &text, const Wo
     out.fullText = text;
     out.fullKnown = true;
     out.hostText = text.substr(0, kManifestLimit);
+    out.readerText = ReaderText(out.hostText);
     if (WriteFileText(out.iniPath, out.hostText)) return true;
     error = "cannot write " + out.iniPath;
     return false;
@@ -85,6 +97,7 @@ bool LoadManifest(const std::string &source, const WorkDir &dir, ManifestSource 
         error = "cannot read the fetched copy " + out.iniPath;
         return false;
     }
+    out.readerText = ReaderText(out.hostText);
     // The module reads one piece; a second request shows what lies past it.
     const HttpGetResult whole =
         GetBody(out.server, out.object, -1, [&](const unsigned char *data, uint32_t count) {

@@ -14,12 +14,16 @@ struct ManifestSource {
     std::string name;        // the file or URL as given
     bool isUrl = false;
     std::string hostText;    // what a host stores and reads: at most kManifestLimit bytes
+    std::string readerText;  // hostText as the profile reader sees it (reader_text.h)
     std::string fullText;    // the whole file or body, as far as it could be read
     bool fullKnown = false;  // false when the whole body could not be fetched
     std::string iniPath;     // hostText as update.ini in the work directory
     std::string server;      // URL only: the server ("host" or "host:port")
     std::string object;      // URL only: the manifest's path on it
 };
+
+// Enough to see what lies past the host's cut; no manifest comes near it.
+constexpr size_t kMaxFullBytes = 1 << 20;
 
 bool IsUrl(const std::string &text);
 
@@ -31,7 +35,12 @@ bool LoadManifest(const std::string &source, const WorkDir &dir, ManifestSource 
 bool ManifestFromText(const std::string &name, const std::string &text, const WorkDir &dir,
                       ManifestSource &out, std::string &error);
 
-// The whole file, up to 1 MiB; false when it cannot be read.
+// The whole file, up to 1 MiB; false when it cannot be read or is no
+// regular file.
 bool ReadFileText(const std::string &path, std::string &text);
+
+// Whether `path` names a regular file: opening a FIFO or a device may block
+// or never end.
+bool IsRegularFile(const std::string &path);
 
 }  // namespace marvostell::tools

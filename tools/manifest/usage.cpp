@@ -81,14 +81,16 @@ const char kMap[] =
 
 const char kVerify[] =
     "usage: marvostell-manifest verify URL [--trusted-key KEY]... [--strict] [--json]\n"
-    "                                 [--progress|--no-progress]\n"
+    "                                 [--progress|--no-progress] [--stall S]\n"
     "Fetches the manifest as hosts do and lints it (with --trusted-key as lint\n"
     "does); then requests every package that some host version can get from the\n"
     "same server, compares its length with PackageSize, its MD5 with Md5 and its\n"
     "SHA-256 with Sha256 (when given), and checks that the server honours a\n"
     "byte range (needed to resume). Progress of long transfers is drawn on a\n"
     "terminal's stderr; --progress draws it anyway, --no-progress never.\n"
-    "exit status: 0 all match, 1 a mismatch, a missing package or a lint error,\n"
+    "Reading stops 64 KiB past PackageSize. A request that gets less than 32 KiB\n"
+    "in S seconds (--stall, default 60) is given up as stalled.\n"
+    "exit status: 0 all match, 1 a mismatch, a missing package, a stall or a lint error,\n"
     "  2 usage or unreadable manifest\n";
 
 const char kKeygen[] =

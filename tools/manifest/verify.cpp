@@ -28,11 +28,14 @@ namespace {
 
 // Progress is drawn for transfers at least this long, when stderr is a terminal.
 constexpr uint32_t kLongTransfer = 1 << 20;
+// Reading stops this far past the length expected: a server may send on for ever.
+constexpr uint64_t kOverrun = 64 * 1024;
 
 struct PackageCheck {
     std::string name, path, expectedMd5, md5, ranges = "untested";
     std::string expectedSha256, sha256;  // sha256 empty when not computed
     std::string note;  // why it was not fetched, or did not arrive
+    bool overrun = false;  // more than expectedSize + kOverrun came
     uint32_t expectedSize = 0;
     uint32_t status = 0;
     uint64_t size = 0;
@@ -40,17 +43,22 @@ struct PackageCheck {
 
 class Verifier {
 public:
-    Verifier(const ManifestSource &source, bool progress, Findings &findings)
-        : m_source(source), m_index(source.hostText), m_progress(progress), m_findings(findings) {}
+    Verifier(const ManifestSource &source, bool progress, unsigned stallSeconds, Findings &findings)
+        : m_source(source), m_index(source.readerText), m_progress(progress), m_stallSeconds(stallSeconds),
+          m_findings(findings) {}
 
     void Check(const std::string &name, PackageCheck &check);
 
 private:
     void CheckRanges(PackageCheck &check, const std::string &tailMd5, int line);
+    // A stalled GET, as a finding; false when it was not one.
+    bool Stalled(const HttpGetResult &answer, const std::string &name, const std::string &what,
+                 uint64_t received, int line);
 
     const ManifestSource &m_source;
     LineIndex m_index;
     bool m_progress;
+    unsigned m_stallSeconds;
     Findings &m_findings;
 };
 
@@ -78,6 +86,10 @@ void Verifier::Check(const std::string &name, PackageCheck &check) {
     const bool draw = m_progress && size >= kLongTransfer;
     const HttpGetResult answer = GetBody(m_source.server, check.path, -1,
                                          [&](const unsigned char *data, uint32_t count) {
+        if (received + count > size + kOverrun) {
+            check.overrun = true;
+            return false;
+        }
         whole.Add(data, count);
         sha256.Add(data, count);
         // The bytes from `half` on, for the byte-range check.
@@ -92,10 +104,14 @@ void Verifier::Check(const std::string &name, PackageCheck &check) {
             lastPercent = percent;
         }
         return true;
-    });
+    }, m_stallSeconds);
     if (draw) std::fputc('\n', stderr);
     check.status = answer.status;
     check.size = received;
+    if (Stalled(answer, name, "the request for " + check.path, received, line)) {
+        check.note = "stalled";
+        return;
+    }
     if (!answer.Answered()) {
         m_findings.Error(line, "verify-request", "[" + name + "]: cannot request " + check.path + ": " +
                                                      InternetErrorText(answer.error));
@@ -113,7 +129,11 @@ void Verifier::Check(const std::string &name, PackageCheck &check) {
     if (answer.error)
         m_findings.Error(line, "verify-broken", "[" + name + "]: the transfer broke off: " +
                                                     InternetErrorText(answer.error));
-    if (received != size)
+    if (check.overrun)
+        m_findings.Error(m_index.KeyLine(name, "PackageSize"), "verify-size",
+                         "[" + name + "]: the server sends more than PackageSize (" + std::to_string(size) +
+                             " bytes): verify stopped reading after " + std::to_string(received));
+    else if (received != size)
         m_findings.Error(m_index.KeyLine(name, "PackageSize"), "verify-size",
                          "[" + name + "]: the server sends " + std::to_string(received) +
                              " bytes; PackageSize says " + std::to_string(size));
@@ -135,14 +155,30 @@ void Verifier::Check(const std::string &name, PackageCheck &check) {
     if (received == size && size >= 2 && !answer.error) CheckRanges(check, tail.Finish(), line);
 }
 
+bool Verifier::Stalled(const HttpGetResult &answer, const std::string &name, const std::string &what,
+                       uint64_t received, int line) {
+    if (!answer.stalled) return false;
+    m_findings.Error(line, "verify-stalled",
+                     "[" + name + "]: " + what + " stalled after " + std::to_string(received) +
+                         " bytes: less than " + std::to_string(kPieceBytes) + " bytes in " +
+                         std::to_string(m_stallSeconds) + " s (the limit; --stall sets it)");
+    return true;
+}
+
 void Verifier::CheckRanges(PackageCheck &check, const std::string &tailMd5, int line) {
     const uint32_t half = check.expectedSize / 2;
     CMd5Hex md5;
+    uint64_t received = 0;
     const HttpGetResult answer = GetBody(m_source.server, check.path, half,
                                          [&](const unsigned char *data, uint32_t count) {
+        received += count;
         md5.Add(data, count);
-        return true;
-    });
+        return received <= check.expectedSize + kOverrun;
+    }, m_stallSeconds);
+    if (Stalled(answer, check.name, "the byte-range request", received, line)) {
+        check.ranges = "stalled";
+        return;
+    }
     const bool answered = answer.Answered();
     if (answered && answer.status == 206 && !answer.error &&
         answer.bodyBytes == check.expectedSize - half && md5.Finish() == tailMd5) {
@@ -174,8 +210,8 @@ void Verifier::CheckRanges(PackageCheck &check, const std::string &tailMd5, int 
 int RunVerify(const Arguments &args) {
     Options options;
     std::string error;
-    if (!ParseOptions(args, {"--trusted-key"}, {"--json", "--strict", "--progress", "--no-progress"}, options,
-                      error) ||
+    if (!ParseOptions(args, {"--trusted-key", "--stall"}, {"--json", "--strict", "--progress", "--no-progress"},
+                      options, error) ||
         options.positional.size() != 1 || !IsUrl(options.positional[0])) {
         if (!options.help) {
             std::fprintf(stderr, "marvostell-manifest verify: %s\n",
@@ -187,6 +223,14 @@ int RunVerify(const Arguments &args) {
     if (options.help) {
         std::fputs(UsageText("verify"), stdout);
         return kExitOk;
+    }
+    uint32_t stallSeconds = kDefaultStallSeconds;
+    const std::string *stallText = options.Value("--stall");
+    if (stallText && (!ParseWholeNumber(*stallText, stallSeconds) || stallSeconds == 0 || stallSeconds > 86400)) {
+        std::fprintf(stderr, "marvostell-manifest verify: --stall %s is not a number of seconds from 1 to 86400\n",
+                     stallText->c_str());
+        std::fputs(UsageText("verify"), stderr);
+        return kExitUsage;
     }
     LintRules rules;
     if (!TrustedKeyOptions(options, rules.keys, error)) {
@@ -215,7 +259,7 @@ int RunVerify(const Arguments &args) {
     for (const VersionRange &range : MapSelection(source.iniPath))
         if (range.hasSelection) reached.insert(range.selected);
     std::vector<PackageCheck> checks;
-    Verifier verifier(source, progress, findings);
+    Verifier verifier(source, progress, stallSeconds, findings);
     // In list order: the core's walk for a host above every version.
     for (const PackageExplanation &p : ExplainSelection(source.iniPath, 0xFFFFFFFFu).packages) {
         if (!reached.erase(p.name)) continue;

@@ -1,5 +1,8 @@
 // A private directory for the copies the tool makes (the manifest as a host
-// stores it, downloaded packages), removed with everything in it at the end.
+// stores it, its variants for lint), removed with everything in it at the
+// end, and also when the tool is interrupted: SIGINT and SIGTERM (on Windows
+// a console's Ctrl+C, Ctrl+Break or close) remove every such directory, then
+// end the process with 128 + the signal's number.
 #pragma once
 
 #include <string>
