@@ -1,5 +1,6 @@
 #include "ini_lines.h"
 
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
@@ -74,6 +75,49 @@ std::vector<Line> SplitLines(const std::string &text) {
         pos = next;
     }
     return lines;
+}
+
+namespace {
+
+void AppendUtf8(std::string &out, uint32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+}  // namespace
+
+std::string FileText(const std::string &raw) {
+    if (raw.size() < 2 || raw[0] != '\xFF' || raw[1] != '\xFE') return raw;
+    std::string text;
+    const size_t units = (raw.size() - 2) / 2;
+    auto unit = [&](size_t i) {
+        return static_cast<uint32_t>(static_cast<unsigned char>(raw[2 + 2 * i])) |
+               static_cast<uint32_t>(static_cast<unsigned char>(raw[3 + 2 * i])) << 8;
+    };
+    for (size_t i = 0; i < units; ++i) {
+        uint32_t c = unit(i);
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < units && unit(i + 1) >= 0xDC00 &&
+            unit(i + 1) < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (unit(++i) - 0xDC00);
+        } else if (c >= 0xD800 && c < 0xE000) {
+            c = 0xFFFD;
+        }
+        AppendUtf8(text, c);
+    }
+    return text;
 }
 
 }  // namespace marvostell::ini

@@ -32,4 +32,12 @@ struct Line {
 
 std::vector<Line> SplitLines(const std::string &text);
 
+// The text the POSIX reader reads from a file's bytes. Windows reads a file
+// that starts with the UTF-16LE byte-order mark as Unicode and hands the A
+// function its text in the system code page, which is UTF-8 on POSIX. A lone
+// surrogate becomes U+FFFD, as in Windows' conversion to UTF-8; an odd last
+// byte is no character. Any other file, one with a UTF-8 mark included, is
+// read as bytes: Windows does not skip that mark.
+std::string FileText(const std::string &bytes);
+
 }  // namespace marvostell::ini

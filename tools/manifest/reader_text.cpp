@@ -2,10 +2,13 @@
 
 #include <cstdint>
 
+#include "platform/ini_lines.h"
 #include "platform/win32.h"
 
 namespace marvostell::tools {
 namespace {
+
+#ifdef _WIN32
 
 // The 16-bit units after the mark; an odd last byte is no character.
 std::wstring Units(const std::string &bytes) {
@@ -16,9 +19,9 @@ std::wstring Units(const std::string &bytes) {
     return units;
 }
 
-#ifdef _WIN32
-
-std::string Convert(const std::wstring &units) {
+// As Windows' reader hands the text on: in the ANSI code page.
+std::string Convert(const std::string &bytes) {
+    const std::wstring units = Units(bytes);
     if (units.empty()) return "";
     const int size = static_cast<int>(units.size());
     const int length = WideCharToMultiByte(CP_ACP, 0, units.data(), size, nullptr, 0, nullptr, nullptr);
@@ -29,33 +32,8 @@ std::string Convert(const std::wstring &units) {
 
 #else
 
-void AppendUtf8(std::string &out, uint32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-        return;
-    }
-    const int extra = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
-    out += static_cast<char>((0xFFu << (7 - extra)) | (c >> (6 * extra)));  // 110x, 1110x, 11110x
-    for (int shift = 6 * (extra - 1); shift >= 0; shift -= 6)
-        out += static_cast<char>(0x80 | ((c >> shift) & 0x3F));
-}
-
-// As the POSIX reader converts: pairs of surrogates join, a lone one is U+FFFD.
-std::string Convert(const std::wstring &units) {
-    std::string text;
-    for (size_t i = 0; i < units.size(); ++i) {
-        uint32_t c = static_cast<uint16_t>(units[i]);
-        const uint32_t next = i + 1 < units.size() ? static_cast<uint16_t>(units[i + 1]) : 0;
-        if (c >= 0xD800 && c < 0xDC00 && next >= 0xDC00 && next < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (next - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c < 0xE000) {
-            c = 0xFFFD;
-        }
-        AppendUtf8(text, c);
-    }
-    return text;
-}
+// As the POSIX reader converts.
+std::string Convert(const std::string &bytes) { return ini::FileText(bytes); }
 
 #endif
 
@@ -64,7 +42,7 @@ std::string Convert(const std::wstring &units) {
 bool IsUtf16Le(const std::string &bytes) { return bytes.compare(0, 2, "\xFF\xFE") == 0; }
 
 std::string ReaderText(const std::string &bytes) {
-    return IsUtf16Le(bytes) ? Convert(Units(bytes)) : bytes;
+    return IsUtf16Le(bytes) ? Convert(bytes) : bytes;
 }
 
 }  // namespace marvostell::tools
