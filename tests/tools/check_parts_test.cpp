@@ -16,6 +16,7 @@
 #include "arguments.h"
 #include "call_record.h"
 #include "diagnosis.h"
+#include "json_report.h"
 #include "marvostell.h"
 #include "options.h"
 #include "progress.h"
@@ -164,7 +165,8 @@ TEST(ProgressDisplay, PipedGivesAPlainLineAtMostEveryTenPercent) {
     ASSERT_EQ(12u, lines.size()) << shown;
     EXPECT_EQ("Connecting to 127.0.0.1:8080", lines[0]);
     EXPECT_EQ("Package app.bin: 1000000 bytes", lines[1]);
-    EXPECT_EQ("app.bin: 10% (100000 of 1000000 bytes, 887.8 KiB/s)", lines[2]);  // in 0.11 s
+    // No speed in the first second: a few buffered pieces are no rate.
+    EXPECT_EQ("app.bin: 10% (100000 of 1000000 bytes)", lines[2]);  // in 0.11 s
     EXPECT_TRUE(Contains(lines[11], "app.bin: 100% (1000000 of 1000000 bytes"));
 }
 
@@ -235,6 +237,12 @@ PackageEvent Entry(const std::string &localPath) {
 
 PackageEvent Request() { return {PackageEvent::kRequest}; }
 
+PackageEvent Answer(uint32_t status) {
+    PackageEvent e{PackageEvent::kAnswer};
+    e.status = status;
+    return e;
+}
+
 PackageEvent Digest(const char *computed, const char *expected) {
     PackageEvent e{PackageEvent::kDigest};
     e.computed = computed;
@@ -272,18 +280,22 @@ TEST(Diagnose, DigestMismatchFromTheEventsAndTheRejectedFile) {
     struct Case {
         size_t fileSize;  // of the file moved aside
         const char *expected;
+        uint32_t status;  // the package answer's
         const char *says;
     } cases[] = {
-        {150, other, "longer than PackageSize"},
-        {60, other, "shorter than PackageSize: the transfer ended early"},
-        {100, lower, "differ only in case"},
-        {100, other, "declared size but other bytes"},
+        {150, other, 200, "longer than PackageSize"},
+        {60, other, 206, "shorter than PackageSize: the transfer ended early"},
+        {100, lower, 200, "differ only in case"},
+        {100, other, 200, "declared size but other bytes"},
+        // CheckNewVersion's rules save an error page as the package.
+        {60, other, 404, "answered the package request with HTTP status 404 (path /pkg/app.bin)"},
+        {150, other, 500, "HTTP status 500"},
     };
     for (const Case &c : cases) {
         const std::string local = TempFile("");
         const std::string rejected = TempFile(std::string(c.fileSize, 'x'));
-        const CallRecord record =
-            Recorded({Entry(local), Request(), Digest(upper, c.expected), MovedAside(rejected)});
+        const CallRecord record = Recorded({Entry(local), Request(), Answer(c.status),
+                                            Digest(upper, c.expected), MovedAside(rejected)});
         const std::string text = Joined(Diagnose(MARVOSTELL_ERR_DIGEST_MISMATCH,
                                                  Failed(Stage::kDigest), record));
         EXPECT_TRUE(Contains(text, "package: [app] Package=/pkg/app.bin")) << text;
@@ -291,6 +303,9 @@ TEST(Diagnose, DigestMismatchFromTheEventsAndTheRejectedFile) {
         EXPECT_TRUE(Contains(text, std::string("actual MD5:         ") + upper)) << text;
         EXPECT_TRUE(Contains(text, "rejected file:      " + rejected + "\n")) << text;
         EXPECT_TRUE(Contains(text, c.says)) << text;
+        if (c.status >= 400) {  // the status, not the size, is the reason
+            EXPECT_FALSE(Contains(text, "ended early") || Contains(text, "longer than")) << text;
+        }
     }
     // No kMovedAside: the rename failed and the file is still where it was.
     const std::string local = TempFile(std::string(100, 'x'));
@@ -403,13 +418,15 @@ TEST(DescribeProxy, FollowsLibcurlsEnvironmentRules) {
         {{}, "proxy: none"},
         {{{"http_proxy", "http://p:3128"}}, "proxy: http://p:3128 (from the environment variable "
                                             "http_proxy)"},
-        // libcurl reads http_proxy in lower case only.
-        {{{"HTTP_PROXY", "http://p:3128"}}, "proxy: none"},
+        // libcurl reads http_proxy in lower case only: the other is named.
+        {{{"HTTP_PROXY", "http://p:3128"}}, "proxy: none: HTTP_PROXY=http://p:3128 is set, but "
+                                            "ignored as libcurl ignores it"},
         {{{"ALL_PROXY", "socks5://s:1080"}}, "socks5://s:1080 (from the environment variable "
                                              "ALL_PROXY)"},
         {{{"http_proxy", "p:1"}, {"no_proxy", "other, .example.org"}}, "exempts updates.example.org"},
         {{{"http_proxy", "p:1"}, {"NO_PROXY", "*"}}, "exempts"},
         {{{"http_proxy", "p:1"}, {"no_proxy", "ample.org"}}, "proxy: p:1"},
+        {{{"HTTP_PROXY", "u:1"}, {"all_proxy", "a:2"}}, "proxy: a:2 (from"},
     };
     for (const Case &c : cases) {
         const auto lines = DescribeProxyFrom("updates.example.org", [&](const char *name) {
@@ -418,5 +435,160 @@ TEST(DescribeProxy, FollowsLibcurlsEnvironmentRules) {
         });
         ASSERT_EQ(1u, lines.size());
         EXPECT_TRUE(Contains(lines[0], c.says)) << lines[0];
+        // The proxy --json names agrees with the line.
+        const std::string used = ProxyInUseFrom("updates.example.org", [&](const char *name) {
+            const auto found = c.env.find(name);
+            return found == c.env.end() ? nullptr : found->second.c_str();
+        });
+        EXPECT_EQ(used.empty(), Contains(lines[0], "proxy: none")) << lines[0];
+        if (!used.empty()) {
+            EXPECT_TRUE(Contains(lines[0], "proxy: " + used + " (")) << lines[0];
+        }
     }
+}
+
+TEST(FitStatus, DropsTimeSpeedAndBytesThenShortensTheName) {
+    const StatusParts parts{"sample-2.0.bin", "2.0 MiB / 4.0 MiB", "50%", "1.0 MiB/s", "0:02 left"};
+    const struct {
+        size_t width;
+        const char *line;
+    } cases[] = {
+        {0, "sample-2.0.bin  2.0 MiB / 4.0 MiB  50%  1.0 MiB/s  0:02 left"},
+        {80, "sample-2.0.bin  2.0 MiB / 4.0 MiB  50%  1.0 MiB/s  0:02 left"},
+        {61, "sample-2.0.bin  2.0 MiB / 4.0 MiB  50%  1.0 MiB/s  0:02 left"},  // 60 wide
+        {60, "sample-2.0.bin  2.0 MiB / 4.0 MiB  50%  1.0 MiB/s"},  // never the last column
+        {45, "sample-2.0.bin  2.0 MiB / 4.0 MiB  50%"},
+        {38, "sample-2.0.bin  50%"},
+        {15, "sample...  50%"},
+        {8, "in  50%"},
+        {3, "0%"},
+        {1, ""},
+    };
+    for (const auto &c : cases) {
+        const std::string line = FitStatus(parts, c.width);
+        EXPECT_EQ(c.line, line) << c.width;
+        if (c.width) {
+            EXPECT_LT(line.size(), c.width) << c.width;
+        }
+    }
+}
+
+TEST(ShownRate, NoneInTheFirstSecondThenTheAverage) {
+    const struct {
+        uint64_t done, start;
+        double elapsed, rate;
+    } cases[] = {
+        {1 << 30, 0, 0.05, 0},  // would read 20 GiB/s
+        {1 << 20, 0, 0.999, 0},
+        {1 << 20, 0, 1, 1 << 20},
+        {3 << 20, 1 << 20, 2, 1 << 20},  // resumed: only this run's bytes count
+        {1 << 20, 1 << 20, 5, 0},
+    };
+    for (const auto &c : cases)
+        EXPECT_DOUBLE_EQ(c.rate, ShownRate(c.done, c.start, c.elapsed)) << c.done << " " << c.elapsed;
+}
+
+TEST(ProgressDisplay, TerminalLineStaysWithinTheWidth) {
+    char *text = nullptr;
+    size_t size = 0;
+    std::FILE *out = open_memstream(&text, &size);
+    double now = 0;
+    {
+        ProgressDisplay display(out, true, false, [&] { return now; });
+        display.SetWidth([] { return size_t{40}; });
+        display.Connecting("a-very-long-host-name.example.org:8080");
+        display.StartPackage("app.bin", 4 << 20, 0);
+        for (unsigned percent = 1; percent <= 100; ++percent) {
+            now += 0.1;
+            display.Percent(percent);
+        }
+        display.Finish();
+    }
+    std::fclose(out);
+    const std::string shown(text, size);
+    std::free(text);
+    // Every redraw between two carriage returns or line ends fits 39 columns.
+    for (size_t at = 0, end; at < shown.size(); at = end + 1) {
+        end = shown.find_first_of("\r\n", at);
+        if (end == std::string::npos) end = shown.size();
+        const std::string piece = shown.substr(at, end - at);
+        if (piece.compare(0, 8, "Package ") == 0) continue;  // a permanent line may wrap
+        EXPECT_LT(piece.size(), 40u) << piece;
+    }
+    EXPECT_TRUE(Contains(shown, "\rapp.bin  4.0 MiB / 4.0 MiB  100%")) << shown;
+}
+
+TEST(JsonReport, NamesEachFieldAndNullsWhatTheCheckDidNotReach) {
+    // A digest mismatch under CheckNewVersionEx's rules, with keys given.
+    marvostell::CheckOutcome outcome = Failed(Stage::kDigest);
+    outcome.localManifest = "/d/update.ini";
+    outcome.selected = true;
+    outcome.section = "app";
+    outcome.version = 0x20000;
+    outcome.packageSize = 100;
+    PackageEvent digest = Digest("AA", "BB");
+    digest.computedSha256 = "cc";
+    digest.expectedSha256 = "dd";
+    PackageEvent end{PackageEvent::kTransferEnd};
+    end.received = 60;
+    PackageEvent request{PackageEvent::kRequest};
+    request.from = 40;
+    const CallRecord record = Recorded({Entry("/d/app.bin"), request, Answer(206), end, digest,
+                                        MovedAside("/d/app.bin.err")});
+    JsonFacts facts;
+    facts.result = MARVOSTELL_ERR_DIGEST_MISMATCH;
+    facts.exitStatus = 6;
+    facts.message = "error 6: \"x\"\n";
+    facts.strict = true;
+    facts.elapsedSeconds = 1.25;
+    EXPECT_EQ("{\"result\":6,\"result_name\":\"MARVOSTELL_ERR_DIGEST_MISMATCH\",\"exit_status\":6,"
+              "\"message\":\"error 6: \\\"x\\\"\\u000a\",\"manifest_status\":200,"
+              "\"package\":{\"section\":\"app\",\"version\":\"0x00020000\",\"size\":100},"
+              "\"package_status\":206,\"range_start\":40,\"bytes_received\":60,"
+              "\"digests\":{\"expected_md5\":\"BB\",\"computed_md5\":\"AA\","
+              "\"expected_sha256\":\"dd\",\"computed_sha256\":\"cc\"},"
+              "\"err_path\":\"/d/app.bin.err\",\"elapsed_seconds\":1.250,\"proxy\":null}",
+              JsonReport(facts, outcome, record));
+
+    // Nothing selected or fetched: those fields are null; the manifest's
+    // status is known only from CheckNewVersionEx's rules or a refusal.
+    const struct {
+        marvostell::CheckOutcome outcome;
+        bool strict;
+        const char *status;
+    } manifests[] = {
+        {Failed(Stage::kManifestRequest, 404), true, "\"manifest_status\":404,"},
+        {Failed(Stage::kManifestRequest, 407), false, "\"manifest_status\":407,"},
+        {Failed(Stage::kManifestRequest, 12029), true, "\"manifest_status\":null,"},
+        {marvostell::CheckOutcome{}, false, "\"manifest_status\":null,"},
+    };
+    for (const auto &m : manifests) {
+        JsonFacts f;
+        f.strict = m.strict;
+        f.proxy = "http://p:3128";
+        const std::string json = JsonReport(f, m.outcome, CallRecord{});
+        EXPECT_TRUE(Contains(json, m.status)) << json;
+        EXPECT_TRUE(Contains(json, "\"package\":null,\"package_status\":null,\"range_start\":null,"
+                                   "\"bytes_received\":null,\"digests\":null,\"err_path\":null"))
+            << json;
+        EXPECT_TRUE(Contains(json, "\"proxy\":\"http://p:3128\"}")) << json;
+    }
+}
+
+TEST(ResultName, ByTheHeaderOrTheStepThatFailed) {
+    const struct {
+        int result;
+        Stage stage;
+        const char *name;
+    } cases[] = {
+        {MARVOSTELL_UP_TO_DATE, Stage::kNone, "MARVOSTELL_UP_TO_DATE"},
+        {MARVOSTELL_UPDATED, Stage::kNone, "MARVOSTELL_UPDATED"},
+        {MARVOSTELL_CANCELLED, Stage::kStopped, "MARVOSTELL_CANCELLED"},
+        {404, Stage::kManifestRequest, "HTTP_STATUS"},
+        {static_cast<int>(0x80000000u | 403), Stage::kPackageRequest, "HTTP_STATUS"},
+        {12029, Stage::kManifestRequest, "ERROR_INTERNET_CANNOT_CONNECT"},
+        {static_cast<int>(0x80000000u | 5), Stage::kPackageFile, "LOCAL_FILE_ERROR"},
+        {87, Stage::kArgument, "ARGUMENT_ERROR"},
+    };
+    for (const auto &c : cases) EXPECT_EQ(c.name, ResultName(c.result, c.stage)) << c.result;
 }

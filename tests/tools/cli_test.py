@@ -6,16 +6,16 @@ its CheckNewVersionEx options (--ex, --check-only, --deadline, --stall,
 --user-agent, --https), and its conventions (usage errors, --version, --help
 and the man page). Ctrl-C is tested natively only: a Windows console program
 under Wine has no console to send it to."""
-import argparse, base64, hashlib, os, random, re, shutil, signal, socket, subprocess, sys, tempfile, \
+import argparse, base64, hashlib, json, os, random, re, shutil, signal, socket, subprocess, sys, tempfile, \
     threading, time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from test_server import TestServer, refused_port  # noqa: E402
 
 
-def plain_http_port():
+def plain_http_port(status=b"400 Bad Request"):
     """A loopback port whose server answers anything, a TLS handshake
-    included, with a plain HTTP 400 and closes, as web servers do."""
+    included, with a plain HTTP 400 (or `status`) and closes, as web servers do."""
     listener = socket.socket()
     listener.bind(("127.0.0.1", 0))
     listener.listen()
@@ -27,7 +27,7 @@ def plain_http_port():
                 connection.settimeout(5)
                 try:
                     connection.recv(4096)
-                    connection.sendall(b"HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n"
+                    connection.sendall(b"HTTP/1.1 " + status + b"\r\nContent-Length: 0\r\n"
                                        b"Connection: close\r\n\r\n")
                 except OSError:
                     pass
@@ -88,6 +88,50 @@ def check_ex(check, server, local, work, size, failures, wine):
         failures.append(f"User-Agent: sent with {sent} requests, want 2 (manifest, package)")
     if "X-Extra" in server.requests():
         failures.append("User-Agent: a line break went on the wire")
+
+
+def check_json(run, base, local, work, size, digest, failures):
+    """--json: one object on standard output, nothing else there, for each
+    kind of outcome; the fields each outcome reaches, the others null."""
+    app = {"section": "app", "version": "0x00000002", "size": size}
+    err = local(os.path.join(work, "j3", "app.bin.err"))
+    # name, arguments, exit status, fields expected
+    cases = [
+        ("updated", ["--host-version", "1", base + "/good.ini"], 1,
+         {"result": 1, "result_name": "MARVOSTELL_UPDATED", "package": app, "range_start": 0,
+          "bytes_received": size, "digests": None, "err_path": None, "manifest_status": None,
+          "proxy": None}),
+        ("up to date", ["--ex", "--host-version", "2", base + "/good.ini"], 0,
+         {"result": 0, "result_name": "MARVOSTELL_UP_TO_DATE", "manifest_status": 200,
+          "package": None, "range_start": None, "bytes_received": None}),
+        ("mismatch", ["--host-version", "1", base + "/bad.ini"], 6,
+         {"result": 6, "result_name": "MARVOSTELL_ERR_DIGEST_MISMATCH", "package": app,
+          "digests": {"expected_md5": "0" * 32, "computed_md5": digest, "expected_sha256": None,
+                      "computed_sha256": None}, "err_path": err, "bytes_received": size}),
+        ("404 manifest", ["--ex", base + "/missing.ini"], 13,
+         {"result": 404, "result_name": "HTTP_STATUS", "manifest_status": 404, "package": None}),
+        # CheckNewVersion's rules store the page: its status is not known.
+        ("404 manifest, stored", [base + "/missing.ini"], 11,
+         {"result": 0, "manifest_status": None, "package": None}),
+        ("dropped", ["--ex", "--host-version", "1", base + "/drop.ini"], 9,
+         {"result": 0x80000000 - 2**32 + 12030, "result_name": "ERROR_INTERNET_CONNECTION_ABORTED",
+          "package_status": 206, "range_start": 0, "bytes_received": 30000,
+          "digests": None}),
+    ]
+    for n, (name, arguments, status, want) in enumerate(cases, 1):
+        d = os.path.join(work, f"j{n}")
+        os.makedirs(d)
+        result = run(["--json", "--dir", local(d)] + arguments)
+        try:
+            got = json.loads(result.stdout)
+        except ValueError:
+            failures.append(f"--json, {name}: not one JSON object: {result.stdout!r}")
+            continue
+        wrong = {k: got.get(k, "(absent)") for k, v in want.items() if got.get(k, "(absent)") != v}
+        if result.returncode != status or got.get("exit_status") != status or wrong or \
+                not isinstance(got.get("elapsed_seconds"), float) or not got.get("message"):
+            failures.append(f"--json, {name}: exit {result.returncode} (want {status}), "
+                            f"fields {wrong} differ from {want}; {result.stdout!r}")
 
 
 def openssl_key(work, name):
@@ -198,7 +242,7 @@ def main():
         }
         # The same package from routes that break off: dropped after 30000
         # bytes, stalled after 32768 (whole reads of 8192 bytes), or refused.
-        for name in ("drop", "stall", "gone"):
+        for name in ("drop", "stall", "gone", "lost"):
             manifests[f"{name}.ini"] = manifests["good.ini"].replace("/pkg/app.bin",
                                                                      f"/pkg/{name}.bin")
         # Signed by a key the openssl command line made, with the Sha256
@@ -223,6 +267,7 @@ def main():
                     "route /page.ini\nheader Content-Type: text/html\n"
                     "body <html><head><title>Welcome</title></head></html>\\r\\n\n"
                     f"route /pkg/drop.bin\nbody-file {root}/pkg/app.bin\ndrop 30000\n"
+                    "route /pkg/lost.bin\nstatus 404 Not Found\nbody gone\n"
                     f"route /pkg/stall.bin\nbody-file {root}/pkg/app.bin\ntrickle 32768 600000\n"
                     "route /pkg/gone.bin\nstatus 403 Forbidden\nbody no\n")
         server = TestServer(args.server, root, work, script=script,
@@ -310,6 +355,27 @@ def main():
               [f"host 127.0.0.1, port {port}", f"proxy: http://127.0.0.1:{closed}"
                if not args.wine else f"proxy: 127.0.0.1:{closed}"], "p",
               {"http_proxy": f"http://127.0.0.1:{closed}"})
+        # CheckNewVersion's rules save the error page as the package.
+        check("package 404", ["--host-version", "1", base + "/lost.ini"], 6,
+              ["answered the package request with HTTP status 404 (path /pkg/lost.bin)"], "k")
+        asking = f"127.0.0.1:{plain_http_port(b'407 Proxy Authentication Required')}"
+        check("proxy asks", [base + "/good.ini"], 7,
+              ["error 407", "the proxy that asked for authentication: " +
+               (asking if args.wine else "http://" + asking)], "pa",
+              {"http_proxy": "http://" + asking})
+        if not args.wine:
+            # libcurl ignores the upper-case name; Wine's WinINet has its own rules.
+            check("upper-case proxy", [f"http://127.0.0.1:{closed}/update.ini"], 9,
+                  [f"HTTP_PROXY=http://{asking} is set, but ignored", "http_proxy in lower case"],
+                  "pu", {"HTTP_PROXY": "http://" + asking})
+        # The defaults, said on standard error.
+        d = os.path.join(work, "defaults")
+        os.makedirs(d)
+        defaults = run(["--check-only", base + "/good.ini"], cwd=d)
+        if defaults.returncode != 12 or "no --host-version: checking as host version 0" not in \
+                defaults.stderr or "no --dir: update.ini and the package go to the current " \
+                "directory" not in defaults.stderr:
+            failures.append(f"defaults: exit {defaults.returncode}, stderr {defaults.stderr!r}")
         check("bad URL", ["127.0.0.1"], 4, ["bad URL"], "c")
         if not args.wine:
             # Under a file-size limit the download fails as a local-file error
@@ -326,6 +392,7 @@ def main():
                                 f"stdout {limited.stdout!r}")
 
         check_ex(check, server, local, work, len(package), failures, args.wine)
+        check_json(run, base, local, work, len(package), digest, failures)
         check_signed(check, base, work, (publisher, stranger), failures)
         if not args.wine:
             check_interrupt(args.cli, base, work, failures)

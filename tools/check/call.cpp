@@ -32,7 +32,7 @@ struct Event {
     unsigned percent = 0;
     SelectionEvent selection{SelectionEvent::kListEnd};
     PackageEvent package{PackageEvent::kEntry};
-    std::string texts[6];
+    std::string texts[8];
 
     void Keep(std::initializer_list<const char **> fields) {
         size_t slot = 0;
@@ -70,7 +70,8 @@ public:
         event->kind = Event::kPackage;
         event->package = e;
         PackageEvent &p = event->package;
-        event->Keep({&p.section, &p.path, &p.localPath, &p.movedTo, &p.computed, &p.expected});
+        event->Keep({&p.section, &p.path, &p.localPath, &p.movedTo, &p.computed, &p.expected,
+                     &p.computedSha256, &p.expectedSha256});
         m_handOn(std::move(event));
     }
 

@@ -22,11 +22,22 @@ void CallRecorder::OnPackageEvent(const PackageEvent &e) {
         break;
     case PackageEvent::kRequest:
         ++r.requests;
+        r.requestFrom = e.from;
+        r.received = 0;
+        r.answerStatus = 0;
+        break;
+    case PackageEvent::kAnswer:
+        r.answerStatus = e.status;
+        break;
+    case PackageEvent::kTransferEnd:
+        r.received = e.received;
         break;
     case PackageEvent::kDigest:
         r.digestSeen = true;
         r.computedMd5 = e.computed;
         r.expectedMd5 = e.expected;
+        r.computedSha256 = e.computedSha256;
+        r.expectedSha256 = e.expectedSha256;
         break;
     case PackageEvent::kMovedAside:
         r.movedTo = e.movedTo;

@@ -23,10 +23,15 @@ struct CallRecord {
     std::string localPath;
     uint32_t size = 0;         // PackageSize
     unsigned requests = 0;     // transfers asked of the server
+    uint32_t requestFrom = 0;  // the last transfer: the first byte asked for,
+    uint32_t received = 0;     // the bytes it appended,
+    uint32_t answerStatus = 0; // and the server's status (0: none read)
 
     bool digestSeen = false;   // the last digest check's values
     std::string computedMd5;
     std::string expectedMd5;
+    std::string computedSha256;  // "" unless keys were given
+    std::string expectedSha256;
     std::string movedTo;       // where a rejected file went, or ""
 };
 

@@ -84,7 +84,13 @@ void DescribeDigestMismatch(const CallRecord &record, Diagnosis &out) {
                          : haveFile ? ""
                                     : " (cannot be read)"));
     if (!haveFile) return;
-    if (size > record.size)
+    // Under CheckNewVersion's rules an error page is saved as the package.
+    const uint32_t status = record.answerStatus;
+    if (status && status != 200 && status != 206)
+        out.lines.push_back("the server answered the package request with HTTP status " +
+                            std::to_string(status) + " (path " + record.packagePath +
+                            "): its answer was saved instead of the package");
+    else if (size > record.size)
         out.lines.push_back("the file is longer than PackageSize: the server sent more than the "
                             "package (one that ignores byte ranges appends the whole file to a "
                             "partial one)");
@@ -106,6 +112,20 @@ void DescribeInternetError(Stage stage, const CallRecord &record, Diagnosis &out
     out.lines.push_back(std::string(package ? "package request" : "manifest request") +
                         " to host " + host + ", port " + std::to_string(port) + ", path " +
                         (package ? record.packagePath : record.object));
+    for (const std::string &line : DescribeProxy(host)) out.lines.push_back(line);
+}
+
+// A 407 comes from the proxy between, not from the server.
+void DescribeProxyRefusal(const CallRecord &record, Diagnosis &out) {
+    if (record.server.empty()) return;
+    std::string host;
+    INTERNET_PORT port;
+    marvostell::SplitHostPort(record.server, host, port);
+    const std::string proxy = ProxyInUse(host);
+    out.lines.push_back(proxy.empty()
+                            ? "no proxy is set for " + host +
+                                  ": the server itself answered 407 (Proxy Authentication Required)"
+                            : "the proxy that asked for authentication: " + proxy);
     for (const std::string &line : DescribeProxy(host)) out.lines.push_back(line);
 }
 
@@ -274,6 +294,8 @@ Diagnosis Diagnose(int result, const marvostell::CheckOutcome &outcome, const Ca
     case Stage::kPackageRequest:
         if (described.exitStatus == 9 || described.exitStatus == 13)
             DescribeInternetError(outcome.failure.stage, record, out);
+        else if (outcome.failure.code == 407)
+            DescribeProxyRefusal(record, out);
         break;
     default:
         break;

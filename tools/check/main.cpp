@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "call.h"
 #include "call_record.h"
@@ -13,19 +14,24 @@
 #include "framework/http_get.h"
 #include "framework/strings.h"
 #include "interrupt.h"
+#include "json_report.h"
 #include "local_file.h"
 #include "manifest/manifest_fetch.h"
 #include "marvostell.h"
 #include "options.h"
 #include "package/package_entry.h"
 #include "progress.h"
+#include "proxy.h"
 #include "result_text.h"
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #else
-#include <csignal>
+#include <sys/ioctl.h>
 #include <unistd.h>
+
+#include <csignal>
 #endif
 
 namespace {
@@ -36,6 +42,20 @@ bool StderrIsTerminal() {
 #else
     return isatty(fileno(stderr)) != 0;
 #endif
+}
+
+// The console's columns; 0 when unknown.
+size_t StderrColumns() {
+#ifdef _WIN32
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info))
+        return static_cast<size_t>(info.srWindow.Right - info.srWindow.Left + 1);
+#else
+    struct winsize size = {};
+    if (ioctl(fileno(stderr), TIOCGWINSZ, &size) == 0 && size.ws_col) return size.ws_col;
+#endif
+    const char *columns = std::getenv("COLUMNS");
+    return columns ? static_cast<size_t>(std::strtoul(columns, nullptr, 10)) : 0;
 }
 
 double SteadySeconds() {
@@ -50,12 +70,45 @@ std::string HostAndPort(const std::string &server) {
     return host + ":" + std::to_string(port);
 }
 
+// The result on standard output: words, or one JSON object.
+struct Reporter {
+    const Options &options;
+    const CallRecord &record;
+    double start;
+
+    void Report(int result, const marvostell::CheckOutcome &outcome,
+                const std::string &headline, int exitStatus,
+                const std::vector<std::string> &lines) const {
+        if (options.json) {
+            JsonFacts facts;
+            facts.result = result;
+            facts.exitStatus = exitStatus;
+            facts.message = headline;
+            facts.strict = options.ex;
+            facts.elapsedSeconds = SteadySeconds() - start;
+            std::string host;
+            INTERNET_PORT port;
+            if (!record.server.empty()) {
+                marvostell::SplitHostPort(record.server, host, port);
+                facts.proxy = ProxyInUse(host);
+            }
+            std::printf("%s\n", JsonReport(facts, outcome, record).c_str());
+        } else {
+            std::printf("%s\n", headline.c_str());
+            for (const std::string &line : lines) std::printf("  %s\n", line.c_str());
+        }
+        std::fflush(stdout);
+    }
+};
+
 // Turns the check's events into progress, --verbose lines and the record the
 // diagnosis reads.
 class Listener : public CallListener {
 public:
-    Listener(const Options &options, ProgressDisplay &display, CallRecord &record)
-        : m_options(options), m_display(display), m_record(record), m_recorder(record) {
+    Listener(const Options &options, ProgressDisplay &display, CallRecord &record,
+             const Reporter &reporter)
+        : m_options(options), m_display(display), m_record(record), m_recorder(record),
+          m_reporter(reporter) {
         if (!record.server.empty()) m_hostPort = HostAndPort(record.server);
     }
 
@@ -102,10 +155,12 @@ public:
         m_display.Finish();
         ResultFacts facts;
         facts.keptBytes = KeptBytes(m_record);
-        std::printf("%s\n",
-                    DescribeResult(MARVOSTELL_CANCELLED, marvostell::Stage::kStopped, facts)
-                        .text.c_str());
-        std::fflush(stdout);
+        marvostell::CheckOutcome outcome;
+        outcome.failure = {marvostell::Stage::kStopped, MARVOSTELL_CANCELLED};
+        m_reporter.Report(MARVOSTELL_CANCELLED, outcome,
+                          DescribeResult(MARVOSTELL_CANCELLED, marvostell::Stage::kStopped, facts)
+                              .text,
+                          kExitCancelled, {});
         std::fflush(stderr);
         std::_Exit(kExitCancelled);
     }
@@ -115,12 +170,25 @@ private:
     ProgressDisplay &m_display;
     CallRecord &m_record;
     CallRecorder m_recorder;
+    const Reporter &m_reporter;
     std::string m_hostPort;
     std::string m_name;
     bool m_requested = false;  // the current attempt asked the server for bytes
 };
 
+// The defaults a check would otherwise take silently.
+void NoteDefaults(const Options &options) {
+    if (options.quiet) return;
+    if (!options.hostVersionGiven)
+        std::fprintf(stderr, "marvostell-check: no --host-version: checking as host version 0, "
+                             "older than every package\n");
+    if (options.dir.empty())
+        std::fprintf(stderr, "marvostell-check: no --dir: update.ini and the package go to the "
+                             "current directory\n");
+}
+
 int Check(const Options &options) {
+    const double start = SteadySeconds();
     const std::string dir = options.dir.empty() ? "." : options.dir;
     CallRecord record;
     record.url = options.url;
@@ -129,7 +197,9 @@ int Check(const Options &options) {
         record.server.clear();
 
     ProgressDisplay display(stderr, StderrIsTerminal(), options.quiet, SteadySeconds);
-    Listener listener(options, display, record);
+    display.SetWidth(StderrColumns);
+    const Reporter reporter{options, record, start};
+    Listener listener(options, display, record, reporter);
     if (!record.server.empty()) {
         if (options.verbose)
             display.PrintLine("manifest request: " + record.object + " from " +
@@ -153,11 +223,10 @@ int Check(const Options &options) {
     record.manifestPath = call.outcome.localManifest;
     display.Finish();
 
-    const Diagnosis diagnosis = Diagnose(call.result, call.outcome, record);
-    std::printf("%s\n", diagnosis.headline.c_str());
-    for (const std::string &line : diagnosis.lines) std::printf("  %s\n", line.c_str());
-    if (diagnosis.exitStatus == 8) std::printf("  local directory: %s\n", dir.c_str());
-    std::fflush(stdout);
+    Diagnosis diagnosis = Diagnose(call.result, call.outcome, record);
+    if (diagnosis.exitStatus == 8) diagnosis.lines.push_back("local directory: " + dir);
+    reporter.Report(call.result, call.outcome, diagnosis.headline, diagnosis.exitStatus,
+                    diagnosis.lines);
     return diagnosis.exitStatus;
 }
 
@@ -193,5 +262,6 @@ int main(int argc, char **argv) {
                      kUsageLine);
         return kExitUsage;
     }
+    NoteDefaults(options);
     return Check(options);
 }

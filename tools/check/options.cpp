@@ -10,14 +10,14 @@ const char kUsageLine[] =
     "usage: marvostell-check [--host-version N] [--dir DIR] [--quiet] [--verbose]\n"
     "                        [--ex] [--check-only] [--deadline S] [--stall S]\n"
     "                        [--user-agent TEXT] [--https] [--trusted-key KEY]...\n"
-    "                        [--trusted-keys-file FILE] URL\n"
+    "                        [--trusted-keys-file FILE] [--json] URL\n"
     "Try 'marvostell-check --help' for more information.\n";
 
 const char kHelpText[] =
     "usage: marvostell-check [--host-version N] [--dir DIR] [--quiet] [--verbose]\n"
     "                        [--ex] [--check-only] [--deadline S] [--stall S]\n"
     "                        [--user-agent TEXT] [--https] [--trusted-key KEY]...\n"
-    "                        [--trusted-keys-file FILE] URL\n"
+    "                        [--trusted-keys-file FILE] [--json] URL\n"
     "       marvostell-check --version | --help\n"
     "\n"
     "Runs one update check as a host would: fetches the manifest at URL into DIR\n"
@@ -25,13 +25,16 @@ const char kHelpText[] =
     "MD5 digest, then explains the result.\n"
     "\n"
     "  --host-version N  the host's version (decimal, 0x hexadecimal or 0 octal;\n"
-    "                    default 0)\n"
+    "                    default 0, which a note on standard error recalls)\n"
     "  --dir DIR         directory for update.ini and the package (default: the\n"
-    "                    current directory, which must then be writable)\n"
+    "                    current directory, which must then be writable; a note\n"
+    "                    on standard error names it)\n"
     "  --quiet           no progress\n"
     "  --verbose         each step of the check as it happens: the manifest\n"
     "                    request, the selection's tests, the package transfer\n"
     "                    and its digest\n"
+    "  --json            one JSON object on standard output, nothing else there\n"
+    "                    (its fields: see the man page); the exit status is the same\n"
     "  --version         the tool's version and the module's file version\n"
     "  --help            this text\n"
     "\n"
@@ -94,7 +97,7 @@ using marvostell::tools::ArgumentFault;
 const marvostell::tools::ArgumentRules kRules{
     {"--host-version", "--dir", "--deadline", "--stall", "--user-agent", "--trusted-key",
      "--trusted-keys-file"},
-    {"--quiet", "--verbose", "--help", "--version", "--ex", "--check-only", "--https"},
+    {"--quiet", "--verbose", "--help", "--version", "--ex", "--check-only", "--https", "--json"},
     {{"-q", "--quiet"}, {"-v", "--verbose"}, {"-h", "--help"}},
     false,
     false,
@@ -177,6 +180,9 @@ bool Apply(const Argument &arg, size_t argumentCount, Options &options, bool &di
             error = "--host-version: '" + arg.value +
                     "' is not a number from 0 to 0xFFFFFFFF (decimal, 0x hexadecimal or 0 octal)";
         versionGiven = true;
+        options.hostVersionGiven = true;
+    } else if (arg.name == "--json") {
+        options.json = true;
     } else if (arg.name == "--quiet") {
         options.quiet = true;
     } else if (arg.name == "--verbose") {

@@ -6,12 +6,14 @@
 
 struct Options {
     uint32_t hostVersion = 0;
+    bool hostVersionGiven = false;
     std::string dir;  // empty: the current directory
     std::string url;
     bool quiet = false;
     bool verbose = false;
     bool help = false;
     bool version = false;
+    bool json = false;  // one JSON object on standard output instead of words
 
     // CheckNewVersionEx's rules instead of CheckNewVersion's: --ex, or any of
     // the options below, which only that export has.

@@ -1,5 +1,7 @@
 #include "progress.h"
 
+#include <algorithm>
+
 namespace {
 
 std::string Format(const char *format, double a, double b = 0) {
@@ -26,6 +28,33 @@ std::string HumanBytes(double bytes) {
     if (bytes < 1024 * 1024) return Format("%.1f KiB", bytes / 1024);
     if (bytes < 1024.0 * 1024 * 1024) return Format("%.1f MiB", bytes / (1024 * 1024));
     return Format("%.1f GiB", bytes / (1024.0 * 1024 * 1024));
+}
+
+double ShownRate(uint64_t done, uint64_t startBytes, double elapsed) {
+    if (elapsed < 1 || done <= startBytes) return 0;
+    return (done - startBytes) / elapsed;
+}
+
+std::string FitStatus(const StatusParts &parts, size_t width) {
+    const auto join = [&](bool bytes, bool speed, bool left) {
+        std::string line = parts.name;
+        if (bytes) line += "  " + parts.bytes;
+        line += "  " + parts.percent;
+        if (speed && !parts.speed.empty()) line += "  " + parts.speed;
+        if (left && !parts.left.empty()) line += "  " + parts.left;
+        return line;
+    };
+    const std::string tries[] = {join(true, true, true), join(true, true, false),
+                                 join(true, false, false), join(false, false, false)};
+    if (width == 0) return tries[0];
+    const size_t room = width - 1;
+    for (const std::string &line : tries)
+        if (line.size() <= room) return line;
+    // The percent stays whole; the name gives way, then the line is cut.
+    const std::string tail = "  " + parts.percent;
+    if (room >= tail.size() + 4)
+        return parts.name.substr(0, room - tail.size() - 3) + "..." + tail;
+    return tries[3].substr(tries[3].size() - std::min(room, tries[3].size()));
 }
 
 ProgressDisplay::ProgressDisplay(std::FILE *out, bool terminal, bool quiet,
@@ -62,18 +91,16 @@ void ProgressDisplay::Percent(unsigned percent) {
     const unsigned shown = percent > 100 ? 100 : percent;
     // The module reports whole percents of PackageSize; bytes follow from it.
     const uint64_t done = m_total ? m_total * shown / 100 : 0;
-    const double elapsed = m_now() - m_startTime;
-    const double rate = elapsed > 0 && done > m_startBytes ? (done - m_startBytes) / elapsed : 0;
+    const double rate = ShownRate(done, m_startBytes, m_now() - m_startTime);
     std::string speed;
     if (rate > 0) speed = HumanBytes(rate) + "/s";
     if (m_terminal) {
-        std::string status = m_name + "  " + HumanBytes(static_cast<double>(done)) + " / " +
-                             HumanBytes(static_cast<double>(m_total)) + "  " +
-                             std::to_string(percent) + "%";
-        if (!speed.empty()) status += "  " + speed;
-        if (rate > 0 && done < m_total)
-            status += "  " + Duration((m_total - done) / rate) + " left";
-        Show(status);
+        StatusParts parts{m_name,
+                          HumanBytes(static_cast<double>(done)) + " / " +
+                              HumanBytes(static_cast<double>(m_total)),
+                          std::to_string(percent) + "%", speed, ""};
+        if (rate > 0 && done < m_total) parts.left = Duration((m_total - done) / rate) + " left";
+        Show(FitStatus(parts, m_columns ? m_columns() : 0));
         return;
     }
     const unsigned tenth = shown / 10;
@@ -105,13 +132,18 @@ void ProgressDisplay::Finish() {
     std::fflush(m_out);
 }
 
-void ProgressDisplay::Show(const std::string &status) {
+void ProgressDisplay::Show(const std::string &full) {
+    // A line that reaches the last column wraps, and "\r" then redraws only
+    // its second half.
+    const size_t width = m_columns ? m_columns() : 0;
+    const std::string status = width && full.size() >= width ? full.substr(0, width - 1) : full;
     m_status = status;
     if (!m_terminal) return;
     std::string text = "\r" + status;
     // Blanks over what a longer earlier line left; no terminal escapes, so
     // that every console shows the same.
-    if (status.size() < m_drawnWidth) text.append(m_drawnWidth - status.size(), ' ');
+    const size_t drawn = width ? std::min(m_drawnWidth, width - 1) : m_drawnWidth;
+    if (status.size() < drawn) text.append(drawn - status.size(), ' ');
     std::fputs(text.c_str(), m_out);
     std::fflush(m_out);
     m_drawnWidth = status.size();

@@ -14,6 +14,9 @@ public:
     // permanent lines still appear.
     ProgressDisplay(std::FILE *out, bool terminal, bool quiet, std::function<double()> now);
 
+    // The terminal's columns, asked at each redraw (0: unknown, no limit).
+    void SetWidth(std::function<size_t()> columns) { m_columns = std::move(columns); }
+
     // A request to HOST:PORT is under way.
     void Connecting(const std::string &hostPort);
     // The package transfer of `name` begins with `existing` of `total` bytes.
@@ -33,6 +36,7 @@ private:
     bool m_terminal;
     bool m_quiet;
     std::function<double()> m_now;
+    std::function<size_t()> m_columns;
     std::string m_status;  // what the status line shows now (terminal)
     size_t m_drawnWidth = 0;
     std::string m_name;
@@ -46,3 +50,15 @@ private:
 
 // "1.5 MiB", "512 KiB", "900 B".
 std::string HumanBytes(double bytes);
+
+// Bytes a second since the transfer began; 0 (none shown) in its first
+// second, when a few buffered pieces would read as gigabytes a second.
+double ShownRate(uint64_t done, uint64_t startBytes, double elapsed);
+
+// The status line's pieces, and the line fitted into `width` columns (0: no
+// limit) without touching the last one, where a terminal would wrap: time
+// left, speed and bytes go in that order, then the name is shortened.
+struct StatusParts {
+    std::string name, bytes, percent, speed, left;
+};
+std::string FitStatus(const StatusParts &parts, size_t width);

@@ -34,7 +34,19 @@ std::vector<std::string> DescribeProxy(const std::string &) {
     InternetCloseHandle(root);
     return lines;
 }
+
+std::string ProxyInUse(const std::string &host) {
+    // The first line names it as "proxy: NAME (...)"; none and unread say so.
+    const std::vector<std::string> lines = DescribeProxy(host);
+    const std::string &line = lines.front();
+    if (line.compare(0, 7, "proxy: ") != 0 || line.compare(7, 4, "none") == 0 ||
+        line.find("cannot be read") != std::string::npos)
+        return "";
+    return line.substr(7, line.find(" (") - 7);
+}
 #else
+#include <initializer_list>
+
 #include "text.h"
 
 namespace {
@@ -63,30 +75,60 @@ bool Exempts(const std::string &noProxy, const std::string &host) {
     return false;
 }
 
-}  // namespace
-
-std::vector<std::string> DescribeProxyFrom(
-    const std::string &host, const std::function<const char *(const char *)> &getenv) {
-    const char *names[] = {"http_proxy", "all_proxy", "ALL_PROXY"};
-    const char *variable = nullptr;
+struct ProxyChoice {
+    const char *variable = nullptr;  // the variable it came from; null: none set
     const char *proxy = nullptr;
-    for (const char *name : names) {
+    const char *noProxyName = nullptr;  // set when it exempts the host
+    const char *noProxy = nullptr;
+};
+
+ProxyChoice ChooseProxy(const std::string &host, const EnvLookup &getenv) {
+    ProxyChoice choice;
+    for (const char *name : {"http_proxy", "all_proxy", "ALL_PROXY"}) {
         const char *value = getenv(name);
         if (value && *value) {
-            variable = name;
-            proxy = value;
+            choice.variable = name;
+            choice.proxy = value;
             break;
         }
     }
-    if (!proxy) return {"proxy: none (http_proxy and all_proxy are not set)"};
+    if (!choice.proxy) return choice;
     const char *noProxyName = "no_proxy";
     const char *noProxy = getenv(noProxyName);
     if (!noProxy || !*noProxy) noProxy = getenv(noProxyName = "NO_PROXY");
-    if (noProxy && Exempts(noProxy, host))
-        return {std::string("proxy: none for this host: ") + variable + "=" + proxy +
-                " is set, but " + noProxyName + "=" + noProxy + " exempts " + host};
-    return {std::string("proxy: ") + proxy + " (from the environment variable " + variable +
-            "); the request went to the proxy, not straight to the server"};
+    if (noProxy && Exempts(noProxy, host)) {
+        choice.noProxyName = noProxyName;
+        choice.noProxy = noProxy;
+    }
+    return choice;
+}
+
+}  // namespace
+
+std::vector<std::string> DescribeProxyFrom(const std::string &host, const EnvLookup &getenv) {
+    const ProxyChoice choice = ChooseProxy(host, getenv);
+    if (!choice.proxy) {
+        const char *upper = getenv("HTTP_PROXY");
+        if (upper && *upper)
+            return {std::string("proxy: none: HTTP_PROXY=") + upper +
+                    " is set, but ignored as libcurl ignores it (CGI servers set HTTP_PROXY from "
+                    "a request's \"Proxy:\" header); set http_proxy in lower case to use it"};
+        return {"proxy: none (http_proxy and all_proxy are not set)"};
+    }
+    if (choice.noProxy)
+        return {std::string("proxy: none for this host: ") + choice.variable + "=" + choice.proxy +
+                " is set, but " + choice.noProxyName + "=" + choice.noProxy + " exempts " + host};
+    return {std::string("proxy: ") + choice.proxy + " (from the environment variable " +
+            choice.variable + "); the request went to the proxy, not straight to the server"};
+}
+
+std::string ProxyInUseFrom(const std::string &host, const EnvLookup &getenv) {
+    const ProxyChoice choice = ChooseProxy(host, getenv);
+    return choice.proxy && !choice.noProxy ? choice.proxy : "";
+}
+
+std::string ProxyInUse(const std::string &host) {
+    return ProxyInUseFrom(host, [](const char *name) { return std::getenv(name); });
 }
 
 std::vector<std::string> DescribeProxy(const std::string &host) {
