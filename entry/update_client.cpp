@@ -72,6 +72,7 @@ StepResult CUpdateClient::FetchManifest(const char *localFile) {
     rules.control = m_bHasControl ? &m_control : nullptr;
     rules.strict = m_bStrict;
     rules.keys = m_bSigned ? &m_keys : nullptr;
+    rules.observer = m_pObserver;
     return marvostell::FetchManifest(m_strServer, m_strObject, localFile, m_pBuffer.get(), rules);
 }
 

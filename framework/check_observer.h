@@ -66,6 +66,12 @@ struct PackageEvent {
     bool passed = false;
 };
 
+// The manifest request's answer, once its status line came back.
+struct ManifestEvent {
+    uint32_t status = 0;  // the HTTP status
+    uint32_t bytes = 0;   // the body's bytes read (at most the manifest limit)
+};
+
 // Events arrive on the thread that runs the check, in the order they happen.
 // Their texts live only as long as the call that delivers them: an observer
 // that keeps one keeps a copy.
@@ -74,6 +80,7 @@ public:
     virtual ~CCheckObserver() = default;
     virtual void OnSelectionEvent(const SelectionEvent &) {}
     virtual void OnPackageEvent(const PackageEvent &) {}
+    virtual void OnManifestEvent(const ManifestEvent &) {}
 };
 
 }  // namespace marvostell

@@ -140,6 +140,12 @@ StepResult FetchManifest(const std::string &server, const std::string &object,
     request.readSize = kManifestLimit;
     request.control = rules.control;
     const HttpGetResult answer = HttpGet(request, sink);
+    if (rules.observer && answer.Answered()) {
+        ManifestEvent event;
+        event.status = answer.status;
+        event.bytes = sink.Bytes();
+        rules.observer->OnManifestEvent(event);
+    }
     if (answer.failure == HttpGetResult::kStopped) return StoppedFailure(answer.stop);
     if (rules.strict && answer.stalled) return RequestFailure(ERROR_INTERNET_TIMEOUT);
     // A manifest cut off, by a reset or before its declared length, would

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/check_observer.h"
 #include "framework/http_get.h"
 #include "framework/step_result.h"
 #include "manifest/signature.h"
@@ -31,6 +32,7 @@ struct ManifestFetchRules {
     // Trusted keys: the manifest must be signed by one of them and not have
     // expired. Null: the signature line is a comment like any other.
     const std::vector<PublicKey> *keys = nullptr;
+    CCheckObserver *observer = nullptr;  // told the answer's status
 };
 
 // One GET of `object` from `server`; the first kManifestLimit bytes of the

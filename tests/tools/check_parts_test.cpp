@@ -533,13 +533,13 @@ TEST(JsonReport, NamesEachFieldAndNullsWhatTheCheckDidNotReach) {
     end.received = 60;
     PackageEvent request{PackageEvent::kRequest};
     request.from = 40;
-    const CallRecord record = Recorded({Entry("/d/app.bin"), request, Answer(206), end, digest,
-                                        MovedAside("/d/app.bin.err")});
+    CallRecord record = Recorded({Entry("/d/app.bin"), request, Answer(206), end, digest,
+                                  MovedAside("/d/app.bin.err")});
+    record.manifestStatus = 200;
     JsonFacts facts;
     facts.result = MARVOSTELL_ERR_DIGEST_MISMATCH;
     facts.exitStatus = 6;
     facts.message = "error 6: \"x\"\n";
-    facts.strict = true;
     facts.elapsedSeconds = 1.25;
     EXPECT_EQ("{\"result\":6,\"result_name\":\"MARVOSTELL_ERR_DIGEST_MISMATCH\",\"exit_status\":6,"
               "\"message\":\"error 6: \\\"x\\\"\\u000a\",\"manifest_status\":200,"
@@ -551,22 +551,23 @@ TEST(JsonReport, NamesEachFieldAndNullsWhatTheCheckDidNotReach) {
               JsonReport(facts, outcome, record));
 
     // Nothing selected or fetched: those fields are null; the manifest's
-    // status is known only from CheckNewVersionEx's rules or a refusal.
+    // status is the one its answer carried, null when none came.
     const struct {
         marvostell::CheckOutcome outcome;
-        bool strict;
+        uint32_t answered;
         const char *status;
     } manifests[] = {
-        {Failed(Stage::kManifestRequest, 404), true, "\"manifest_status\":404,"},
-        {Failed(Stage::kManifestRequest, 407), false, "\"manifest_status\":407,"},
-        {Failed(Stage::kManifestRequest, 12029), true, "\"manifest_status\":null,"},
-        {marvostell::CheckOutcome{}, false, "\"manifest_status\":null,"},
+        {Failed(Stage::kManifestRequest, 404), 404, "\"manifest_status\":404,"},
+        {Failed(Stage::kManifestRequest, 407), 407, "\"manifest_status\":407,"},
+        {Failed(Stage::kManifestRequest, 12029), 0, "\"manifest_status\":null,"},
+        {marvostell::CheckOutcome{}, 404, "\"manifest_status\":404,"},
     };
     for (const auto &m : manifests) {
         JsonFacts f;
-        f.strict = m.strict;
         f.proxy = "http://p:3128";
-        const std::string json = JsonReport(f, m.outcome, CallRecord{});
+        CallRecord answered;
+        answered.manifestStatus = m.answered;
+        const std::string json = JsonReport(f, m.outcome, answered);
         EXPECT_TRUE(Contains(json, m.status)) << json;
         EXPECT_TRUE(Contains(json, "\"package\":null,\"package_status\":null,\"range_start\":null,"
                                    "\"bytes_received\":null,\"digests\":null,\"err_path\":null"))

@@ -99,7 +99,7 @@ def check_json(run, base, local, work, size, digest, failures):
     cases = [
         ("updated", ["--host-version", "1", base + "/good.ini"], 1,
          {"result": 1, "result_name": "MARVOSTELL_UPDATED", "package": app, "range_start": 0,
-          "bytes_received": size, "digests": None, "err_path": None, "manifest_status": None,
+          "bytes_received": size, "digests": None, "err_path": None, "manifest_status": 200,
           "proxy": None}),
         ("up to date", ["--ex", "--host-version", "2", base + "/good.ini"], 0,
          {"result": 0, "result_name": "MARVOSTELL_UP_TO_DATE", "manifest_status": 200,
@@ -110,9 +110,9 @@ def check_json(run, base, local, work, size, digest, failures):
                       "computed_sha256": None}, "err_path": err, "bytes_received": size}),
         ("404 manifest", ["--ex", base + "/missing.ini"], 13,
          {"result": 404, "result_name": "HTTP_STATUS", "manifest_status": 404, "package": None}),
-        # CheckNewVersion's rules store the page: its status is not known.
+        # CheckNewVersion's rules store the page, and the status is still told.
         ("404 manifest, stored", [base + "/missing.ini"], 11,
-         {"result": 0, "manifest_status": None, "package": None}),
+         {"result": 0, "manifest_status": 404, "package": None}),
         ("dropped", ["--ex", "--host-version", "1", base + "/drop.ini"], 9,
          {"result": 0x80000000 - 2**32 + 12030, "result_name": "ERROR_INTERNET_CONNECTION_ABORTED",
           "package_status": 206, "range_start": 0, "bytes_received": 30000,

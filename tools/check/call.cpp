@@ -27,9 +27,10 @@ namespace {
 // call's memory, which is gone by the time the calling thread reads them.
 // Never moved once made, so the copied pointers stay valid.
 struct Event {
-    enum Kind { kProgress, kSelection, kPackage };
+    enum Kind { kProgress, kSelection, kPackage, kManifest };
     Kind kind = kProgress;
     unsigned percent = 0;
+    marvostell::ManifestEvent manifest;
     SelectionEvent selection{SelectionEvent::kListEnd};
     PackageEvent package{PackageEvent::kEntry};
     std::string texts[8];
@@ -49,6 +50,7 @@ void Deliver(const Event &event, CallListener &listener) {
     case Event::kProgress: listener.OnProgress(event.percent); break;
     case Event::kSelection: listener.OnSelectionEvent(event.selection); break;
     case Event::kPackage: listener.OnPackageEvent(event.package); break;
+    case Event::kManifest: listener.OnManifestEvent(event.manifest); break;
     }
 }
 
@@ -72,6 +74,13 @@ public:
         PackageEvent &p = event->package;
         event->Keep({&p.section, &p.path, &p.localPath, &p.movedTo, &p.computed, &p.expected,
                      &p.computedSha256, &p.expectedSha256});
+        m_handOn(std::move(event));
+    }
+
+    void OnManifestEvent(const marvostell::ManifestEvent &e) override {
+        EventPtr event(new Event);
+        event->kind = Event::kManifest;
+        event->manifest = e;
         m_handOn(std::move(event));
     }
 

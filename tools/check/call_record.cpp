@@ -10,6 +10,10 @@ CallRecorder::CallRecorder(CallRecord &record)
 
 void CallRecorder::OnSelectionEvent(const SelectionEvent &e) { m_selection.OnSelectionEvent(e); }
 
+void CallRecorder::OnManifestEvent(const marvostell::ManifestEvent &e) {
+    m_record.manifestStatus = e.status;
+}
+
 void CallRecorder::OnPackageEvent(const PackageEvent &e) {
     CallRecord &r = m_record;
     switch (e.kind) {

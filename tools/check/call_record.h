@@ -15,6 +15,7 @@ struct CallRecord {
     std::string object;        // the manifest's path on it
     std::string manifestPath;  // update.ini as the module names it
     uint32_t hostVersion = 0;
+    uint32_t manifestStatus = 0;  // the manifest answer's HTTP status (0: none came)
     marvostell::tools::SelectionExplanation selection;  // the check's own selection
 
     bool entrySeen = false;    // the selected package's entry was usable
@@ -42,6 +43,7 @@ public:
     explicit CallRecorder(CallRecord &record);
     void OnSelectionEvent(const marvostell::SelectionEvent &e) override;
     void OnPackageEvent(const marvostell::PackageEvent &e) override;
+    void OnManifestEvent(const marvostell::ManifestEvent &e) override;
 
 private:
     CallRecord &m_record;

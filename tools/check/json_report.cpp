@@ -39,10 +39,9 @@ std::string StringOrNull(const std::string &text) {
 // The manifest's status where the outcome tells it: a refused request's
 // code, or 200 for a manifest stored under CheckNewVersionEx's rules (the
 // other export stores any answer's body).
-std::string ManifestStatus(const JsonFacts &facts, const marvostell::CheckOutcome &outcome) {
-    if (outcome.failure.stage == Stage::kManifestRequest)
-        return IsHttpStatus(outcome.failure.code) ? Number(outcome.failure.code) : "null";
-    return facts.strict && !outcome.localManifest.empty() ? "200" : "null";
+// The status the manifest request's answer carried, as the check saw it.
+std::string ManifestStatus(const CallRecord &record) {
+    return NumberOrNull(record.manifestStatus != 0, record.manifestStatus);
 }
 
 }  // namespace
@@ -87,7 +86,7 @@ std::string JsonReport(const JsonFacts &facts, const marvostell::CheckOutcome &o
                       ",\"result_name\":" + JsonString(ResultName(facts.result, stage)) +
                       ",\"exit_status\":" + std::to_string(facts.exitStatus) +
                       ",\"message\":" + JsonString(facts.message) +
-                      ",\"manifest_status\":" + ManifestStatus(facts, outcome);
+                      ",\"manifest_status\":" + ManifestStatus(record);
     out += ",\"package\":";
     if (outcome.selected) {
         char version[16];

@@ -11,7 +11,6 @@ struct JsonFacts {
     int result = 0;      // the export's integer
     int exitStatus = 0;  // the tool's
     std::string message;
-    bool strict = false;  // CheckNewVersionEx's rules: a stored manifest answered 200
     double elapsedSeconds = 0;
     std::string proxy;  // "" for none
 };

@@ -84,7 +84,6 @@ struct Reporter {
             facts.result = result;
             facts.exitStatus = exitStatus;
             facts.message = headline;
-            facts.strict = options.ex;
             facts.elapsedSeconds = SteadySeconds() - start;
             std::string host;
             INTERNET_PORT port;
@@ -117,6 +116,10 @@ public:
         if (!m_options.verbose || !EndsSelection(e)) return;
         for (const std::string &line : marvostell::tools::ExplanationLines(m_record.selection))
             m_display.PrintLine(line);
+    }
+
+    void OnManifestEvent(const marvostell::ManifestEvent &e) override {
+        m_recorder.OnManifestEvent(e);
     }
 
     void OnPackageEvent(const marvostell::PackageEvent &e) override {
