@@ -23,19 +23,13 @@
 
 using namespace marvostell;
 using marvostell::testing::Response;
+using marvostell::testing::ReadAll;
 using marvostell::testing::TempDir;
 using marvostell::testing::TestServer;
 
 using marvostell::testing::InjectedFault;
 
 namespace {
-
-std::string ReadAll(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
 
 struct Transfer {
     TestServer server;

@@ -19,6 +19,7 @@
 #include "test_server.h"
 
 using marvostell::testing::Response;
+using marvostell::testing::ReadAll;
 using marvostell::testing::TempDir;
 using marvostell::testing::TestServer;
 
@@ -26,13 +27,6 @@ namespace {
 
 constexpr uint32_t kLocal = 0x80000000u;
 constexpr size_t kPackageSize = 40000;
-
-std::string ReadAll(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
 
 bool Exists(const std::string &path) {
     struct stat info;

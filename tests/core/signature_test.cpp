@@ -22,17 +22,11 @@
 #include "test_server.h"
 
 using namespace marvostell;
+using marvostell::testing::ReadAll;
 using marvostell::testing::TempDir;
 using marvostell::testing::TestServer;
 
 namespace {
-
-std::string ReadAll(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
 
 void Run(const std::string &command) {
     ASSERT_EQ(std::system((command + " 2>/dev/null").c_str()), 0) << command;

@@ -26,6 +26,7 @@
 #include "test_server.h"
 
 using marvostell::testing::MakeTestCertificates;
+using marvostell::testing::ReadAll;
 using marvostell::testing::TempDir;
 using marvostell::testing::TestCertificates;
 using marvostell::testing::TestServer;
@@ -63,13 +64,6 @@ const TestCertificates &Certificates() {
 bool Exists(const std::string &path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0;
-}
-
-std::string ReadAll(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
 }
 
 // A manifest offering p.bin (version 2) and the package, on one server.

@@ -23,4 +23,7 @@ private:
     std::string path_;
 };
 
+// The whole content of a file, or "" when it cannot be read.
+std::string ReadAll(const std::string &path);
+
 }  // namespace marvostell::testing
