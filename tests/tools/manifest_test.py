@@ -260,8 +260,19 @@ def verify(r, server, root, script_packages):
     expect(status == 1 and {"verify-md5", "verify-size", "verify-status"} <= codes
            and ("verify-sha256", 17) in found and ("verify-sha256", 9) not in found,
            f"verify bad: exit {status}, findings {found}, {out[-400:]!r} {err[-200:]!r}")
+    # A PackageSize above a file that is whole per its digest: what each export does.
+    size_says = [f["message"] for f in result["findings"] if f["code"] == "verify-size"]
+    expect(any("result 1" in m and "never get it" in m for m in size_says), f"verify, size above the file: {size_says}")
     sha = {p["name"]: p["sha256"] for p in result["packages"]}
     expect(sha.get("wrongsha") == hashlib.sha256(bad["wrongsha"]).hexdigest(), f"verify's SHA-256: {sha}")
+
+    # A manifest URL answered by an error page: the status named, the page not linted.
+    for path, code in (("/nowhere.ini", "404"), ("/forbidden.ini", "403")):
+        for command in ("verify", "lint"):
+            status, out, err = r.run(command, "--json", server.base + path)
+            findings = json.loads(out)["findings"] if out.startswith("{") else []
+            expect(status == 1 and [(f["code"], code in f["message"]) for f in findings] == [("manifest-status", True)],
+                   f"{command} of a {code} manifest: {status} {findings} {err!r}")
 
     # A server that ignores byte ranges: a warning, an error with --strict.
     write(os.path.join(root, "norange.ini"),
@@ -585,6 +596,7 @@ def main():
         script = write(os.path.join(work, "server.script"),
                        "route /norange/plain.bin\nbody-file files/plain.bin\nranges off\n"
                        "route /endless/pkg.bin\npattern 4000000\n"
+                       "route /forbidden.ini\nstatus 403\n"
                        "route /trickle/pkg.bin\npattern 100000\ntrickle 1 500\n")
         os.makedirs(root, exist_ok=True)
         server = TestServer(args.server, root, work, script=script)
