@@ -99,7 +99,24 @@ CASES = [
     ("# is no comment", with_line(3, "#build=7"), "hash", 3, W, 0),
     ("line that is nothing", with_line(3, "just words"), "ignored", 3, W, 0),
     ("empty ver range", with_line(18, "ver1=0x1FF-0x100"), "ver-empty", 18, W, 0),
+    # Keys hosts never read, in each kind of section; (title, data, code, line,
+    # severity, exit status, the suggestion the message must hold or None).
 ]
+
+UNKNOWN_KEY_CASES = [
+    ("Suport in a package", with_line(6, "Unsupport=old\nSuport=v0x"), "unknown-key", 7, W, 0, "Support?"),
+    ("Unsuport in a package", with_line(6, "Unsuport=old"), "unknown-key", 6, W, 0, "Unsupport?"),
+    ("PackgeSize, two edits", with_line(8, "PackgeSiz=1000\nPackageSize=1000"), "unknown-key", 8, W, 0,
+     "PackageSize?"),
+    ("upate in [General]", with_line(2, "update=app-2, app-1\nupate=app-2"), "unknown-key", 3, W, 0, "update?"),
+    ("Expire in [General]", with_line(2, "update=app-2, app-1\nexpire=2099-01-01"), "unknown-key", 3, W, 0,
+     "Expires?"),
+    ("lowr in a range", with_line(18, "ver1=0x100-0x1FF\nlowr=5"), "unknown-key", 19, W, 0, "lower?"),
+    ("nothing near", with_line(7, "Package=/pkg/app-2.bin\nchannel=beta"), "unknown-key", 8, W, 0, None),
+    ("range no package names", CLEAN.encode() + b"\n[beta]\nVER=0x1-0x2\nlower=3\n", "range-unused", 20, W, 0, None),
+]
+# The keys hosts do read, in any case, ver* ones included: no unknown-key.
+READ_KEYS = CLEAN.replace("ver1=", "VERsion9=").replace("Package=", "package=") + "greater=0x7FFFFFFF\n"
 
 
 def signed_clean(expires="2099-12-31", sha_app2="89ABCDEF" * 8, drop_line=None):

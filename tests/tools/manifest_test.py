@@ -11,7 +11,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from manifest_lint_cases import CASES, CLEAN, SIGNED, SIGNED_CASES  # noqa: E402
+from manifest_lint_cases import CASES, CLEAN, READ_KEYS, SIGNED, SIGNED_CASES, UNKNOWN_KEY_CASES  # noqa: E402
 from test_server import TestServer  # noqa: E402
 
 failures = []
@@ -82,6 +82,18 @@ def lint_table(r, work):
         if severity == "warning" and hit:
             status, _, _ = r.run("lint", "--strict", r.local(path))
             expect(status == 1, f"lint --strict {title}: exit {status}, want 1")
+    for number, (title, data, code, line, severity, want, hint) in enumerate(UNKNOWN_KEY_CASES):
+        path = write(os.path.join(work, f"key{number}.ini"), data)
+        status, out, err = r.run("lint", "--json", r.local(path))
+        findings = json.loads(out)["findings"] if out.startswith("{") else []
+        hit = [f for f in findings if (f["code"], f["line"], f["severity"]) == (code, line, severity)
+               and (("did you mean " + hint) in f["message"] if hint else "did you mean" not in f["message"])]
+        expect(len(hit) == 1 and status == want, f"lint {title}: exit {status}, want {code} at {line}: {findings}")
+        status, _, _ = r.run("lint", "--strict", r.local(path))
+        expect(status == 1, f"lint --strict {title}: exit {status}, want 1")
+    path = write(os.path.join(work, "read-keys.ini"), READ_KEYS)
+    status, out, err = r.run("lint", "--strict", r.local(path))
+    expect(status == 0 and "0 errors, 0 warnings" in out, f"lint of keys hosts read: {status} {out!r}")
     # The text form names the file, the line, the severity and the code.
     path = write(os.path.join(work, "md5.ini"), CASES[0][1])
     status, out, _ = r.run("lint", r.local(path))
@@ -110,7 +122,7 @@ def usage(r, work):
                       ["entry", missing, "--path", "/a.bin"], ["entry", missing]):
         status, _, err = r.run(*arguments)
         expect(status == 2 and err, f"{arguments}: exit {status} (want 2), stderr {err!r}")
-    for command in ("entry", "lint", "explain", "map", "verify", "keygen", "sign"):
+    for command in ("entry", "new", "lint", "explain", "map", "verify", "keygen", "sign"):
         status, out, _ = r.run(command, "--help")
         expect(status == 0 and out.startswith(f"usage: marvostell-manifest {command}"),
                f"{command} --help: {status} {out[:80]!r}")
@@ -248,8 +260,19 @@ def verify(r, server, root, script_packages):
     expect(status == 1 and {"verify-md5", "verify-size", "verify-status"} <= codes
            and ("verify-sha256", 17) in found and ("verify-sha256", 9) not in found,
            f"verify bad: exit {status}, findings {found}, {out[-400:]!r} {err[-200:]!r}")
+    # A PackageSize above a file that is whole per its digest: what each export does.
+    size_says = [f["message"] for f in result["findings"] if f["code"] == "verify-size"]
+    expect(any("result 1" in m and "never get it" in m for m in size_says), f"verify, size above the file: {size_says}")
     sha = {p["name"]: p["sha256"] for p in result["packages"]}
     expect(sha.get("wrongsha") == hashlib.sha256(bad["wrongsha"]).hexdigest(), f"verify's SHA-256: {sha}")
+
+    # A manifest URL answered by an error page: the status named, the page not linted.
+    for path, code in (("/nowhere.ini", "404"), ("/forbidden.ini", "403")):
+        for command in ("verify", "lint"):
+            status, out, err = r.run(command, "--json", server.base + path)
+            findings = json.loads(out)["findings"] if out.startswith("{") else []
+            expect(status == 1 and [(f["code"], code in f["message"]) for f in findings] == [("manifest-status", True)],
+                   f"{command} of a {code} manifest: {status} {findings} {err!r}")
 
     # A server that ignores byte ranges: a warning, an error with --strict.
     write(os.path.join(root, "norange.ini"),
@@ -418,6 +441,48 @@ def signed_lint_table(r, work):
     expect(status == 0 and not err and "app-2" in out, f"map of a good signature: {out!r} {err!r}")
 
 
+def new_manifest(r, work):
+    """new: the sections entry would print, newest first (or as given), the
+    manifest written only when it lints without errors; signed with --key."""
+    rng = random.Random(5)
+    files = {n: write(os.path.join(work, "new", n + ".bin"), rng.randbytes(2000 + i))
+             for i, n in enumerate(("v1", "v3", "v2"))}
+    specs = [r.local(files["v1"]) + ":1", r.local(files["v3"]) + ":0x30000:three", r.local(files["v2"]) + ":0x20000"]
+    out_file = os.path.join(work, "new", "update.ini")
+    # (title, extra arguments, the update list wanted)
+    for title, extra, want in [("newest first", [], "three, v2.bin, v1.bin"),
+                               ("as given", ["--order", "given"], "v1.bin, three, v2.bin")]:
+        arguments = [a for spec in specs for a in ("--package", spec)] + ["--path-prefix", "/pkg"] + extra
+        status, out, err = r.run("new", *arguments)
+        expect(status == 0 and f"update={want}\n" in out, f"new {title}: {status} {out!r} {err!r}")
+    status, entry_out, _ = r.run("entry", r.local(files["v3"]), "--path", "/pkg/v3.bin", "--section", "three",
+                                 "--version", "0x30000")
+    expect(entry_out and entry_out in out, f"new's section differs from entry's: {entry_out!r} in {out!r}")
+    status, out, err = r.run("new", "--package", specs[1], "--path-prefix", "/pkg/", "--output", r.local(out_file))
+    expect(status == 0 and not out and os.path.exists(out_file), f"new --output: {status} {err!r}")
+    status, out, _ = r.run("lint", "--strict", r.local(out_file))
+    expect(status == 0, f"new's manifest lints with findings: {out!r}")
+    # Refused: a name hosts refuse, two packages in one section, a spec without a version.
+    for title, arguments, want in [
+            ("device name", ["--package", r.local(write(os.path.join(work, "new", "CON.bin"), b"x")) + ":1"], 1),
+            ("same section", ["--package", specs[0], "--package", r.local(files["v2"]) + ":2:v1.bin"], 1),
+            ("no version", ["--package", r.local(files["v1"])], 2),
+            ("missing file", ["--package", r.local(os.path.join(work, "nothing.bin")) + ":1"], 2)]:
+        status, out, err = r.run("new", *arguments, "--path-prefix", "/p/", "--output", r.local(out_file + ".x"))
+        expect(status == want and not out and not os.path.exists(out_file + ".x"),
+               f"new, {title}: exit {status} (want {want}) {err!r}")
+    key = os.path.join(work, "new", "k.pem")
+    if r.wine:
+        status, _, err = r.run("new", "--package", specs[0], "--path-prefix", "/p/", "--key", r.local(key))
+        expect(status == 3 and "not supported" in err, f"new --key on Windows: {status} {err!r}")
+        return
+    status, public, _ = r.run("keygen", "--out", key)
+    status, out, err = r.run("new", "--package", specs[0], "--path-prefix", "/p/", "--key", key, "--expires", "30",
+                             "--output", out_file)
+    status, out, err = r.run("lint", "--trusted-key", public.strip(), out_file)
+    expect(status == 0 and "0 errors" in out, f"new --key: the manifest does not verify: {out!r} {err!r}")
+
+
 def keygen_and_sign(r, work):
     if r.wine:
         for arguments in (["keygen", "--out", r.local(os.path.join(work, "k.pem"))],
@@ -521,6 +586,7 @@ def main():
         readme_example(r, work, args.readme)
         usage(r, work)
         entry(r, work)
+        new_manifest(r, work)
         signed_lint_table(r, work)
         keygen_and_sign(r, work)
 
@@ -530,6 +596,7 @@ def main():
         script = write(os.path.join(work, "server.script"),
                        "route /norange/plain.bin\nbody-file files/plain.bin\nranges off\n"
                        "route /endless/pkg.bin\npattern 4000000\n"
+                       "route /forbidden.ini\nstatus 403\n"
                        "route /trickle/pkg.bin\npattern 100000\ntrickle 1 500\n")
         os.makedirs(root, exist_ok=True)
         server = TestServer(args.server, root, work, script=script)

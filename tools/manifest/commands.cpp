@@ -2,16 +2,14 @@
 #include "commands.h"
 
 #include <cstdio>
-#include <fstream>
 
 #include "lint.h"
 #include "manifest/manifest_reader.h"
 #include "manifest_source.h"
 #include "options.h"
-#include "package/digest.h"
 #include "package/package_entry.h"
+#include "package_file.h"
 #include "package_name.h"
-#include "platform/crypto.h"
 #include "selection_explain.h"
 #include "text.h"
 #include "usage.h"
@@ -94,71 +92,28 @@ int RunEntry(const Arguments &args) {
     if (versionText && !ParseWholeNumber(*versionText, version))
         return UsageError("entry", "--version " + *versionText + " is not a number from 0 to 0xFFFFFFFF");
 
-    if (path->empty() || (*path)[0] != '/') return Refuse("the path must start with \"/\": " + *path);
-    const size_t maxChars = kValueBufferSize - 1;  // the reader keeps room for the terminator
-    if (path->size() > maxChars)
-        return Refuse("the path is longer than the " + std::to_string(maxChars) +
-                      " characters hosts read");
-    for (unsigned char c : *path)
-        if (c < 0x20 || c == 0x7F) return Refuse("the path holds a control character");
-    if (path->back() == ' ' || path->back() == '\t') return Refuse("the path ends in a blank, which hosts trim");
-    const std::string local = LocalNameOf(*path);
-    const std::string reason = RefusedNameReason(local);
-    if (!reason.empty()) return Refuse("the file name \"" + local + "\": " + reason);
-    if (!IsAscii(local))
-        std::fprintf(stderr, "marvostell-manifest entry: warning: the file name is not ASCII: its bytes "
-                             "name different files on Windows and Linux\n");
-    const std::string section = options.Value("--section") ? *options.Value("--section") : local;
-    if (section.empty() || section.size() > maxChars || section.find_first_of(",; \t[]") != std::string::npos ||
-        SameName(section, "General"))
-        return Refuse("the section name \"" + section +
-                      "\" cannot stand in the update list (no blanks, commas, semicolons or "
-                      "brackets, and not General)");
+    std::string warning;
+    std::string refusal = PathRefusal(*path, warning);
+    if (!refusal.empty()) return Refuse(refusal);
+    if (!warning.empty()) std::fprintf(stderr, "marvostell-manifest entry: warning: %s\n", warning.c_str());
+    const std::string section = options.Value("--section") ? *options.Value("--section") : LocalNameOf(*path);
+    refusal = SectionRefusal(section);
+    if (!refusal.empty()) return Refuse(refusal);
 
-    if (!IsRegularFile(options.positional[0])) {
-        std::fprintf(stderr, "marvostell-manifest entry: %s is not a regular file (or does not exist)\n",
-                     options.positional[0].c_str());
-        return kExitUsage;
+    PackageFile file;
+    const int status = ReadPackageFile(options.positional[0], file, error);
+    if (status != kExitOk) {
+        std::fprintf(stderr, "marvostell-manifest entry: %s\n", error.c_str());
+        return status;
     }
-    std::ifstream in(options.positional[0], std::ios::binary);
-    if (!in) {
-        std::fprintf(stderr, "marvostell-manifest entry: cannot read %s\n", options.positional[0].c_str());
-        return kExitUsage;
-    }
-    CMd5Hex md5;
-    crypto::CSha256 sha256;
-    uint64_t size = 0;
-    char chunk[65536];
-    while (in.read(chunk, sizeof chunk).gcount() > 0) {
-        size += static_cast<uint64_t>(in.gcount());
-        if (size > kMaxPackageSize)
-            return Refuse(options.positional[0] + " is over " + std::to_string(kMaxPackageSize) +
-                          " bytes (128 MiB), more than hosts accept");
-        md5.Add(chunk, static_cast<size_t>(in.gcount()));
-        sha256.Add(chunk, static_cast<size_t>(in.gcount()));
-    }
-    if (in.bad()) {
-        std::fprintf(stderr, "marvostell-manifest entry: cannot read %s\n", options.positional[0].c_str());
-        return kExitUsage;
-    }
-    if (size == 0) return Refuse(options.positional[0] + " is empty: hosts refuse a PackageSize of 0");
-    const std::string hex = md5.Finish();
-    uint8_t sum[crypto::kSha256Bytes];
-    if (!sha256.Finish(sum)) return Refuse("the platform's SHA-256 could not be loaded");
-    // Lower case, as sha256sum prints it; hosts take either.
-    const std::string shaHex = Lower(DigestHex(sum, sizeof sum));
-
+    const std::string hexVersion = HexVersion(version);
     if (options.Has("--json")) {
         std::printf("{\"section\":%s,%s\"Package\":%s,\"PackageSize\":%llu,\"Md5\":\"%s\",\"Sha256\":\"%s\"}\n",
-                    JsonString(section).c_str(),
-                    versionText ? ("\"version\":\"" + HexVersion(version) + "\",").c_str() : "",
-                    JsonString(*path).c_str(), static_cast<unsigned long long>(size), hex.c_str(),
-                    shaHex.c_str());
+                    JsonString(section).c_str(), versionText ? ("\"version\":\"" + hexVersion + "\",").c_str() : "",
+                    JsonString(*path).c_str(), static_cast<unsigned long long>(file.size), file.md5.c_str(),
+                    file.sha256.c_str());
     } else {
-        std::printf("[%s]\n", section.c_str());
-        if (versionText) std::printf("version=%s\n", HexVersion(version).c_str());
-        std::printf("Package=%s\nPackageSize=%llu\nMd5=%s\nSha256=%s\n", path->c_str(),
-                    static_cast<unsigned long long>(size), hex.c_str(), shaHex.c_str());
+        std::fputs(PackageSectionText(section, versionText ? &hexVersion : nullptr, *path, file).c_str(), stdout);
     }
     return kExitOk;
 }
@@ -175,7 +130,8 @@ int RunLint(const Arguments &args) {
     if (!dir.Create(error)) return UsageError("lint", error);
     ManifestSource source;
     if (!Load("lint", options.positional[0], dir, source)) return kExitUsage;
-    const Findings findings = LintManifest(source, rules);
+    Findings findings;
+    if (!StatusFinding(source, findings)) findings = LintManifest(source, rules);
     if (options.Has("--json"))
         std::printf("{\"manifest\":%s,\"errors\":%d,\"warnings\":%d,\"findings\":%s}\n",
                     JsonString(source.name).c_str(), findings.Count(Severity::kError),

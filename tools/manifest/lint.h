@@ -3,6 +3,7 @@
 // one written, or an error; warnings are style and risk.
 #pragma once
 
+#include <set>
 #include <vector>
 
 #include "findings.h"
@@ -27,6 +28,13 @@ Findings LintManifest(const ManifestSource &source, const LintRules &rules = Lin
 // the number rule and the selection.
 void LintText(const ManifestSource &source, const LineIndex &index, Findings &findings);
 void LintValues(const ManifestSource &source, const LineIndex &index, Findings &findings);
+
+// Keys hosts never read in [General], the listed packages' sections and the
+// range sections they name (lower-case names), with the nearest known key
+// within kSuggestDistance edits; and range sections no package names.
+constexpr size_t kSuggestDistance = 2;
+void LintKeys(const LineIndex &index, const std::set<std::string> &packages, const std::set<std::string> &ranges,
+              Findings &findings);
 
 // Why hosts that pass trusted keys would refuse the manifest (result 7), as
 // errors: its signature (by `keys`; with none, only what shows without them:

@@ -102,6 +102,7 @@ public:
     void Run();
 
 private:
+    void LintList();
     // Whether the package can be selected at all; false after an error that says why not.
     bool LintPackage(const std::string &name);
     void LintEntry(const std::string &name);
@@ -114,9 +115,15 @@ private:
     Reader m_reader;
     Findings &m_findings;
     std::set<std::string> m_rangesDone;
+    std::set<std::string> m_packages;  // listed names that have a section, lower case
 };
 
 void ValueLint::Run() {
+    LintList();
+    LintKeys(m_index, m_packages, m_rangesDone, m_findings);
+}
+
+void ValueLint::LintList() {
     std::string list;
     const int listLine = m_index.KeyLine("General", "update");
     if (m_index.FindSection("General") < 0) {
@@ -160,6 +167,7 @@ void ValueLint::Run() {
                                  "] section" + hint);
             continue;
         }
+        m_packages.insert(lowered);
         if (LintPackage(p.name)) candidates.push_back(p.name);
     }
     LintReach(candidates);

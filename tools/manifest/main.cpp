@@ -1,10 +1,10 @@
 // marvostell-manifest: writes, checks and explains update manifests for
 // publishers, with the module's own reader, number rule and selection.
 //
-//   marvostell-manifest entry|lint|explain|map|verify|keygen|sign ... (see --help)
+//   marvostell-manifest entry|new|lint|explain|map|verify|keygen|sign ... (see --help)
 //
 // Exit status: 0 fine; 1 errors found, a mismatch, or input refused; 2 usage
-// or input that cannot be read; 3 keygen and sign on Windows.
+// or input that cannot be read; 3 keygen, sign and new --key on Windows.
 #include <cstdio>
 #include <cstring>
 
@@ -36,6 +36,7 @@ int main(int argc, char **argv) {
     else if (command == "verify") run = RunVerify;
     else if (command == "keygen") run = RunKeygen;
     else if (command == "sign") run = RunSign;
+    else if (command == "new") run = RunNew;
     if (!run) {
         std::fprintf(stderr, "marvostell-manifest: unknown command %s\n", command.c_str());
         std::fputs(UsageText(""), stderr);

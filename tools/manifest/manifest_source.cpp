@@ -5,6 +5,7 @@
 #include <fstream>
 #include <memory>
 
+#include "findings.h"
 #include "platform/error_names.h"
 #include "reader_text.h"
 #include "tool_request.h"
@@ -53,6 +54,14 @@ bool ReadFileText(const std::string &path, std::string &text) {
     while (text.size() < kMaxFullBytes && in.read(chunk, sizeof chunk).gcount() > 0)
         text.append(chunk, static_cast<size_t>(in.gcount()));
     return !in.bad();
+}
+
+bool StatusFinding(const ManifestSource &source, Findings &findings) {
+    if (!source.isUrl || source.status == 0 || source.status == 200) return false;
+    findings.Error(0, "manifest-status",
+                   "the server answers " + std::to_string(source.status) + " for " + source.object +
+                       ": no manifest there to check (hosts get no package from an error page)");
+    return true;
 }
 
 bool ManifestFromText(const std::string &name, const std::string &text, const WorkDir &dir,
@@ -104,6 +113,7 @@ bool LoadManifest(const std::string &source, const WorkDir &dir, ManifestSource 
             out.fullText.append(reinterpret_cast<const char *>(data), count);
             return out.fullText.size() < kMaxFullBytes;
         });
+    if (whole.Answered()) out.status = whole.status;
     out.fullKnown = whole.Answered() && whole.error == 0 &&
                     out.fullText.compare(0, out.hostText.size(), out.hostText) == 0;
     if (!out.fullKnown) out.fullText = out.hostText;

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "findings.h"
 #include "manifest/manifest_fetch.h"
 #include "work_dir.h"
 
@@ -20,7 +21,12 @@ struct ManifestSource {
     std::string iniPath;     // hostText as update.ini in the work directory
     std::string server;      // URL only: the server ("host" or "host:port")
     std::string object;      // URL only: the manifest's path on it
+    uint32_t status = 0;     // URL only: the server's status for the whole body, 0 unknown
 };
+
+// For a URL the server does not answer with 200: an error naming the status
+// (the body is an error page, not to be linted); false otherwise.
+bool StatusFinding(const ManifestSource &source, Findings &findings);
 
 // Enough to see what lies past the host's cut; no manifest comes near it.
 constexpr size_t kMaxFullBytes = 1 << 20;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "atomic_file.h"
 #include "commands.h"
 #include "lint.h"
 #include "options.h"
@@ -32,33 +33,6 @@ int UsageError(const char *command, const std::string &message) {
     return kExitUsage;
 }
 
-// Replaces `path` in one step: a new file beside it, renamed over it. It
-// keeps the mode of the file it replaces.
-bool WriteReplacing(const std::string &path, const std::string &text, std::string &error) {
-    struct stat old;
-    const mode_t mode = stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0666;
-    const std::string temp = path + ".signing-" + std::to_string(getpid());
-    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd < 0) {
-        error = "cannot create " + temp + ": " + std::strerror(errno);
-        return false;
-    }
-    bool ok = true;
-    for (size_t at = 0; ok && at < text.size();) {
-        const ssize_t written = write(fd, text.data() + at, text.size() - at);
-        ok = written > 0 || (written < 0 && errno == EINTR);
-        if (written > 0) at += static_cast<size_t>(written);
-    }
-    ok = ok && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    ok = ok && rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
-        unlink(temp.c_str());
-    }
-    return ok;
-}
-
 bool ParseDays(const std::string &text, uint32_t &days) {
     if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos)
         return false;
@@ -67,6 +41,57 @@ bool ParseDays(const std::string &text, uint32_t &days) {
 }
 
 }  // namespace
+
+int SignText(const char *command, const std::string &name, std::string text, const std::string &keyFileName,
+             uint32_t days, std::string &signedText, std::string &publicKey, std::string &expiry) {
+    const std::string *keyFile = &keyFileName;
+    const bool expires = days != 0;  // 0: Expires left as it is
+    std::string error;
+    int notLast = 0;
+    text = WithoutSignature(text, notLast);
+    if (notLast)
+        std::fprintf(stderr, "marvostell-manifest %s: dropped %d signature line%s that %s not last\n", command, notLast,
+                     notLast == 1 ? "" : "s", notLast == 1 ? "was" : "were");
+    expiry = expires ? DateText(TodayUtc() + days) : "";
+    if (expires && !WithExpires(text, expiry, text))
+        return Fail(command, kExitFindings, name + " has no [General] for Expires");
+    text = EndedText(text);
+
+    // What hosts that pass keys need of it, before it is signed.
+    WorkDir dir;
+    ManifestSource source;
+    if (!dir.Create(error) || !ManifestFromText(name, text, dir, source, error))
+        return Fail(command, kExitUsage, error);
+    LintRules rules;
+    rules.forSigning = true;
+    const Findings findings = LintManifest(source, rules);
+    if (findings.Failed(false)) {
+        PrintFindingsText(stderr, name, findings);
+        return Fail(command, kExitFindings, "not signed: fix the errors above first");
+    }
+    const size_t signedSize = text.size() + SignatureLine(text, std::string(88, 'A')).size();
+    if (signedSize > kManifestLimit)
+        return Fail(command, kExitFindings, "not signed: signed, " + name + " would be " +
+                                               std::to_string(signedSize) + " bytes, and hosts read only the first " +
+                                               std::to_string(kManifestLimit));
+
+    if (ReadableByOthers(*keyFile))
+        std::fprintf(stderr, "marvostell-manifest %s: warning: others may read the key %s\n", command,
+                     keyFile->c_str());
+    std::string signature;
+    const KeyStatus status = SignWithKeyFile(*keyFile, text, signature, publicKey, error);
+    if (status != KeyStatus::kOk) return Fail(command, kExitUsage, error);
+    signedText = text + SignatureLine(text, signature);
+
+    // The core's own verification accepts it, or nothing is written.
+    std::vector<PublicKey> keys;
+    std::string bad;
+    if (!ParseTrustedKeys(publicKey.c_str(), keys, bad) ||
+        VerifyManifestSignature(reinterpret_cast<const uint8_t *>(signedText.data()), signedText.size(), keys) !=
+            SignatureVerdict::kValid)
+        return Fail(command, kExitUsage, "the signature made does not verify: nothing written");
+    return kExitOk;
+}
 
 int RunKeygen(const Arguments &args) {
     Options options;
@@ -117,48 +142,9 @@ int RunSign(const Arguments &args) {
 
     std::string text;
     if (!ReadFileText(name, text)) return Fail("sign", kExitUsage, "cannot read " + name);
-    int notLast = 0;
-    text = WithoutSignature(text, notLast);
-    if (notLast)
-        std::fprintf(stderr, "marvostell-manifest sign: dropped %d signature line%s that %s not last\n", notLast,
-                     notLast == 1 ? "" : "s", notLast == 1 ? "was" : "were");
-    const std::string expiry = expires ? DateText(TodayUtc() + days) : "";
-    if (expires && !WithExpires(text, expiry, text))
-        return Fail("sign", kExitFindings, name + " has no [General] for Expires");
-    text = EndedText(text);
-
-    // What hosts that pass keys need of it, before it is signed.
-    WorkDir dir;
-    ManifestSource source;
-    if (!dir.Create(error) || !ManifestFromText(name, text, dir, source, error))
-        return Fail("sign", kExitUsage, error);
-    LintRules rules;
-    rules.forSigning = true;
-    const Findings findings = LintManifest(source, rules);
-    if (findings.Failed(false)) {
-        PrintFindingsText(stderr, name, findings);
-        return Fail("sign", kExitFindings, "not signed: fix the errors above first");
-    }
-    const size_t signedSize = text.size() + SignatureLine(text, std::string(88, 'A')).size();
-    if (signedSize > kManifestLimit)
-        return Fail("sign", kExitFindings, "not signed: signed, " + name + " would be " +
-                                               std::to_string(signedSize) + " bytes, and hosts read only the first " +
-                                               std::to_string(kManifestLimit));
-
-    if (ReadableByOthers(*keyFile))
-        std::fprintf(stderr, "marvostell-manifest sign: warning: others may read the key %s\n", keyFile->c_str());
-    std::string signature, publicKey;
-    const KeyStatus status = SignWithKeyFile(*keyFile, text, signature, publicKey, error);
-    if (status != KeyStatus::kOk) return Fail("sign", kExitUsage, error);
-    const std::string signedText = text + SignatureLine(text, signature);
-
-    // The core's own verification accepts it, or nothing is written.
-    std::vector<PublicKey> keys;
-    std::string bad;
-    if (!ParseTrustedKeys(publicKey.c_str(), keys, bad) ||
-        VerifyManifestSignature(reinterpret_cast<const uint8_t *>(signedText.data()), signedText.size(), keys) !=
-            SignatureVerdict::kValid)
-        return Fail("sign", kExitUsage, "the signature made does not verify: nothing written");
+    std::string signedText, publicKey, expiry;
+    const int signStatus = SignText("sign", name, text, *keyFile, expires ? days : 0, signedText, publicKey, expiry);
+    if (signStatus != kExitOk) return signStatus;
     if (!WriteReplacing(output, signedText, error)) return Fail("sign", kExitUsage, error);
 
     if (options.Has("--json"))

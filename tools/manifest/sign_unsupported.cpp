@@ -23,6 +23,11 @@ int Unsupported(const char *command, const Arguments &args) {
 }  // namespace
 
 int RunKeygen(const Arguments &args) { return Unsupported("keygen", args); }
+
+int SignText(const char *command, const std::string &, std::string, const std::string &, uint32_t, std::string &,
+             std::string &, std::string &) {
+    return Unsupported(command, {});
+}
 int RunSign(const Arguments &args) { return Unsupported("sign", args); }
 
 }  // namespace marvostell::tools

@@ -31,10 +31,10 @@ const char kProgram[] =
     "  sign --key FILE MANIFEST\n"
     "                  add or replace the manifest's signature line (Linux)\n"
     "\n"
-    "MANIFEST is a file or an http URL. Every command takes --json and --help.\n"
+    "MANIFEST is a file or an http URL. Every command takes --help, all but new --json.\n"
     "Versions are decimal, 0x hexadecimal or 0 octal, as in manifests.\n"
     "exit status: 0 fine, 1 errors found (or refused), 2 usage or unreadable input,\n"
-    "  3 keygen or sign on Windows, where they are not supported\n";
+    "  3 keygen, sign or new --key on Windows, where they are not supported\n";
 
 const char kEntry[] =
     "usage: marvostell-manifest entry FILE --path /SERVER/PATH/NAME [--section NAME]\n"
@@ -44,6 +44,20 @@ const char kEntry[] =
     "The section is named after the file name of --path unless --section names it.\n"
     "Refuses a file over 134217728 bytes, an empty file, and a name hosts refuse.\n"
     "exit status: 0 printed, 1 refused, 2 usage or unreadable file\n";
+
+const char kNew[] =
+    "usage: marvostell-manifest new --package FILE:VERSION[:SECTION]... --path-prefix /PATH/\n"
+    "                              [--order newest|given] [--key FILE [--expires DAYS]]\n"
+    "                              [--output FILE]\n"
+    "Writes a whole manifest: [General] with the update list, and for each FILE a\n"
+    "section as entry prints it (Package is /PATH/ and FILE's name; the section is\n"
+    "named after the file unless SECTION is given). Hosts take the first package\n"
+    "they may have, so the list goes newest first (--order given keeps the order\n"
+    "of the --package options). The manifest is linted: its findings go to stderr,\n"
+    "and with errors nothing is written. With --key it is signed as sign does\n"
+    "(Linux only). It goes to stdout, or replaces --output FILE in one step.\n"
+    "exit status: 0 written, 1 refused (lint errors, a file or name hosts refuse),\n"
+    "  2 usage, an unreadable file or key, or cannot write, 3 --key on Windows\n";
 
 const char kLint[] =
     "usage: marvostell-manifest lint MANIFEST [--trusted-key KEY]... [--strict] [--json]\n"
@@ -118,6 +132,7 @@ const char kSign[] =
 
 const char *UsageText(const char *command) {
     if (std::strcmp(command, "entry") == 0) return kEntry;
+    if (std::strcmp(command, "new") == 0) return kNew;
     if (std::strcmp(command, "lint") == 0) return kLint;
     if (std::strcmp(command, "explain") == 0) return kExplain;
     if (std::strcmp(command, "map") == 0) return kMap;

@@ -133,6 +133,12 @@ void Verifier::Check(const std::string &name, PackageCheck &check) {
         m_findings.Error(m_index.KeyLine(name, "PackageSize"), "verify-size",
                          "[" + name + "]: the server sends more than PackageSize (" + std::to_string(size) +
                              " bytes): verify stopped reading after " + std::to_string(received));
+    else if (received < size && !answer.error)
+        m_findings.Error(m_index.KeyLine(name, "PackageSize"), "verify-size",
+                         "[" + name + "]: the file is " + std::to_string(received) + " bytes; PackageSize says " +
+                             std::to_string(size) + ": CheckNewVersion hosts get it (result 1 when its digest "
+                             "matches) but ask again for the bytes past its end at every later check; "
+                             "CheckNewVersionEx hosts never get it (the transfer ends early)");
     else if (received != size)
         m_findings.Error(m_index.KeyLine(name, "PackageSize"), "verify-size",
                          "[" + name + "]: the server sends " + std::to_string(received) +
@@ -250,13 +256,15 @@ int RunVerify(const Arguments &args) {
     }
     const bool json = options.Has("--json");
 
-    Findings findings = LintManifest(source, rules);
+    Findings findings;
+    const bool errorPage = StatusFinding(source, findings);
+    if (!errorPage) findings = LintManifest(source, rules);
     bool progress = isatty(fileno(stderr)) != 0;
     if (options.Has("--progress")) progress = true;
     if (options.Has("--no-progress")) progress = false;
 
     std::set<std::string> reached;
-    for (const VersionRange &range : MapSelection(source.iniPath))
+    for (const VersionRange &range : errorPage ? std::vector<VersionRange>() : MapSelection(source.iniPath))
         if (range.hasSelection) reached.insert(range.selected);
     std::vector<PackageCheck> checks;
     Verifier verifier(source, progress, stallSeconds, findings);
