@@ -93,7 +93,7 @@ def faults(program, work):
     os.makedirs(os.path.join(root, "update"))
     os.makedirs(os.path.join(root, "pkg"))
     data = random.Random(22).randbytes(200000)
-    for name in ("a.bin", "b.bin", "c.bin", "d.bin"):
+    for name in ("a.bin", "b.bin", "c.bin", "d.bin", "e.bin"):
         with open(os.path.join(root, "pkg", name), "wb") as f:
             f.write(data)
     with open(os.path.join(root, "pkg", "slow.bin"), "wb") as f:
@@ -110,7 +110,8 @@ def faults(program, work):
                          "--fault=/pkg/b.bin=drop:500,reset",
                          "--fault", "/pkg/d.bin=ranges:off", "--fault", "/pkg/d.bin=drop:10",
                          "--fault", "/pkg/slow.bin=trickle:10/200",
-                         "--fault", "/abort=abort", "--fault", "/over=status:503")
+                         "--fault", "/abort=abort", "--fault", "/over=status:503",
+                         "--fault", "/pkg/e.bin=header:X-Test: a, b")
     try:
         status, fields, body, _ = fetch(port, "/update/update.ini")
         expect((status, body) == (404, b"404 Not Found\n"), f"404: {status} {body!r}")
@@ -150,6 +151,12 @@ def faults(program, work):
                f"fault over the script: {status} {body!r}")
         status, _, _, _ = fetch(port, "/pkg/../update/update.ini")
         expect(status == 404, f"a path with '..': {status}")
+        status, fields, body, _ = fetch(port, "/pkg/none.bin", "Range: bytes=2-\r\n")
+        expect((status, body) == (404, b"not found\n") and "content-range" not in fields,
+               f"a missing file asked with a range: {status} {body!r}")
+        status, fields, body, _ = fetch(port, "/pkg/e.bin")
+        expect(status == 200 and fields.get("x-test") == "a, b" and body == data,
+               f"header: {status} {fields}")
     finally:
         log = stop(server)
     expect("GET /pkg/a.bin HTTP/1.1 (Range: bytes=5000-)\n" in log and

@@ -395,6 +395,7 @@ Response TestServer::Lookup(const std::string &target, std::shared_ptr<Body> *bo
         }
         if (file >= 0) ::close(file);
         r.pattern_size = 0;  // the route's faults stay, its body is the 404's
+        r.ranges = false;
         r.status = 404;
         r.reason = "Not Found";
         r.body = "not found\n";
