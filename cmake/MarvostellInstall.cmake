@@ -1,7 +1,8 @@
 # What `cmake --install` puts under the prefix, by component:
 #   Runtime      the shared library (its SONAME links) or Marvostell.dll
 #   Development  headers, import library, CMake package, pkg-config file, guides
-#   Tools        marvostell-check, marvostell-manifest and their man pages
+#   Tools        marvostell-check, marvostell-manifest, marvostell-test-server
+#                (POSIX only) and their man pages
 include(CMakePackageConfigHelpers)
 
 set(MARVOSTELL_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Marvostell)
@@ -48,7 +49,7 @@ endif()
 # the static core, not the library, so they need no search path; on Linux their
 # man pages (docs/man/<tool>.1, configured with the version) go along, plain
 # here and compressed in the .debs (cmake/DebianDocs.cmake).
-foreach(tool marvostell-check marvostell-manifest)
+foreach(tool marvostell-check marvostell-manifest marvostell-test-server)
   if(NOT TARGET ${tool})
     continue()
   endif()

@@ -1,7 +1,8 @@
 # Debian packages made by CPack (`scripts/package`), one a component:
 #   libmarvostell1     the shared library and its SONAME link
 #   libmarvostell-dev  header, .so link, CMake package, pkg-config file, guides
-#   marvostell-tools   marvostell-check, marvostell-manifest, man pages
+#   marvostell-tools   marvostell-check, marvostell-manifest, marvostell-test-server,
+#                      man pages
 set(CPACK_PACKAGE_NAME marvostell)
 set(CPACK_PACKAGE_VENDOR "Marvostell Project")
 set(CPACK_PACKAGE_CONTACT "Marvostell Project <packages@marvostell.invalid>")
@@ -39,7 +40,8 @@ set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME marvostell-tools)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_TOOLS_DESCRIPTION "update check for host applications - command-line tools
 marvostell-check runs one update check from a shell; marvostell-manifest
-helps publishers write and test update manifests.")
+helps publishers write and test update manifests; marvostell-test-server
+serves manifests and packages with chosen network faults, to try a host.")
 
 # Each component's description: its first line is the synopsis.
 include(CPack)

@@ -6,8 +6,9 @@ update server (example_run.py):
               built with find_package and with pkg-config; the installed tool
   deb         the Debian packages (CPack), unpacked with dpkg-deb -x into a
               scratch root; the same two builds and the tool; no lintian
-              error; each package's copyright and changelog; the tools'
-              dependency on the library only if they link it
+              error; each package's copyright and changelog; each tool
+              and its man page in marvostell-tools; the tools' dependency
+              on the library only if they link it
   subdir      a project that takes the source tree with add_subdirectory
   imports     a Windows host linked with the import library names
               Marvostell.dll (objdump)
@@ -145,8 +146,14 @@ def check_debian(args, packages, root):
             head = f.read(10)
         if head[:3] != b"\x1f\x8b\x08" or head[3] & 0x08 or head[4:8] != bytes(4) or head[8] != 2:
             raise SystemExit(f"FAIL: {page} is not compressed with gzip -9n: {head.hex()}")
-    # The tools name the library's package exactly when a tool links it.
+    # Each tool and its man page belongs to marvostell-tools.
     tools = next(p for p in packages if os.path.basename(p).startswith("marvostell-tools_"))
+    contents = run(["dpkg-deb", "-c", tools])
+    for name in ("marvostell-check", "marvostell-manifest", "marvostell-test-server"):
+        for path in (f"./usr/bin/{name}", f"./usr/share/man/man1/{name}.1.gz"):
+            if not re.search(rf" {re.escape(path)}$", contents, re.M):
+                raise SystemExit(f"FAIL: {path} is not in marvostell-tools:\n{contents}")
+    # The tools name the library's package exactly when a tool links it.
     depends = run(["dpkg-deb", "-f", tools, "Depends"])
     linked = any("libmarvostell.so" in run(["readelf", "-d", program])
                  for program in glob.glob(os.path.join(root, "usr/bin/marvostell-*")))

@@ -31,6 +31,9 @@ struct Response {
     std::string body;
     // When non-zero the body is this many PatternByte() bytes instead of `body`.
     uint64_t pattern_size = 0;
+    // When set the body is this file's bytes, read as each request is answered
+    // (so a large package is never held in memory); missing, the answer is 404.
+    std::string file;
     // Extra header lines, each "Name: value" without line end.
     std::vector<std::string> headers;
     // Honour "Range: bytes=N-" (and "bytes=N-M") with 206 and Content-Range;

@@ -369,14 +369,17 @@ Response TestServer::Lookup(const std::string &target, std::shared_ptr<Body> *bo
         }
     }
     auto b = std::make_shared<Body>();
+    std::string disk = r.file;
     if (!root.empty()) {
-        std::string path = target.substr(0, target.find('?'));
-        struct stat st;
-        int file = -1;
+        const std::string path = target.substr(0, target.find('?'));
         if (path.find("..") == std::string::npos && !path.empty() && path[0] == '/')
-            file = ::open((root + path).c_str(), O_RDONLY | O_CLOEXEC);
+            disk = root + path;
+        r.ranges = true;
+    }
+    if (!root.empty() || !disk.empty()) {
+        struct stat st;
+        int file = disk.empty() ? -1 : ::open(disk.c_str(), O_RDONLY | O_CLOEXEC);
         if (file >= 0 && ::fstat(file, &st) == 0 && S_ISREG(st.st_mode)) {
-            r.ranges = true;
             b->size = static_cast<uint64_t>(st.st_size);
             auto owner = std::shared_ptr<int>(new int(file), [](int *f) {
                 ::close(*f);
@@ -391,6 +394,8 @@ Response TestServer::Lookup(const std::string &target, std::shared_ptr<Body> *bo
             return r;
         }
         if (file >= 0) ::close(file);
+        r.pattern_size = 0;  // the route's faults stay, its body is the 404's
+        r.ranges = false;
         r.status = 404;
         r.reason = "Not Found";
         r.body = "not found\n";
