@@ -447,25 +447,25 @@ def new_manifest(r, work):
     rng = random.Random(5)
     files = {n: write(os.path.join(work, "new", n + ".bin"), rng.randbytes(2000 + i))
              for i, n in enumerate(("v1", "v3", "v2"))}
-    specs = [r.local(files["v1"]) + ":1", r.local(files["v3"]) + ":0x30000:three", r.local(files["v2"]) + ":0x20000"]
+    packageArgs = [r.local(files["v1"]) + ":1", r.local(files["v3"]) + ":0x30000:three", r.local(files["v2"]) + ":0x20000"]
     out_file = os.path.join(work, "new", "update.ini")
     # (title, extra arguments, the update list wanted)
     for title, extra, want in [("newest first", [], "three, v2.bin, v1.bin"),
                                ("as given", ["--order", "given"], "v1.bin, three, v2.bin")]:
-        arguments = [a for spec in specs for a in ("--package", spec)] + ["--path-prefix", "/pkg"] + extra
+        arguments = [a for packageArg in packageArgs for a in ("--package", packageArg)] + ["--path-prefix", "/pkg"] + extra
         status, out, err = r.run("new", *arguments)
         expect(status == 0 and f"update={want}\n" in out, f"new {title}: {status} {out!r} {err!r}")
     status, entry_out, _ = r.run("entry", r.local(files["v3"]), "--path", "/pkg/v3.bin", "--section", "three",
                                  "--version", "0x30000")
     expect(entry_out and entry_out in out, f"new's section differs from entry's: {entry_out!r} in {out!r}")
-    status, out, err = r.run("new", "--package", specs[1], "--path-prefix", "/pkg/", "--output", r.local(out_file))
+    status, out, err = r.run("new", "--package", packageArgs[1], "--path-prefix", "/pkg/", "--output", r.local(out_file))
     expect(status == 0 and not out and os.path.exists(out_file), f"new --output: {status} {err!r}")
     status, out, _ = r.run("lint", "--strict", r.local(out_file))
     expect(status == 0, f"new's manifest lints with findings: {out!r}")
-    # Refused: a name hosts refuse, two packages in one section, a spec without a version.
+    # Refused: a name hosts refuse, two packages in one section, a --package without a version.
     for title, arguments, want in [
             ("device name", ["--package", r.local(write(os.path.join(work, "new", "CON.bin"), b"x")) + ":1"], 1),
-            ("same section", ["--package", specs[0], "--package", r.local(files["v2"]) + ":2:v1.bin"], 1),
+            ("same section", ["--package", packageArgs[0], "--package", r.local(files["v2"]) + ":2:v1.bin"], 1),
             ("no version", ["--package", r.local(files["v1"])], 2),
             ("missing file", ["--package", r.local(os.path.join(work, "nothing.bin")) + ":1"], 2)]:
         status, out, err = r.run("new", *arguments, "--path-prefix", "/p/", "--output", r.local(out_file + ".x"))
@@ -473,11 +473,11 @@ def new_manifest(r, work):
                f"new, {title}: exit {status} (want {want}) {err!r}")
     key = os.path.join(work, "new", "k.pem")
     if r.wine:
-        status, _, err = r.run("new", "--package", specs[0], "--path-prefix", "/p/", "--key", r.local(key))
+        status, _, err = r.run("new", "--package", packageArgs[0], "--path-prefix", "/p/", "--key", r.local(key))
         expect(status == 3 and "not supported" in err, f"new --key on Windows: {status} {err!r}")
         return
     status, public, _ = r.run("keygen", "--out", key)
-    status, out, err = r.run("new", "--package", specs[0], "--path-prefix", "/p/", "--key", key, "--expires", "30",
+    status, out, err = r.run("new", "--package", packageArgs[0], "--path-prefix", "/p/", "--key", key, "--expires", "30",
                              "--output", out_file)
     status, out, err = r.run("lint", "--trusted-key", public.strip(), out_file)
     expect(status == 0 and "0 errors" in out, f"new --key: the manifest does not verify: {out!r} {err!r}")

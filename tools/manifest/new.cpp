@@ -35,19 +35,19 @@ int Fail(int status, const std::string &message) {
 }
 
 // FILE:VERSION[:SECTION], split from the right: FILE may hold ":" (C:\...).
-bool ParsePackage(const std::string &spec, NewPackage &out) {
-    size_t colon = spec.rfind(':');
+bool ParsePackage(const std::string &packageArg, NewPackage &out) {
+    size_t colon = packageArg.rfind(':');
     if (colon == std::string::npos || colon == 0) return false;
-    std::string last = spec.substr(colon + 1);
+    std::string last = packageArg.substr(colon + 1);
     if (!ParseWholeNumber(last, out.version)) {
         out.section = last;
-        const size_t before = spec.rfind(':', colon - 1);
+        const size_t before = packageArg.rfind(':', colon - 1);
         if (before == std::string::npos || before == 0 ||
-            !ParseWholeNumber(spec.substr(before + 1, colon - before - 1), out.version))
+            !ParseWholeNumber(packageArg.substr(before + 1, colon - before - 1), out.version))
             return false;
         colon = before;
     }
-    out.file = spec.substr(0, colon);
+    out.file = packageArg.substr(0, colon);
     return true;
 }
 
@@ -68,9 +68,9 @@ int RunNew(const Arguments &args) {
         std::fputs(UsageText("new"), stdout);
         return kExitOk;
     }
-    const std::vector<std::string> specs = options.Values("--package");
+    const std::vector<std::string> packageArgs = options.Values("--package");
     const std::string *prefixOption = options.Value("--path-prefix");
-    if (specs.empty() || !prefixOption || !options.positional.empty())
+    if (packageArgs.empty() || !prefixOption || !options.positional.empty())
         return UsageError("--package FILE:VERSION[:SECTION] (one or more) and --path-prefix /PATH/, please");
     std::string prefix = *prefixOption;
     if (prefix.empty() || prefix[0] != '/') return UsageError("--path-prefix must start with \"/\": " + prefix);
@@ -86,10 +86,10 @@ int RunNew(const Arguments &args) {
 
     std::vector<NewPackage> packages;
     std::set<std::string> sections;
-    for (const std::string &spec : specs) {
+    for (const std::string &packageArg : packageArgs) {
         NewPackage p;
-        if (!ParsePackage(spec, p))
-            return UsageError("--package " + spec + " is not FILE:VERSION[:SECTION] with a VERSION from 0 to "
+        if (!ParsePackage(packageArg, p))
+            return UsageError("--package " + packageArg + " is not FILE:VERSION[:SECTION] with a VERSION from 0 to "
                               "0xFFFFFFFF");
         p.path = prefix + BaseName(p.file);
         std::string warning;
