@@ -3,7 +3,6 @@
 #include "framework/strings.h"
 #include "framework/trace.h"
 #include "manifest/manifest_fetch.h"
-#include "manifest/number.h"
 #include "manifest/selection.h"
 
 namespace marvostell {
@@ -79,12 +78,7 @@ StepResult CUpdateClient::FetchManifest(const char *localFile) {
 bool CUpdateClient::FindNewPackage(uint32_t currentVersion, uint32_t wantedLanguage) {
     if (!m_bManifestFetched) return false;
     return SelectPackage(CManifestReader(m_strLocalIni), currentVersion, wantedLanguage,
-                         m_pObserver, m_strPackageSection);
-}
-
-uint32_t CUpdateClient::PackageVersion() const {
-    const CManifestReader manifest(m_strLocalIni);
-    return ParseManifestNumber(manifest.Value(m_strPackageSection.c_str(), "version", "").c_str());
+                         m_pObserver, m_strPackageSection, &m_nPackageVersion);
 }
 
 StepResult CUpdateClient::DownloadPackage(PackageStepReport &report) {

@@ -54,7 +54,7 @@ public:
     const std::string &LocalIni() const { return m_strLocalIni; }
     const std::string &PackageSection() const { return m_strPackageSection; }
     // The selected package's version.
-    uint32_t PackageVersion() const;
+    uint32_t PackageVersion() const { return m_nPackageVersion; }
 
 private:
     bool m_bManifestFetched = false;
@@ -68,6 +68,7 @@ private:
     std::string m_strServer;
     std::string m_strObject;
     std::string m_strPackageSection;
+    uint32_t m_nPackageVersion = 0;
     std::string m_strLocalDir;
     std::string m_strLocalIni;
     uint32_t m_nNotifyMsg = 0;

@@ -23,7 +23,7 @@ CCallGuard::~CCallGuard() {
     m_thread.join();
 }
 
-StopReason CCallGuard::Poll() {
+StopReason CCallGuard::Check() {
     StopReason reason = m_reason.load();
     if (reason != StopReason::kNone) return reason;
     if (m_pCancel && *m_pCancel != 0)
@@ -33,8 +33,6 @@ StopReason CCallGuard::Poll() {
     if (reason != StopReason::kNone) m_reason.store(reason);
     return reason;
 }
-
-StopReason CCallGuard::Check() { return Poll(); }
 
 void CCallGuard::Watch(HINTERNET request) {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -56,7 +54,7 @@ bool CCallGuard::Unwatch() {
 void CCallGuard::Run() {
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_bQuit) {
-        if (Poll() != StopReason::kNone && m_hWatched && !m_bClosedWatched) {
+        if (Check() != StopReason::kNone && m_hWatched && !m_bClosedWatched) {
             InternetCloseHandle(m_hWatched);
             m_bClosedWatched = true;
         }

@@ -42,7 +42,6 @@ public:
 
 private:
     void Run();
-    StopReason Poll();
 
     const volatile int32_t *m_pCancel;
     const bool m_bHasDeadline;

@@ -62,7 +62,6 @@ struct HttpGetResult {
     StopReason stop = StopReason::kNone;  // kStopped: why
     uint64_t bodyBytes = 0;
 
-    bool Sent() const { return failure == kNone || failure == kStatus || failure == kSink; }
     // The status line came back (the body may still have broken off).
     bool Answered() const { return failure == kNone || failure == kSink; }
 };

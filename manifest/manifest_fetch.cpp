@@ -9,6 +9,7 @@
 #include "framework/files.h"
 #include "framework/strings.h"
 #include "framework/trace.h"
+#include "platform/ini_lines.h"
 
 namespace marvostell {
 namespace {
@@ -72,9 +73,7 @@ bool HasGeneralSection(const char *localFile) {
     char names[kManifestLimit + 2];
     const DWORD length = GetPrivateProfileStringA(nullptr, nullptr, "", names, sizeof names, localFile);
     for (DWORD at = 0; at < length && names[at] != '\0'; at += static_cast<DWORD>(std::strlen(names + at)) + 1) {
-        std::string name = names + at;
-        for (char &c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (name == "general") return true;
+        if (ini::SameName(names + at, "General")) return true;
     }
     return false;
 }

@@ -70,7 +70,8 @@ SelectionEvent BoundEvent(const char *section, bool support, const char *key, co
 // with the interval it admits; a map of the selection over all versions relies
 // on seeing each such test.
 bool SelectPackage(const CManifestReader &manifest, uint32_t currentVersion,
-                   uint32_t wantedLanguage, CCheckObserver *observer, std::string &section) {
+                   uint32_t wantedLanguage, CCheckObserver *observer, std::string &section,
+                   uint32_t *version) {
     const CNotifier Notify(observer);
     char list[kValueBufferSize];
     manifest.Read("General", "update", "", list);
@@ -153,6 +154,7 @@ bool SelectPackage(const CManifestReader &manifest, uint32_t currentVersion,
         }
 
         section = name;
+        if (version) *version = packageVersion;
         event.kind = SelectionEvent::kSelected;
         event.number = packageVersion;
         event.text = event.key = event.section = "";

@@ -11,10 +11,12 @@ namespace marvostell {
 
 // Walks the update list of [General] and picks the first package that is
 // newer than `currentVersion` and that its language and range rules admit.
-// True with its section name in `section`; false when none is. An observer,
-// when given, is told of every test of the host's version.
+// True with its section name in `section` (and its version in `*version`,
+// when given); false when none is. An observer, when given, is told of every
+// test of the host's version.
 bool SelectPackage(const CManifestReader &manifest, uint32_t currentVersion,
-                   uint32_t wantedLanguage, CCheckObserver *observer, std::string &section);
+                   uint32_t wantedLanguage, CCheckObserver *observer, std::string &section,
+                   uint32_t *version = nullptr);
 
 // Whether the range section admits `currentVersion`: `support` selects the
 // rules of a Support range (an empty or missing section admits every version)

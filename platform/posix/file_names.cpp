@@ -51,17 +51,23 @@ BOOL DeleteFileA(LPCSTR name) {
     return TRUE;
 }
 
-BOOL MoveFileA(LPCSTR existing, LPCSTR target) {
+namespace {
+
+// Renames `existing` to `target`, replacing an existing target or refusing
+// it, once no handle that denies deletion holds the file moved (nor, when it
+// is replaced, the target: Windows cannot replace a file held that way).
+BOOL Move(LPCSTR existing, LPCSTR target, bool replace) {
     if (existing == nullptr || target == nullptr) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
-    const DWORD held = CheckNoHandleDeniesDelete(existing);
+    DWORD held = CheckNoHandleDeniesDelete(existing);
+    if (held == ERROR_SUCCESS && replace) held = CheckNoHandleDeniesDelete(target);
     if (held != ERROR_SUCCESS) {
         SetLastError(held);
         return FALSE;
     }
-    if (Sys().rename(existing, target) != 0) {
+    if ((replace ? Sys().renameReplacing : Sys().rename)(existing, target) != 0) {
         int err = errno;
         // ENOENT names either a missing source or a missing target directory.
         const char *subject = (err == ENOENT && Exists(existing)) ? target : existing;
@@ -71,27 +77,12 @@ BOOL MoveFileA(LPCSTR existing, LPCSTR target) {
     return TRUE;
 }
 
+}  // namespace
+
+BOOL MoveFileA(LPCSTR existing, LPCSTR target) { return Move(existing, target, false); }
+
 BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
-    if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) return MoveFileA(existing, target);
-    if (existing == nullptr || target == nullptr) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return FALSE;
-    }
-    // A target held open without delete sharing cannot be replaced either.
-    for (LPCSTR name : {existing, target}) {
-        const DWORD held = CheckNoHandleDeniesDelete(name);
-        if (held != ERROR_SUCCESS) {
-            SetLastError(held);
-            return FALSE;
-        }
-    }
-    if (Sys().renameReplacing(existing, target) != 0) {
-        int err = errno;
-        const char *subject = (err == ENOENT && Exists(existing)) ? target : existing;
-        SetLastErrorFromErrno(err, subject);
-        return FALSE;
-    }
-    return TRUE;
+    return Move(existing, target, (flags & MOVEFILE_REPLACE_EXISTING) != 0);
 }
 
 HANDLE FindFirstFileA(LPCSTR name, LPWIN32_FIND_DATAA data) {
