@@ -26,6 +26,7 @@
 #include "injected_fault.h"
 #include "temp_dir.h"
 #include "test_server.h"
+#include "trace_capture.h"
 
 using namespace marvostell;
 using marvostell::testing::TempDir;
