@@ -1,5 +1,6 @@
-// The trace sink: diagnostic messages in printf style, discarded. A test can
-// install a capture to see the formatted texts.
+// The trace sink: diagnostic messages in printf style. The library's sink
+// (trace.cpp, a unit of its own) discards them; the tests link one that keeps
+// them instead (tests/support/trace_capture.h).
 #pragma once
 
 namespace marvostell {
@@ -8,9 +9,5 @@ namespace marvostell {
 __attribute__((format(printf, 1, 2)))
 #endif
 void Trace(const char *format, ...);
-
-using TraceCapture = void (*)(const char *text);
-// Not exported from the library; for tests that link the core.
-void SetTraceCaptureForTesting(TraceCapture capture);
 
 }  // namespace marvostell

@@ -1,13 +1,13 @@
 // Internal to platform/posix: the system calls this folder makes, reached
-// through one table so that a test can make a chosen call fail.
+// through one table whose entries a test can replace.
 //
 // Every open, read, write, ftruncate, flock, rename (replacing or not), unlink, stat
 // (stat, lstat, fstat), every curl_multi_perform and the socket layer's start
-// and clean-up go through Sys(). FailSystemCall swaps one entry for a stand-in
-// that passes calls on until the Nth, which fails with the errno given (curl's
-// step answers CURLM_INTERNAL_ERROR, WSAStartup and WSACleanup answer the
-// number itself); RestoreSystemCalls puts the real calls back. The library
-// exports none of this: only the static core that tests link sees it.
+// and clean-up go through Sys(). A test builds a table from RealSystemCalls()
+// with entries of its own (a stand-in that counts calls, changes an answer or
+// fails: tests/support/injected_fault.h) and puts it in use with
+// ReplaceSystemCalls; RestoreSystemCalls puts the real calls back. The
+// library exports none of this.
 #pragma once
 
 #include <sys/stat.h>
@@ -17,47 +17,50 @@
 
 #include "win32_posix.h"
 
+// The calls, one a line: X(field, Kind, result, parameters, real call), the
+// real call as system_calls.cpp names it.
+// A call fails as the real one does: -1 with errno set; curlPerform with a
+// CURLMcode; the socket layer's start and clean-up with a Windows Sockets
+// error number, as WSAStartup and WSACleanup answer (0 for success).
+// rename never replaces its target; renameReplacing does.
+#define MARVOSTELL_SYSTEM_CALLS(X)                                                                 \
+    X(open, Open, int, (const char *path, int flags, mode_t mode), OpenFile)                      \
+    X(read, Read, ssize_t, (int fd, void *buffer, size_t size), ::read)                           \
+    X(write, Write, ssize_t, (int fd, const void *buffer, size_t size), ::write)                  \
+    X(ftruncate, Ftruncate, int, (int fd, off_t length), ::ftruncate)                             \
+    X(flock, Flock, int, (int fd, int operation), ::flock)                                        \
+    X(rename, Rename, int, (const char *from, const char *to), RenameNoReplace)                  \
+    X(renameReplacing, RenameReplacing, int, (const char *from, const char *to), ::rename)        \
+    X(unlink, Unlink, int, (const char *path), ::unlink)                                          \
+    X(stat, Stat, int, (const char *path, struct stat *info), ::stat)                             \
+    X(lstat, Lstat, int, (const char *path, struct stat *info), ::lstat)                          \
+    X(fstat, Fstat, int, (int fd, struct stat *info), ::fstat)                                    \
+    X(curlPerform, CurlPerform, CURLMcode, (CURLM * multi, int *running), curl_multi_perform)     \
+    X(wsaStartup, WsaStartup, int, (WORD versionRequested, LPWSADATA data), StartSocketLayer)     \
+    X(wsaCleanup, WsaCleanup, int, (), CleanUpSocketLayer)
+
 namespace marvostell::posix {
 
 struct SystemCalls {
-    int (*open)(const char *path, int flags, mode_t mode);
-    ssize_t (*read)(int fd, void *buffer, size_t size);
-    ssize_t (*write)(int fd, const void *buffer, size_t size);
-    int (*ftruncate)(int fd, off_t length);
-    int (*flock)(int fd, int operation);
-    int (*rename)(const char *from, const char *to);  // never replaces the target
-    int (*renameReplacing)(const char *from, const char *to);
-    int (*unlink)(const char *path);
-    int (*stat)(const char *path, struct stat *info);
-    int (*lstat)(const char *path, struct stat *info);
-    int (*fstat)(int fd, struct stat *info);
-    CURLMcode (*curlPerform)(CURLM *multi, int *running);
-    // 0 or a Windows Sockets error number, as WSAStartup and WSACleanup answer.
-    int (*wsaStartup)(WORD versionRequested, LPWSADATA data);
-    int (*wsaCleanup)();
+#define MARVOSTELL_SYSTEM_CALL_FIELD(field, Kind, Result, Parameters, real) Result(*field) Parameters;
+    MARVOSTELL_SYSTEM_CALLS(MARVOSTELL_SYSTEM_CALL_FIELD)
+#undef MARVOSTELL_SYSTEM_CALL_FIELD
 };
 
-enum class SystemCall { Open, Read, Write, Ftruncate, Flock, Rename, RenameReplacing, Unlink, Stat,
-                        Lstat, Fstat, CurlPerform, WsaStartup, WsaCleanup };
+enum class SystemCall {
+#define MARVOSTELL_SYSTEM_CALL_KIND(field, Kind, Result, Parameters, real) Kind,
+    MARVOSTELL_SYSTEM_CALLS(MARVOSTELL_SYSTEM_CALL_KIND)
+#undef MARVOSTELL_SYSTEM_CALL_KIND
+};
 
 // The table in use.
 const SystemCalls &Sys();
 
-enum class FaultMode {
-    Once,       // the calls after the failing one go through again
-    FromThenOn  // and every later call fails too, as a disk that stays full
-};
-
-// From now on, the nth call (1 for the next) of that kind fails with err; the
-// calls before it go through, those after it as the mode says.
-void FailSystemCall(SystemCall call, unsigned nth, int err, FaultMode mode = FaultMode::Once);
-
-// The real calls, for a table of a test's own to pass calls on to.
+// The real calls, for a table of a test's own to start from and pass calls on to.
 const SystemCalls &RealSystemCalls();
-// Puts a test's own table in use (a stand-in that counts calls or changes an
-// answer); faults injected afterwards pass their other calls on to it.
+// Puts a test's own table in use.
 void ReplaceSystemCalls(const SystemCalls &table);
-// Every entry back to the real call, every fault cleared.
+// Every entry back to the real call.
 void RestoreSystemCalls();
 
 // The socket layer's start and clean-up as this folder implements them

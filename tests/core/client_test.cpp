@@ -23,8 +23,10 @@
 #include "package/digest.h"
 #include "package/package_step.h"
 #include "platform/posix/system_calls.h"
+#include "injected_fault.h"
 #include "temp_dir.h"
 #include "test_server.h"
+#include "trace_capture.h"
 
 using namespace marvostell;
 using marvostell::testing::TempDir;
@@ -137,7 +139,7 @@ TEST(FetchManifest, ReportsAManifestThatCannotBeStored) {
     BYTE buffer[kManifestLimit];
     for (const auto &c : cases) {
         std::ofstream(path) << old;
-        sys::FailSystemCall(c.call, 1, c.err);
+        marvostell::testing::FailSystemCall(c.call, 1, c.err);
         const StepResult result = FetchManifest(address, "/update.ini", path.c_str(), buffer);
         sys::RestoreSystemCalls();
         EXPECT_EQ(result.stage, Stage::kManifestFile);

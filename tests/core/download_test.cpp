@@ -190,7 +190,8 @@ TEST(CheckNewVersion, DiskFullForGoodKeepsAPrefixToResumeFrom) {
     const std::string dir = temp.path(), url = server.url("/update.ini");
     char path[MARVOSTELL_PATH_BUFFER_SIZE] = "";
     {
-        InjectedFault fault(sys::SystemCall::Write, 3, ENOSPC, sys::FaultMode::FromThenOn);
+        InjectedFault fault(sys::SystemCall::Write, 3, ENOSPC,
+                            marvostell::testing::FaultMode::FromThenOn);
         EXPECT_EQ(static_cast<uint32_t>(CheckNewVersion(nullptr, 0, 1, url.c_str(), dir.c_str(), path)),
                   0x80000000u | 112);
     }

@@ -2,8 +2,8 @@
 // both are process-wide and happen once.
 #include <gtest/gtest.h>
 
+#include "injected_fault.h"
 #include "marvostell.h"
-#include "platform/posix/system_calls.h"
 #include "platform/win32.h"
 
 namespace sys = marvostell::posix;
@@ -55,7 +55,7 @@ TEST(ModuleEntry, AddsTheErrorModeFlagsAtLoad) {
 
 TEST(SocketLayer, StartsOnceAndUndoesOnlyAWrongVersion) {
     CountedSocketCalls counted;
-    sys::FailSystemCall(sys::SystemCall::WsaStartup, 1, 10091);  // WSASYSNOTREADY
+    marvostell::testing::FailSystemCall(sys::SystemCall::WsaStartup, 1, 10091);  // WSASYSNOTREADY
     EXPECT_EQ(Check(), MARVOSTELL_ERR_SOCKETS);
     EXPECT_EQ(g_starts, 0);
     EXPECT_EQ(g_cleanups, 0) << "a failed start is not cleaned up";

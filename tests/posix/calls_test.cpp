@@ -111,7 +111,7 @@ TEST_F(PosixWinsock, FailsThroughTheSystemCallTable) {
     WSADATA data;
     {
         InjectedFault fault(sys::SystemCall::WsaStartup, 2, 10091,  // WSASYSNOTREADY
-                            sys::FaultMode::FromThenOn);
+                            marvostell::testing::FaultMode::FromThenOn);
         EXPECT_EQ(WSAStartup(0x0101, &data), 0);
         EXPECT_EQ(WSAStartup(0x0101, &data), 10091);
         EXPECT_EQ(WSAStartup(0x0101, &data), 10091);

@@ -1,4 +1,4 @@
-"""The standalone test HTTP server (tests/server, the program test_http_server)
+"""The test HTTP server as a program (marvostell-test-server, tools/test-server)
 for the Python tests: started on a free loopback port, stopped at the end.
 
     sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
@@ -12,7 +12,7 @@ root is the directory it serves files from; script, if given, is a server
 script (see docs/tests.md); work is a directory of the test's own, where the
 server writes its port; log, if given, is a file that receives each raw
 request (server.requests() reads it). The server's options are in
-tests/server/test_http_server_main.cpp.
+docs/man/marvostell-test-server.1.
 """
 import os
 import socket
@@ -33,14 +33,14 @@ class TestServer:
         port_file = os.path.join(work, "test-server.port")
         if os.path.exists(port_file):
             os.remove(port_file)
-        command = [program, "--root", root]
+        command = [program, "--root", root, "--quiet"]
         if script:
             command += ["--script", script]
         self.log = log
         if log:
             command += ["--log", log]
         command += ["--port-file", port_file, "--exit-after", str(EXIT_AFTER_SECONDS)]
-        self.process = subprocess.Popen(command)
+        self.process = subprocess.Popen(command, stdout=subprocess.DEVNULL)
         port = ""
         deadline = time.monotonic() + START_SECONDS
         while not port:

@@ -6,10 +6,11 @@ its CheckNewVersionEx options (--ex, --check-only, --deadline, --stall,
 --user-agent, --https), and its conventions (usage errors, --version, --help
 and the man page). Ctrl-C is tested natively only: a Windows console program
 under Wine has no console to send it to."""
-import argparse, base64, hashlib, json, os, random, re, shutil, signal, socket, subprocess, sys, tempfile, \
+import argparse, hashlib, json, os, random, re, shutil, signal, socket, subprocess, sys, tempfile, \
     threading, time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from openssl_signer import OpensslSigner  # noqa: E402
 from test_server import TestServer, refused_port  # noqa: E402
 
 
@@ -134,30 +135,6 @@ def check_json(run, base, local, work, size, digest, failures):
                             f"fields {wrong} differ from {want}; {result.stdout!r}")
 
 
-def openssl_key(work, name):
-    """A P-256 key made by the openssl command line, and its public key as
-    the module takes it (base64 of X then Y)."""
-    key = os.path.join(work, name + ".pem")
-    subprocess.run(["openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", key],
-                   check=True, capture_output=True)
-    der = subprocess.run(["openssl", "ec", "-in", key, "-pubout", "-outform", "DER"], check=True,
-                         capture_output=True).stdout
-    return key, base64.b64encode(der[-64:]).decode()
-
-
-def openssl_signed(key, text):
-    """`text` with the signature line the openssl command line makes for it."""
-    der = subprocess.run(["openssl", "dgst", "-sha256", "-sign", key], input=text.encode(),
-                         check=True, capture_output=True).stdout
-    at, halves = 2, []
-    for _ in range(2):
-        length = der[at + 1]
-        value = der[at + 2:at + 2 + length].lstrip(b"\0")
-        halves.append(b"\0" * (32 - len(value)) + value)
-        at += 2 + length
-    return text + ";signature=" + base64.b64encode(halves[0] + halves[1]).decode() + "\n"
-
-
 def check_signed(check, base, work, keys, failures):
     """--trusted-key and --trusted-keys-file, and the words for each refusal."""
     publisher, stranger = keys
@@ -248,13 +225,12 @@ def main():
         # Signed by a key the openssl command line made, with the Sha256
         # that hosts passing keys need.
         sha256 = hashlib.sha256(package).hexdigest()
-        signing_key, publisher = openssl_key(work, "publisher")
-        _, stranger = openssl_key(work, "stranger")
+        signer = OpensslSigner(work, "publisher")
+        publisher, stranger = signer.public, OpensslSigner(work, "stranger").public
         manifests["good256.ini"] = manifests["good.ini"] + f"Sha256={sha256}\n"
-        manifests["signed.ini"] = openssl_signed(signing_key, manifests["good256.ini"])
-        manifests["expired.ini"] = openssl_signed(
-            signing_key, manifests["good256.ini"].replace("update=app\n",
-                                                          "update=app\nExpires=2001-02-03\n"))
+        manifests["signed.ini"] = signer.sign(manifests["good256.ini"])
+        manifests["expired.ini"] = signer.sign(
+            manifests["good256.ini"].replace("update=app\n", "update=app\nExpires=2001-02-03\n"))
         for name, text in manifests.items():
             with open(os.path.join(root, name), "w", newline="") as f:
                 f.write(text)

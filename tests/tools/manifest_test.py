@@ -12,6 +12,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from manifest_lint_cases import CASES, CLEAN, READ_KEYS, SIGNED, SIGNED_CASES, UNKNOWN_KEY_CASES  # noqa: E402
+from openssl_signer import SPKI_P256, OpensslSigner, openssl, openssl_verifies  # noqa: E402
 from test_server import TestServer  # noqa: E402
 
 failures = []
@@ -337,56 +338,6 @@ def verify_bounds(r, server, root, work):
             status = process.wait()
         expect(status == 128 + number and not os.listdir(temp),
                f"verify interrupted by {signal.Signals(number).name}: exit {status}, left {os.listdir(temp)}")
-
-
-# P-256 keys in the manifest's formats, converted from and to what the openssl
-# command line reads and writes: an independent signer and verifier.
-SPKI_P256 = bytes.fromhex("3059301306072a8648ce3d020106082a8648ce3d030107034200")
-
-
-def openssl(*arguments, data=None):
-    return subprocess.run(["openssl"] + list(arguments), input=data, capture_output=True)
-
-
-def der_to_rs(der):
-    at, rs = (2 if der[1] < 0x80 else 3), b""
-    for _ in range(2):
-        length = der[at + 1]
-        rs += der[at + 2:at + 2 + length].lstrip(b"\0").rjust(32, b"\0")
-        at += 2 + length
-    return rs
-
-
-def rs_to_der(rs):
-    def integer(value):
-        value = value.lstrip(b"\0") or b"\0"
-        value = b"\0" + value if value[0] & 0x80 else value
-        return bytes([2, len(value)]) + value
-    body = integer(rs[:32]) + integer(rs[32:])
-    return bytes([0x30, len(body)]) + body
-
-
-class OpensslSigner:
-    def __init__(self, work, name):
-        self.key = os.path.join(work, name + ".pem")
-        openssl("ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", self.key)
-        der = openssl("ec", "-in", self.key, "-pubout", "-outform", "DER").stdout
-        self.public = base64.b64encode(der[-64:]).decode()
-
-    def sign(self, data):
-        der = openssl("dgst", "-sha256", "-sign", self.key, data=data).stdout
-        return data + b";signature=" + base64.b64encode(der_to_rs(der)) + b"\n"
-
-
-def openssl_verifies(work, public, signed):
-    """Whether openssl accepts the signature line of `signed` for the bytes
-    before it, with the public key X||Y `public`."""
-    head, _, line = signed.rpartition(b";signature=")
-    rs = base64.b64decode(line.strip())
-    pem = write(os.path.join(work, "check.pub.pem"), b"-----BEGIN PUBLIC KEY-----\n" + base64.encodebytes(
-        SPKI_P256 + b"\x04" + base64.b64decode(public)) + b"-----END PUBLIC KEY-----\n")
-    sig = write(os.path.join(work, "check.sig"), rs_to_der(rs))
-    return openssl("dgst", "-sha256", "-verify", pem, "-signature", sig, data=head).returncode == 0
 
 
 def signed_lint_table(r, work):

@@ -48,7 +48,8 @@ def conventions(program, man):
     expect(result.returncode == 0 and result.stdout.startswith("usage: marvostell-test-server"),
            f"--help: {result.returncode} {result.stdout[:80]!r}")
     for fault in ("status:CODE", "drop:N", "reset", "abort", "trickle:BYTES/MS", "delay:MS",
-                  "wait:MS", "length:N", "ranges:off", "--root", "--port", "--script"):
+                  "wait:MS", "length:N", "ranges:off", "--root", "--port", "--script",
+                  "--port-file", "--log", "--exit-after", "--make-certificates"):
         expect(fault in result.stdout, f"--help does not name {fault}")
     # The configured man page and the program give the same version.
     with open(man) as f:
@@ -60,6 +61,7 @@ def conventions(program, man):
     for args, status, words in [(["--bogus"], 2, "unknown option --bogus"),
                                 (["--port"], 2, "--port needs a value"),
                                 (["--port", "70000"], 2, "bad port 70000"),
+                                (["--exit-after", "0"], 2, "bad number of seconds 0"),
                                 (["--fault", "update.ini=status:404"], 2, "PATH starting with '/'"),
                                 (["--fault", "/a=explode"], 2, "malformed fault 'explode'"),
                                 (["--fault", "/a=trickle:10"], 2, "malformed fault 'trickle:10'"),

@@ -7,8 +7,11 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -16,6 +19,7 @@
 
 #include "faults.h"
 #include "server_script.h"
+#include "test_certificates.h"
 #include "test_server.h"
 
 using marvostell::testing::TestServer;
@@ -28,13 +32,15 @@ void OnSignal(int) { g_stop = true; }
 
 const char kUsage[] =
     "usage: marvostell-test-server [--root DIR] [--port N] [--fault PATH=FAULT[,FAULT...]]...\n"
-    "                              [--script FILE] [--tls-cert FILE --tls-key FILE] [--quiet]\n";
+    "                              [--script FILE] [--tls-cert FILE --tls-key FILE] [--quiet]\n"
+    "                              [--port-file FILE] [--log FILE] [--exit-after SECONDS]\n"
+    "       marvostell-test-server --make-certificates DIR\n";
 
 const char kHelp[] =
     "Serves DIR on 127.0.0.1 (and [::1]) with byte ranges honoured, and answers the\n"
     "paths named by --fault with faults, to try a host against a broken network.\n"
     "Prints the URL it serves on standard output, then each request on standard\n"
-    "error; stops on SIGINT or SIGTERM.\n"
+    "error; stops on SIGINT or SIGTERM (or after --exit-after SECONDS).\n"
     "\n"
     "  --root DIR         the folder served: the manifest and the packages\n"
     "  --port N           the port (default 0: any free one)\n"
@@ -56,6 +62,14 @@ const char kHelp[] =
     "                     faults above override a route for the same path)\n"
     "  --tls-cert FILE --tls-key FILE   serve HTTPS with this PEM chain and key\n"
     "  --quiet            print no requests\n"
+    "  --port-file FILE   write the port to FILE once listening\n"
+    "  --log FILE         append each request to FILE as received, after a line\n"
+    "                     \"=== request N ===\"\n"
+    "  --exit-after SECONDS   stop after SECONDS\n"
+    "  --make-certificates DIR   write a test CA (ca.pem), a key (server.key) and\n"
+    "                     certificates for the loopback names into DIR, then exit:\n"
+    "                     trusted.pem, wrong-name.pem, self-signed.pem,\n"
+    "                     unknown-issuer.pem, expired.pem\n"
     "  --help, --version\n"
     "\n"
     "Exit status: 0 when stopped by a signal, 1 when it cannot serve, 2 on a usage error.\n";
@@ -73,6 +87,19 @@ bool ParsePort(const std::string &text, uint16_t *port) {
     return value <= 65535;
 }
 
+bool ParseSeconds(const std::string &text, double *seconds) {
+    char *end = nullptr;
+    *seconds = std::strtod(text.c_str(), &end);
+    return !text.empty() && *end == '\0' && *seconds > 0 && *seconds <= 1e9;
+}
+
+// Written under another name and renamed, so that a reader never sees half a number.
+bool WritePortFile(const std::string &path, uint16_t port) {
+    const std::string partial = path + ".tmp";
+    std::ofstream(partial) << port << "\n";
+    return std::rename(partial.c_str(), path.c_str()) == 0;
+}
+
 // The request line, and its Range header when it has one.
 std::string Summary(const std::string &raw) {
     std::string line = raw.substr(0, raw.find("\r\n"));
@@ -87,9 +114,10 @@ std::string Summary(const std::string &raw) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    std::string root, script;
+    std::string root, script, portFile, log, certificates;
     marvostell::testing::TlsFiles tls;
     uint16_t port = 0;
+    double exitAfter = 0;
     bool quiet = false;
     std::vector<std::string> faults;
     for (int i = 1; i < argc; ++i) {
@@ -113,7 +141,8 @@ int main(int argc, char **argv) {
             continue;
         }
         if (a != "--root" && a != "--port" && a != "--fault" && a != "--script" &&
-            a != "--tls-cert" && a != "--tls-key")
+            a != "--tls-cert" && a != "--tls-key" && a != "--port-file" && a != "--log" &&
+            a != "--exit-after" && a != "--make-certificates")
             return UsageError("unknown option " + a);
         if (!inline_value) {
             if (i + 1 >= argc) return UsageError(a + " needs a value");
@@ -124,7 +153,21 @@ int main(int argc, char **argv) {
         else if (a == "--fault") faults.push_back(v);
         else if (a == "--tls-cert") tls.certificate = v;
         else if (a == "--tls-key") tls.key = v;
-        else if (!ParsePort(v, &port)) return UsageError("bad port " + v);
+        else if (a == "--port-file") portFile = v;
+        else if (a == "--log") log = v;
+        else if (a == "--make-certificates") certificates = v;
+        else if (a == "--exit-after") {
+            if (!ParseSeconds(v, &exitAfter)) return UsageError("bad number of seconds " + v);
+        } else if (!ParsePort(v, &port)) return UsageError("bad port " + v);
+    }
+    if (!certificates.empty()) {
+        try {
+            marvostell::testing::MakeTestCertificates(certificates);
+            return 0;
+        } catch (const std::exception &e) {
+            std::cerr << "marvostell-test-server: " << e.what() << "\n";
+            return 1;
+        }
     }
     if (tls.certificate.empty() != tls.key.empty())
         return UsageError("--tls-cert and --tls-key go together");
@@ -142,6 +185,8 @@ int main(int argc, char **argv) {
     std::signal(SIGINT, OnSignal);
     std::signal(SIGPIPE, SIG_IGN);
     try {
+        std::mutex logMutex;  // before the server, which calls on_request until it ends
+        int logged = 0;
         auto made = tls.certificate.empty() ? std::make_unique<TestServer>(port)
                                             : std::make_unique<TestServer>(tls, port);
         TestServer &server = *made;
@@ -151,13 +196,23 @@ int main(int argc, char **argv) {
             return 1;
         }
         routes.ApplyTo(server);
-        if (!quiet)
-            server.on_request([](const std::string &raw) {
-                std::fprintf(stderr, "%s\n", Summary(raw).c_str());
-            });
+        server.on_request([&](const std::string &raw) {
+            if (!quiet) std::fprintf(stderr, "%s\n", Summary(raw).c_str());
+            if (log.empty()) return;
+            std::lock_guard<std::mutex> lock(logMutex);
+            std::ofstream(log, std::ios::app | std::ios::binary)
+                << "=== request " << ++logged << " ===\n" << raw;
+        });
+        if (!portFile.empty() && !WritePortFile(portFile, server.port())) {
+            std::cerr << "marvostell-test-server: cannot write " << portFile << "\n";
+            return 1;
+        }
         // One line a script can read: the URL, flushed before any request.
         std::cout << server.url("/") << std::endl;
-        while (!g_stop) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const auto end = std::chrono::steady_clock::now() +
+                         std::chrono::milliseconds(static_cast<long long>(exitAfter * 1000));
+        while (!g_stop && (exitAfter == 0 || std::chrono::steady_clock::now() < end))
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
         server.stop();
     } catch (const std::exception &e) {
         std::cerr << "marvostell-test-server: " << e.what() << "\n";

@@ -1,6 +1,7 @@
-// Certificates for TLS tests, made afresh at test time with libcrypto: a test
-// CA and server certificates that verify against it, or fail to in one way
-// each. All are for the loopback server; the key is one P-256 key.
+// Certificates for trying TLS clients (the tests, and hosts through
+// marvostell-test-server --make-certificates), made afresh with libcrypto: a
+// test CA and server certificates that verify against it, or fail to in one
+// way each. All are for the loopback server; the key is one P-256 key.
 #pragma once
 
 #include <string>
