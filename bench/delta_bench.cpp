@@ -43,7 +43,8 @@ int main(int argc, char **argv) {
     const DeltaResult result = patch ? ApplyPatch(base.Get(), input.Get(), output.Get(), size)
                                      : InflatePacked(input.Get(), output.Get(), size);
     if (!result.Ok()) {
-        std::fprintf(stderr, "delta_bench: %s (%u)\n", DeltaFaultText(result.fault), static_cast<unsigned>(result.code));
+        std::fprintf(stderr, "delta_bench: %s (%u)\n", DeltaFaultText(result.fault),
+                     static_cast<unsigned>(result.code));
         return 1;
     }
     return 0;

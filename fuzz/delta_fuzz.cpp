@@ -56,8 +56,10 @@ bool ReferencePatch(const Bytes &base, const uint8_t *patch, size_t size, uint64
         const uint64_t room = h.newSize - out.size();
         if (c.add > room || c.extra > room - c.add || (t > 0 && c.add + c.extra == 0) || c.add > h.oldSize - oldPos)
             return false;
-        for (uint64_t i = 0; i < c.add; ++i) out.push_back(static_cast<uint8_t>(base[oldPos + i] + streams[1][diffAt + i]));
-        out.insert(out.end(), streams[2].begin() + extraAt, streams[2].begin() + extraAt + c.extra);
+        for (uint64_t i = 0; i < c.add; ++i)
+            out.push_back(static_cast<uint8_t>(base[oldPos + i] + streams[kDiffStream][diffAt + i]));
+        const Bytes &extra = streams[kExtraStream];
+        out.insert(out.end(), extra.begin() + extraAt, extra.begin() + extraAt + c.extra);
         oldPos += c.add;
         diffAt += c.add;
         extraAt += c.extra;

@@ -59,7 +59,8 @@ DeltaResult ReadFileAt(HANDLE file, uint64_t position, BYTE *buffer, DWORD size,
 class CInflateStream {
 public:
     // `input` (of `inputSize` bytes) outlives the stream.
-    CInflateStream(HANDLE file, BYTE *input, DWORD inputSize) : m_hFile(file), m_pInput(input), m_nInputSize(inputSize) {}
+    CInflateStream(HANDLE file, BYTE *input, DWORD inputSize)
+        : m_hFile(file), m_pInput(input), m_nInputSize(inputSize) {}
     ~CInflateStream();
     CInflateStream(const CInflateStream &) = delete;
     CInflateStream &operator=(const CInflateStream &) = delete;
@@ -88,7 +89,8 @@ private:
 // is written, shown to the control's tap, and followed by the stop check.
 class CDeltaWriter {
 public:
-    CDeltaWriter(HANDLE file, BYTE *buffer, const DeltaControl &control) : m_hFile(file), m_pBuffer(buffer), m_control(control) {}
+    CDeltaWriter(HANDLE file, BYTE *buffer, const DeltaControl &control)
+        : m_hFile(file), m_pBuffer(buffer), m_control(control) {}
 
     // Where up to Room() bytes go next; Commit(n) counts n of them.
     BYTE *Space() { return m_pBuffer + m_nUsed; }

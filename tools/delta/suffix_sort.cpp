@@ -17,7 +17,7 @@ namespace {
 
 class CInducer {
 public:
-    CInducer(int32_t alphabet) : m_counts(alphabet, 0), m_bucket(alphabet) {}
+    explicit CInducer(int32_t alphabet) : m_counts(alphabet, 0), m_bucket(alphabet) {}
 
     template <typename Symbol>
     void Count(const Symbol *text, int32_t n) {

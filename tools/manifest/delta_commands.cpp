@@ -203,7 +203,8 @@ int RunPack(const Arguments &args) {
     const std::string text = "Packed=" + path + "\nPackedSize=" + std::to_string(packed.size()) +
                              "\nPackedSha256=" + Sha256Hex(packed) + "\n";
     std::fputs(text.c_str(), stdout);
-    Note("pack", "wrote " + output + ", " + Percent(packed.size(), bytes.size()) + " of the package; add these lines to its section");
+    Note("pack", "wrote " + output + ", " + Percent(packed.size(), bytes.size()) +
+                     " of the package; add these lines to its section");
     return std::fflush(stdout) == 0 ? kExitOk : Fail("pack", kExitUsage, "cannot write standard output");
 }
 
