@@ -52,7 +52,9 @@ Match LongestMatch(const std::vector<int32_t> &suffixes, const Bytes &old, const
 
 class CPatchStreams {
 public:
-    CPatchStreams(const Bytes &old, const Bytes &next) : m_old(old), m_new(next) {}
+    // The diff stream is nearly the new file's size: reserved once rather
+    // than grown by doubling, which a 32-bit tool may not have room for.
+    CPatchStreams(const Bytes &old, const Bytes &next) : m_old(old), m_new(next) { m_diff.reserve(next.size()); }
 
     // New bytes [from, from + add) against old ones from `oldFrom`, then
     // `extra` new bytes as they are; then the old position moves by `seek`.
