@@ -123,7 +123,7 @@ def usage(r, work):
                       ["entry", missing, "--path", "/a.bin"], ["entry", missing]):
         status, _, err = r.run(*arguments)
         expect(status == 2 and err, f"{arguments}: exit {status} (want 2), stderr {err!r}")
-    for command in ("entry", "new", "lint", "explain", "map", "verify", "keygen", "sign"):
+    for command in ("entry", "new", "patch", "pack", "lint", "explain", "map", "verify", "keygen", "sign"):
         status, out, _ = r.run(command, "--help")
         expect(status == 0 and out.startswith(f"usage: marvostell-manifest {command}"),
                f"{command} --help: {status} {out[:80]!r}")

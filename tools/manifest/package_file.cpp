@@ -19,7 +19,8 @@ constexpr size_t kMaxChars = kValueBufferSize - 1;
 
 }  // namespace
 
-int ReadPackageFile(const std::string &file, PackageFile &out, std::string &error) {
+int ReadPackageFile(const std::string &file, PackageFile &out, std::string &error,
+                    std::vector<uint8_t> *content) {
     if (!IsRegularFile(file)) {
         error = file + " is not a regular file (or does not exist)";
         return kExitUsage;
@@ -32,6 +33,7 @@ int ReadPackageFile(const std::string &file, PackageFile &out, std::string &erro
     CMd5Hex md5;
     crypto::CSha256 sha256;
     out.size = 0;
+    if (content) content->clear();
     char chunk[65536];
     while (in.read(chunk, sizeof chunk).gcount() > 0) {
         out.size += static_cast<uint64_t>(in.gcount());
@@ -41,6 +43,7 @@ int ReadPackageFile(const std::string &file, PackageFile &out, std::string &erro
         }
         md5.Add(chunk, static_cast<size_t>(in.gcount()));
         sha256.Add(chunk, static_cast<size_t>(in.gcount()));
+        if (content) content->insert(content->end(), chunk, chunk + in.gcount());
     }
     if (in.bad()) {
         error = "cannot read " + file;

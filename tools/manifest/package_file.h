@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace marvostell::tools {
 
@@ -12,9 +13,11 @@ struct PackageFile {
     std::string sha256;  // lower case, as sha256sum prints it; hosts take either
 };
 
-// Reads and digests `file`; on failure returns kExitFindings (refused: too
-// big, empty) or kExitUsage (unreadable) with a message in `error`.
-int ReadPackageFile(const std::string &file, PackageFile &out, std::string &error);
+// Reads and digests `file` (keeping its bytes in `content` when given); on
+// failure returns kExitFindings (refused: too big, empty) or kExitUsage
+// (unreadable) with a message in `error`.
+int ReadPackageFile(const std::string &file, PackageFile &out, std::string &error,
+                    std::vector<uint8_t> *content = nullptr);
 
 // Why hosts cannot use the server path or the section name; empty when they can.
 // `warning` is set for a file name that is not ASCII.

@@ -20,6 +20,9 @@ const char kProgram[] =
     "commands:\n"
     "  entry FILE --path /SERVER/PATH/NAME [--section NAME] [--version V]\n"
     "                  print a package section for FILE\n"
+    "  patch OLD NEW -o PATCH\n"
+    "                  make a patch from an earlier package; print its section\n"
+    "  pack FILE       write FILE.z, the packed package; print its keys\n"
     "  lint MANIFEST [--trusted-key KEY]...\n"
     "                  check what hosts read (the first 4096 bytes), and its signature\n"
     "  explain MANIFEST --host-version V\n"
@@ -31,7 +34,8 @@ const char kProgram[] =
     "  sign --key FILE MANIFEST\n"
     "                  add or replace the manifest's signature line (Linux)\n"
     "\n"
-    "MANIFEST is a file or an http URL. Every command takes --help, all but new --json.\n"
+    "MANIFEST is a file or an http URL. Every command takes --help, all but new, patch\n"
+    "and pack --json.\n"
     "Versions are decimal, 0x hexadecimal or 0 octal, as in manifests.\n"
     "exit status: 0 fine, 1 errors found (or refused), 2 usage or unreadable input,\n"
     "  3 keygen, sign or new --key on Windows, where they are not supported\n";
@@ -58,6 +62,31 @@ const char kNew[] =
     "(Linux only). It goes to stdout, or replaces --output FILE in one step.\n"
     "exit status: 0 written, 1 refused (lint errors, a file or name hosts refuse),\n"
     "  2 usage, an unreadable file or key, or cannot write, 3 --key on Windows\n";
+
+const char kPatch[] =
+    "usage: marvostell-manifest patch OLD NEW -o PATCH [--path-prefix /PATH/]\n"
+    "                                [--section NAME] [--from NAME]\n"
+    "Makes a patch that turns the earlier package OLD into NEW (docs/patch-format.md),\n"
+    "applies it to OLD with the module's own applier and compares the result with\n"
+    "NEW byte for byte, then writes PATCH and prints its section: From (OLD's name,\n"
+    "or --from: the package's name in the hosts' local directory), FromSize,\n"
+    "FromSha256, Patch (/PATH/ and PATCH's name; \"/\" unless --path-prefix),\n"
+    "PatchSize and PatchSha256. The section is named after PATCH unless --section\n"
+    "names it; list it in Patches= of NEW's package section.\n"
+    "Refuses a patch over half the size of the packed package (pack): it would save\n"
+    "hosts too little. Patches are small where the payload is stored uncompressed.\n"
+    "exit status: 0 written, 1 refused (too big, a name hosts refuse, a file over\n"
+    "  134217728 bytes or empty), 2 usage, unreadable file or cannot write\n";
+
+const char kPack[] =
+    "usage: marvostell-manifest pack FILE [--path-prefix /PATH/]\n"
+    "Writes FILE.z, FILE as one zlib stream (RFC 1950) at level 9, which the module\n"
+    "inflates to FILE, checks it with the module's own inflater, and prints the\n"
+    "keys for the package's section: Packed (/PATH/ and FILE.z's name; \"/\" unless\n"
+    "--path-prefix), PackedSize and PackedSha256.\n"
+    "Refuses a file that does not get smaller (compressed already).\n"
+    "exit status: 0 written, 1 refused (no smaller, a name hosts refuse, a file over\n"
+    "  134217728 bytes or empty), 2 usage, unreadable file or cannot write\n";
 
 const char kLint[] =
     "usage: marvostell-manifest lint MANIFEST [--trusted-key KEY]... [--strict] [--json]\n"
@@ -133,6 +162,8 @@ const char kSign[] =
 const char *UsageText(const char *command) {
     if (std::strcmp(command, "entry") == 0) return kEntry;
     if (std::strcmp(command, "new") == 0) return kNew;
+    if (std::strcmp(command, "patch") == 0) return kPatch;
+    if (std::strcmp(command, "pack") == 0) return kPack;
     if (std::strcmp(command, "lint") == 0) return kLint;
     if (std::strcmp(command, "explain") == 0) return kExplain;
     if (std::strcmp(command, "map") == 0) return kMap;
