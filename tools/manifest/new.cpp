@@ -63,8 +63,8 @@ int RunNew(const Arguments &args) {
     Options options;
     std::string error;
     KeySource key;
-    if (!ParseOptions(args, {"--package", "--path-prefix", "--key", "--key-env", "--passphrase-file", "--passphrase-env",
-                             "--expires", "--output", "--order"},
+    if (!ParseOptions(args, {"--package", "--path-prefix", "--key", "--key-env", "--passphrase-file",
+                             "--passphrase-env", "--expires", "--output", "--order"},
                       {}, options, error) ||
         !KeyOptions(options, key, error))
         return UsageError(error);

@@ -113,7 +113,8 @@ int SignText(const char *command, const std::string &name, std::string text, con
 int RunKeygen(const Arguments &args) {
     Options options;
     std::string error;
-    if (!ParseOptions(args, {"--out", "--passphrase-file", "--passphrase-env"}, {"--force", "--json"}, options, error) ||
+    if (!ParseOptions(args, {"--out", "--passphrase-file", "--passphrase-env"}, {"--force", "--json"}, options,
+                      error) ||
         Both(options, "--passphrase-file", "--passphrase-env", error))
         return UsageError("keygen", error);
     if (options.help) {

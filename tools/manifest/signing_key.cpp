@@ -142,7 +142,8 @@ std::string Message(KeyStatus status, const std::string &what) {
         return what + " is encrypted otherwise than with PBES2 (PBKDF2 with HMAC-SHA256, AES-CBC): convert it "
                       "with openssl pkcs8 -topk8 -v2 aes-256-cbc";
     case KeyStatus::kNoPublicKey:
-        return what + " leaves out its public key, which signing needs here: write it again with openssl pkey";
+        return what + " leaves out its public point, or compresses it, and signing needs it here: write it again "
+                      "with openssl ec -in FILE -conv_form uncompressed -out NEW";
     case KeyStatus::kFailed: return "the platform's cryptography could not sign with " + what;
     default: return "cannot read a P-256 private key (PKCS#8 PEM) from " + what;
     }

@@ -177,7 +177,8 @@ Fault ReadPem(const std::string &text, PemLabel &label, std::vector<uint8_t> &de
         for (size_t i = body; i < end; ++i) {
             const char c = text[i];
             // Headers: the legacy encryption of OpenSSL's own PEM form.
-            if (c == ':') return text.find("Proc-Type:", body) < end ? Fault::kUnsupportedEncryption : Fault::kMalformed;
+            if (c == ':')
+                return text.find("Proc-Type:", body) < end ? Fault::kUnsupportedEncryption : Fault::kMalformed;
             if (c != ' ' && c != '\t' && c != '\r' && c != '\n') base64 += c;
         }
         const bool decoded = DecodeBase64(base64, der) && !der.empty();
