@@ -120,15 +120,15 @@ const char kKeygen[] =
     "exit status: 0 written, 1 FILE exists, 2 usage, no passphrase, or cannot write\n";
 
 const char kSign[] =
-    "usage: marvostell-manifest sign --key FILE|--key-env VAR MANIFEST [--output FILE]\n"
-    "                               [--expires DAYS] [--json]\n"
+    "usage: marvostell-manifest sign --key FILE|--key-env VAR MANIFEST\n"
+    "                               [--output FILE] [--expires DAYS] [--json]\n"
     "                               [--passphrase-file FILE|--passphrase-env VAR]\n"
     "Signs a manifest file with the private key in FILE: the last line becomes\n"
     "\";signature=\" and the signature of every byte before it (an earlier signature\n"
     "line is replaced). MANIFEST is rewritten in one step, or --output is written.\n"
     "Line ends stay the manifest's.\n"
     "  --expires DAYS  set Expires in [General] to today (UTC) plus DAYS first\n"
-    "  --key-env VAR   the key's PEM text is the value of the environment variable VAR\n"
+    "  --key-env VAR   take the key's PEM text from the environment variable VAR\n"
     "  --passphrase-file FILE, --passphrase-env VAR\n"
     "                  the passphrase of an encrypted key: the first line of FILE,\n"
     "                  or the value of VAR (never on the command line)\n"
