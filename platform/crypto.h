@@ -1,7 +1,7 @@
 // SHA-256 and ECDSA P-256 verification from the platform's own maintained
 // implementation: CNG (bcrypt.dll, loaded from the system directory on first
 // use) on Windows, OpenSSL's libcrypto elsewhere. Nothing here is our own
-// cryptography.
+// cryptography. The signing side at the end is for the Windows tools only.
 #pragma once
 
 #include <cstddef>
@@ -38,5 +38,35 @@ private:
 // the public key `key`. A key that is not a point of the curve is no match.
 bool VerifyP256(const uint8_t key[kP256KeyBytes], const uint8_t signature[kP256SignatureBytes],
                 const uint8_t digest[kSha256Bytes]);
+
+// The signing side, for the Windows tools (platform/win32/crypto_signing.cpp;
+// the module never links it). The Linux tools read and write key files with
+// libcrypto's own PKCS#8 instead. Each is false when CNG fails.
+namespace signing {
+
+constexpr size_t kP256PrivateKeyBytes = 32;  // d, big-endian
+constexpr size_t kAesBlockBytes = 16;
+
+bool RandomBytes(uint8_t *out, size_t size);
+
+// A new key pair: d, and the public key as X then Y.
+bool MakeP256(uint8_t privateKey[kP256PrivateKeyBytes], uint8_t publicKey[kP256KeyBytes]);
+
+// The ECDSA signature (r then s) of a SHA-256 digest by the key d, whose
+// public key CNG needs beside it.
+bool SignP256(const uint8_t privateKey[kP256PrivateKeyBytes], const uint8_t publicKey[kP256KeyBytes],
+              const uint8_t digest[kSha256Bytes], uint8_t signature[kP256SignatureBytes]);
+
+// PBKDF2 with HMAC-SHA256.
+bool Pbkdf2Sha256(const void *passphrase, size_t passphraseSize, const uint8_t *salt, size_t saltSize,
+                  uint32_t iterations, uint8_t *key, size_t keySize);
+
+// AES in CBC mode with PKCS#7 padding, a key of 16, 24 or 32 bytes. `out`
+// has room for `size` + kAesBlockBytes bytes; `outSize` is what it holds.
+// Decryption fails on padding that does not check, as a wrong key gives.
+bool AesCbc(bool encrypt, const uint8_t *key, size_t keySize, const uint8_t iv[kAesBlockBytes],
+            const uint8_t *in, size_t size, uint8_t *out, size_t &outSize);
+
+}  // namespace signing
 
 }  // namespace marvostell::crypto

@@ -8,9 +8,7 @@
 
 #include <cstring>
 
-#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
-#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
-#endif
+#include "platform/win32/bcrypt_library.h"
 
 namespace marvostell::crypto {
 namespace {
@@ -28,26 +26,19 @@ struct Cng {
     bool loaded = false;
 };
 
-template <typename T>
-bool Resolve(HMODULE module, const char *name, T &function) {
-    function = reinterpret_cast<T>(reinterpret_cast<void *>(GetProcAddress(module, name)));
-    return function != nullptr;
-}
-
 // Loaded once per process and kept: hosts may call from any thread.
 const Cng &Library() {
     static const Cng cng = [] {
         Cng c;
-        HMODULE module = LoadLibraryExA("bcrypt.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-        c.loaded = module && Resolve(module, "BCryptOpenAlgorithmProvider", c.open) &&
-                   Resolve(module, "BCryptCloseAlgorithmProvider", c.close) &&
-                   Resolve(module, "BCryptCreateHash", c.createHash) &&
-                   Resolve(module, "BCryptHashData", c.hashData) &&
-                   Resolve(module, "BCryptFinishHash", c.finishHash) &&
-                   Resolve(module, "BCryptDestroyHash", c.destroyHash) &&
-                   Resolve(module, "BCryptImportKeyPair", c.importKey) &&
-                   Resolve(module, "BCryptVerifySignature", c.verify) &&
-                   Resolve(module, "BCryptDestroyKey", c.destroyKey);
+        c.loaded = ResolveBcrypt("BCryptOpenAlgorithmProvider", c.open) &&
+                   ResolveBcrypt("BCryptCloseAlgorithmProvider", c.close) &&
+                   ResolveBcrypt("BCryptCreateHash", c.createHash) &&
+                   ResolveBcrypt("BCryptHashData", c.hashData) &&
+                   ResolveBcrypt("BCryptFinishHash", c.finishHash) &&
+                   ResolveBcrypt("BCryptDestroyHash", c.destroyHash) &&
+                   ResolveBcrypt("BCryptImportKeyPair", c.importKey) &&
+                   ResolveBcrypt("BCryptVerifySignature", c.verify) &&
+                   ResolveBcrypt("BCryptDestroyKey", c.destroyKey);
         return c;
     }();
     return cng;

@@ -5,7 +5,7 @@
 //   (see --help)
 //
 // Exit status: 0 fine; 1 errors found, a mismatch, or input refused; 2 usage
-// or input that cannot be read; 3 keygen, sign and new --key on Windows.
+// or input that cannot be read.
 #include <cstdio>
 #include <cstring>
 

@@ -11,6 +11,7 @@
 #include "package/package_entry.h"
 #include "package_file.h"
 #include "selection_explain.h"
+#include "signing_key.h"
 #include "text.h"
 #include "usage.h"
 
@@ -61,8 +62,11 @@ std::string BaseName(const std::string &file) {
 int RunNew(const Arguments &args) {
     Options options;
     std::string error;
-    if (!ParseOptions(args, {"--package", "--path-prefix", "--key", "--expires", "--output", "--order"}, {}, options,
-                      error))
+    KeySource key;
+    if (!ParseOptions(args, {"--package", "--path-prefix", "--key", "--key-env", "--passphrase-file",
+                             "--passphrase-env", "--expires", "--output", "--order"},
+                      {}, options, error) ||
+        !KeyOptions(options, key, error))
         return UsageError(error);
     if (options.help) {
         std::fputs(UsageText("new"), stdout);
@@ -82,7 +86,8 @@ int RunNew(const Arguments &args) {
     const std::string *expires = options.Value("--expires");
     if (expires && (!ParseWholeNumber(*expires, days) || days == 0 || days > 36500))
         return UsageError("--expires " + *expires + " is not a number of days from 1 to 36500");
-    if (expires && !options.Value("--key")) return UsageError("--expires goes with --key");
+    const bool signing = !key.file.empty() || !key.variable.empty();
+    if (expires && !signing) return UsageError("--expires goes with --key or --key-env");
 
     std::vector<NewPackage> packages;
     std::set<std::string> sections;
@@ -127,9 +132,9 @@ int RunNew(const Arguments &args) {
     if (!findings.List().empty()) PrintFindingsText(stderr, name, findings);
     if (findings.Failed(false)) return Fail(kExitFindings, "nothing written: fix the errors above first");
 
-    if (const std::string *key = options.Value("--key")) {
+    if (signing) {
         std::string signedText, publicKey, expiry;
-        const int status = SignText("new", name, text, *key, days, signedText, publicKey, expiry);
+        const int status = SignText("new", name, text, key, days, signedText, publicKey, expiry);
         if (status != kExitOk) return status;
         text = signedText;
     }

@@ -1,10 +1,5 @@
 // keygen and sign: the publisher's side of signed manifests, on the
-// platform's cryptography (see signing_key.h). POSIX only.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
+// platform's cryptography (see signing_key.h).
 #include <cstdio>
 #include <cstring>
 
@@ -15,6 +10,7 @@
 #include "selection_explain.h"
 #include "signed_text.h"
 #include "signing_key.h"
+#include "signing_key_der.h"
 #include "usage.h"
 
 namespace marvostell::tools {
@@ -40,11 +36,30 @@ bool ParseDays(const std::string &text, uint32_t &days) {
     return days >= 1 && days <= kMaxExpiresDays;
 }
 
+// Both of two options that name one thing.
+bool Both(const Options &options, const char *one, const char *other, std::string &error) {
+    if (!options.Value(one) || !options.Value(other)) return false;
+    error = std::string(one) + " and " + other + ": give one of them";
+    return true;
+}
+
 }  // namespace
 
-int SignText(const char *command, const std::string &name, std::string text, const std::string &keyFileName,
-             uint32_t days, std::string &signedText, std::string &publicKey, std::string &expiry) {
-    const std::string *keyFile = &keyFileName;
+bool KeyOptions(const Options &options, KeySource &key, std::string &error) {
+    if (Both(options, "--key", "--key-env", error) || Both(options, "--passphrase-file", "--passphrase-env", error))
+        return false;
+    const auto value = [&](const char *name) { return options.Value(name) ? *options.Value(name) : std::string(); };
+    key.file = value("--key");
+    key.variable = value("--key-env");
+    key.passphraseFile = value("--passphrase-file");
+    key.passphraseVariable = value("--passphrase-env");
+    if (key.file.empty() && key.variable.empty() && (!key.passphraseFile.empty() || !key.passphraseVariable.empty()))
+        error = "a passphrase goes with --key or --key-env";
+    return error.empty();
+}
+
+int SignText(const char *command, const std::string &name, std::string text, const KeySource &key, uint32_t days,
+             std::string &signedText, std::string &publicKey, std::string &expiry) {
     const bool expires = days != 0;  // 0: Expires left as it is
     std::string error;
     int notLast = 0;
@@ -75,12 +90,14 @@ int SignText(const char *command, const std::string &name, std::string text, con
                                                std::to_string(signedSize) + " bytes, and hosts read only the first " +
                                                std::to_string(kManifestLimit));
 
-    if (ReadableByOthers(*keyFile))
+#ifndef _WIN32
+    if (!key.file.empty() && ReadableByOthers(key.file))
         std::fprintf(stderr, "marvostell-manifest %s: warning: others may read the key %s\n", command,
-                     keyFile->c_str());
+                     key.file.c_str());
+#endif
     std::string signature;
-    const KeyStatus status = SignWithKeyFile(*keyFile, text, signature, publicKey, error);
-    if (status != KeyStatus::kOk) return Fail(command, kExitUsage, error);
+    if (SignWithKey(key, text, signature, publicKey, error) != KeyStatus::kOk) return Fail(command, kExitUsage, error);
+    if (!error.empty()) std::fprintf(stderr, "marvostell-manifest %s: %s\n", command, error.c_str());
     signedText = text + SignatureLine(text, signature);
 
     // The core's own verification accepts it, or nothing is written.
@@ -96,7 +113,10 @@ int SignText(const char *command, const std::string &name, std::string text, con
 int RunKeygen(const Arguments &args) {
     Options options;
     std::string error;
-    if (!ParseOptions(args, {"--out"}, {"--force", "--json"}, options, error)) return UsageError("keygen", error);
+    if (!ParseOptions(args, {"--out", "--passphrase-file", "--passphrase-env"}, {"--force", "--json"}, options,
+                      error) ||
+        Both(options, "--passphrase-file", "--passphrase-env", error))
+        return UsageError("keygen", error);
     if (options.help) {
         std::fputs(UsageText("keygen"), stdout);
         return kExitOk;
@@ -104,33 +124,47 @@ int RunKeygen(const Arguments &args) {
     const std::string *out = options.Value("--out");
     if (!out || out->empty() || !options.positional.empty())
         return UsageError("keygen", "--out FILE, and nothing else, please");
+    const std::string *passphraseFile = options.Value("--passphrase-file");
+    const std::string *passphraseVariable = options.Value("--passphrase-env");
+    std::string passphrase;
+    const bool encrypted = passphraseFile || passphraseVariable;
+    if (encrypted && !ReadPassphrase(passphraseFile ? *passphraseFile : "",
+                                     passphraseVariable ? *passphraseVariable : "", passphrase, error))
+        return Fail("keygen", kExitUsage, error);
     std::string publicKey;
-    switch (MakeKeyFile(*out, options.Has("--force"), publicKey, error)) {
+    const KeyStatus status = MakeKeyFile(*out, options.Has("--force"), encrypted ? &passphrase : nullptr,
+                                         publicKey, error);
+    keyfile::Wipe(&passphrase[0], passphrase.size());
+    switch (status) {
     case KeyStatus::kOk: break;
     case KeyStatus::kExists: return Fail("keygen", kExitFindings, error);
     default: return Fail("keygen", kExitUsage, error);
     }
     if (options.Has("--json"))
-        std::printf("{\"key_file\":%s,\"public_key\":\"%s\"}\n", JsonString(*out).c_str(), publicKey.c_str());
+        std::printf("{\"key_file\":%s,\"public_key\":\"%s\",\"encrypted\":%s}\n", JsonString(*out).c_str(),
+                    publicKey.c_str(), encrypted ? "true" : "false");
     else
         std::printf("%s\n", publicKey.c_str());
-    std::fprintf(stderr, "marvostell-manifest keygen: the private key is in %s (mode 0600): keep it offline; "
-                         "give hosts the public key\n", out->c_str());
+    std::fprintf(stderr, "marvostell-manifest keygen: the private key is in %s (readable by you only%s): keep it "
+                         "offline; give hosts the public key\n",
+                 out->c_str(), encrypted ? ", encrypted with the passphrase" : "");
     return kExitOk;
 }
 
 int RunSign(const Arguments &args) {
     Options options;
     std::string error;
-    if (!ParseOptions(args, {"--key", "--output", "--expires"}, {"--json"}, options, error))
+    KeySource key;
+    if (!ParseOptions(args, {"--key", "--key-env", "--passphrase-file", "--passphrase-env", "--output", "--expires"},
+                      {"--json"}, options, error))
         return UsageError("sign", error);
     if (options.help) {
         std::fputs(UsageText("sign"), stdout);
         return kExitOk;
     }
-    const std::string *keyFile = options.Value("--key");
-    if (options.positional.size() != 1 || !keyFile)
-        return UsageError("sign", "--key FILE and one manifest file, please");
+    if (!KeyOptions(options, key, error)) return UsageError("sign", error);
+    if (options.positional.size() != 1 || (key.file.empty() && key.variable.empty()))
+        return UsageError("sign", "--key FILE (or --key-env VAR) and one manifest file, please");
     const std::string &name = options.positional[0];
     if (IsUrl(name)) return UsageError("sign", "sign a manifest file, then upload it");
     const std::string output = options.Value("--output") ? *options.Value("--output") : name;
@@ -143,7 +177,7 @@ int RunSign(const Arguments &args) {
     std::string text;
     if (!ReadFileText(name, text)) return Fail("sign", kExitUsage, "cannot read " + name);
     std::string signedText, publicKey, expiry;
-    const int signStatus = SignText("sign", name, text, *keyFile, expires ? days : 0, signedText, publicKey, expiry);
+    const int signStatus = SignText("sign", name, text, key, expires ? days : 0, signedText, publicKey, expiry);
     if (signStatus != kExitOk) return signStatus;
     if (!WriteReplacing(output, signedText, error)) return Fail("sign", kExitUsage, error);
 

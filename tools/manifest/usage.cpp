@@ -30,15 +30,14 @@ const char kProgram[] =
     "  map MANIFEST    which package each range of host versions gets\n"
     "  verify URL      fetch the manifest and its packages as hosts do, and check them\n"
     "  keygen --out FILE\n"
-    "                  make a signing key; print the public key for hosts (Linux)\n"
+    "                  make a signing key; print the public key for hosts\n"
     "  sign --key FILE MANIFEST\n"
-    "                  add or replace the manifest's signature line (Linux)\n"
+    "                  add or replace the manifest's signature line\n"
     "\n"
     "MANIFEST is a file or an http URL. Every command takes --help, all but new, patch\n"
     "and pack --json.\n"
     "Versions are decimal, 0x hexadecimal or 0 octal, as in manifests.\n"
-    "exit status: 0 fine, 1 errors found (or refused), 2 usage or unreadable input,\n"
-    "  3 keygen, sign or new --key on Windows, where they are not supported\n";
+    "exit status: 0 fine, 1 errors found (or refused), 2 usage or unreadable input\n";
 
 const char kEntry[] =
     "usage: marvostell-manifest entry FILE --path /SERVER/PATH/NAME [--section NAME]\n"
@@ -51,17 +50,18 @@ const char kEntry[] =
 
 const char kNew[] =
     "usage: marvostell-manifest new --package FILE:VERSION[:SECTION]... --path-prefix /PATH/\n"
-    "                              [--order newest|given] [--key FILE [--expires DAYS]]\n"
-    "                              [--output FILE]\n"
+    "                              [--order newest|given] [--output FILE]\n"
+    "                              [--key FILE|--key-env VAR [--expires DAYS]\n"
+    "                               [--passphrase-file FILE|--passphrase-env VAR]]\n"
     "Writes a whole manifest: [General] with the update list, and for each FILE a\n"
     "section as entry prints it (Package is /PATH/ and FILE's name; the section is\n"
     "named after the file unless SECTION is given). Hosts take the first package\n"
     "they may have, so the list goes newest first (--order given keeps the order\n"
     "of the --package options). The manifest is linted: its findings go to stderr,\n"
-    "and with errors nothing is written. With --key it is signed as sign does\n"
-    "(Linux only). It goes to stdout, or replaces --output FILE in one step.\n"
+    "and with errors nothing is written. With --key or --key-env it is signed as\n"
+    "sign does. It goes to stdout, or replaces --output FILE in one step.\n"
     "exit status: 0 written, 1 refused (lint errors, a file or name hosts refuse),\n"
-    "  2 usage, an unreadable file or key, or cannot write, 3 --key on Windows\n";
+    "  2 usage, an unreadable file or key, a wrong passphrase, or cannot write\n";
 
 const char kPatch[] =
     "usage: marvostell-manifest patch OLD NEW -o PATCH [--path-prefix /PATH/]\n"
@@ -138,24 +138,33 @@ const char kVerify[] =
 
 const char kKeygen[] =
     "usage: marvostell-manifest keygen --out FILE [--force] [--json]\n"
+    "                                 [--passphrase-file FILE|--passphrase-env VAR]\n"
     "Makes a P-256 signing key: writes the private key to FILE (PKCS#8 PEM, created\n"
-    "with mode 0600) and prints the public key for hosts (88 characters of base64)\n"
-    "on stdout. Keep FILE offline. An existing FILE is replaced only with --force.\n"
-    "exit status: 0 written, 1 FILE exists, 2 usage or cannot write,\n"
-    "  3 not supported (Windows)\n";
+    "readable by you only) and prints the public key for hosts (88 characters of\n"
+    "base64) on stdout. Keep FILE offline. An existing FILE is replaced only with\n"
+    "--force.\n"
+    "  --passphrase-file FILE  encrypt the key (PBES2, AES-256-CBC) with the first\n"
+    "                          line of FILE as the passphrase\n"
+    "  --passphrase-env VAR    ... with the value of the environment variable VAR\n"
+    "exit status: 0 written, 1 FILE exists, 2 usage, no passphrase, or cannot write\n";
 
 const char kSign[] =
-    "usage: marvostell-manifest sign --key FILE MANIFEST [--output FILE] [--expires DAYS]\n"
-    "                               [--json]\n"
+    "usage: marvostell-manifest sign --key FILE|--key-env VAR MANIFEST\n"
+    "                               [--output FILE] [--expires DAYS] [--json]\n"
+    "                               [--passphrase-file FILE|--passphrase-env VAR]\n"
     "Signs a manifest file with the private key in FILE: the last line becomes\n"
     "\";signature=\" and the signature of every byte before it (an earlier signature\n"
     "line is replaced). MANIFEST is rewritten in one step, or --output is written.\n"
     "Line ends stay the manifest's.\n"
     "  --expires DAYS  set Expires in [General] to today (UTC) plus DAYS first\n"
+    "  --key-env VAR   take the key's PEM text from the environment variable VAR\n"
+    "  --passphrase-file FILE, --passphrase-env VAR\n"
+    "                  the passphrase of an encrypted key: the first line of FILE,\n"
+    "                  or the value of VAR (never on the command line)\n"
     "Refuses a manifest with lint errors, a package without Sha256, an Expires\n"
     "that has passed, and a manifest that would be over 4096 bytes once signed.\n"
-    "exit status: 0 signed, 1 refused, 2 usage, unreadable manifest or key, or\n"
-    "  cannot write, 3 not supported (Windows)\n";
+    "exit status: 0 signed, 1 refused, 2 usage, unreadable manifest or key, a wrong\n"
+    "  or missing passphrase, or cannot write\n";
 
 }  // namespace
 
