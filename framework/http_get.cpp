@@ -132,7 +132,8 @@ HttpGetResult CHttpGet::Fail(HttpGetResult::Failure failure) {
 
 // The receive time-out of the next wait: the stall limit, or less when the
 // deadline comes first. Windows ends a wait when the guard closes its
-// handle; Wine does not, and ends it only by this time-out. 0: none.
+// handle; Wine does not, and ends it only by a time-out (the one set before
+// the request was sent: Wine applies no later change). 0: none.
 DWORD CHttpGet::WaitLimit() const {
     uint64_t limit = m_control->stallMilliseconds;
     const uint64_t none = ~uint64_t{0};
