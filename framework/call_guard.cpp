@@ -1,5 +1,7 @@
 #include "framework/call_guard.h"
 
+#include "platform/shared_flag.h"
+
 namespace marvostell {
 namespace {
 // How often the flag is read: well within the second a host may wait.
@@ -26,12 +28,21 @@ CCallGuard::~CCallGuard() {
 StopReason CCallGuard::Check() {
     StopReason reason = m_reason.load();
     if (reason != StopReason::kNone) return reason;
-    if (m_pCancel && *m_pCancel != 0)
+    if (m_pCancel && LoadSharedFlag(m_pCancel) != 0)
         reason = StopReason::kCancelled;
     else if (m_bHasDeadline && std::chrono::steady_clock::now() >= m_deadline)
         reason = StopReason::kTimedOut;
-    if (reason != StopReason::kNone) m_reason.store(reason);
-    return reason;
+    if (reason == StopReason::kNone) return reason;
+    // Another thread may have found the other reason meanwhile: its stays.
+    StopReason unset = StopReason::kNone;
+    return m_reason.compare_exchange_strong(unset, reason) ? reason : unset;
+}
+
+uint64_t CCallGuard::MillisecondsLeft(uint64_t otherwise) const {
+    if (!m_bHasDeadline) return otherwise;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        m_deadline - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<uint64_t>(left.count()) : 0;
 }
 
 void CCallGuard::Watch(HINTERNET request) {

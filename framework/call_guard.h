@@ -32,8 +32,13 @@ public:
     CCallGuard(const CCallGuard &) = delete;
     CCallGuard &operator=(const CCallGuard &) = delete;
 
-    // Why the call must stop, if it must; once set, it stays.
+    // Why the call must stop, if it must; once set, it stays: the first
+    // reason found wins, whichever thread found it.
     StopReason Check();
+
+    // The milliseconds left until the deadline (0 once it has passed), or
+    // `otherwise` when there is none.
+    uint64_t MillisecondsLeft(uint64_t otherwise) const;
 
     // While a request is open the guard may close it. Unwatch returns whether
     // it did: the handle is then no longer the caller's to close.

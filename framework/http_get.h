@@ -25,7 +25,9 @@ struct HttpControl {
     CCallGuard *guard = nullptr;    // may stop the request
     DWORD stallMilliseconds = 0;    // a request that receives nothing this long fails
     const char *userAgent = nullptr;  // null: kUserAgent
-    bool secure = false;            // TLS with the platform's certificate checks, port 443
+    // TLS with the platform's certificate checks, port 443; its redirects
+    // are followed by HttpGet, to TLS only (a plain one fails with 12040).
+    bool secure = false;
 };
 
 // How a request looks on the wire; each caller keeps its own.
@@ -73,12 +75,15 @@ struct HttpGetRequest {
     const char *rangeHeader = nullptr;  // e.g. "Range:bytes=10-", added before sending
     bool statusRequired = false;        // a status that cannot be read fails the GET
     BYTE *buffer = nullptr;             // where each read lands
-    DWORD readSize = 0;                 // bytes asked of each read
+    DWORD readSize = 0;                 // bytes each read gives the sink, fewer only at the end
     const HttpControl *control = nullptr;  // null: the plain request of CheckNewVersion
 };
 
 // Opens, connects, sends, then reads until the body ends, a read fails or
-// the sink stops it. The handles are closed, request first, before it returns.
+// the sink stops it. With a control, each read is made of what has arrived,
+// with the guard and the deadline looked at between pieces and before each
+// wait; the bytes that came before a failure or a stop still reach the sink.
+// The handles are closed, request first, before it returns.
 HttpGetResult HttpGet(const HttpGetRequest &request, CHttpSink &sink);
 
 }  // namespace marvostell

@@ -1,5 +1,5 @@
-// The manifest URL split, the host:port split and the manifest number rule
-// on any text. The number rule is compared with the C library's strtoull
+// The manifest URL split, the host:port split, a redirect's Location and the
+// manifest number rule on any text. The number rule is compared with the C library's strtoull
 // read the way a 32-bit strtoul with base 0 reads; the splits are checked
 // for what their results must satisfy.
 #include <cctype>
@@ -8,6 +8,7 @@
 #include <string>
 
 #include "framework/http_get.h"
+#include "framework/http_redirect.h"
 #include "manifest/manifest_fetch.h"
 #include "manifest/number.h"
 
@@ -71,5 +72,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     } else if (port != 80) {
         std::abort();
     }
+
+    // A redirect is followed only over TLS, to a host, with an object from "/".
+    const marvostell::HttpTarget from{"update.example", 443, "/dir/update.ini", true};
+    marvostell::HttpTarget next;
+    if (marvostell::ResolveLocation(from, start, next) == marvostell::LocationVerdict::kFollow &&
+        (!next.secure || next.host.empty() || next.object.empty() || next.object[0] != '/' ||
+         next.object.find('#') != std::string::npos))
+        std::abort();
     return 0;
 }

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -25,9 +26,13 @@ using marvostell::posix::Attributes;
 
 namespace {
 
+// The descriptor is closed with the last reference to the object: a close
+// from another thread while a call uses it leaves the descriptor to that call
+// (and its number to nobody else) until the call returns.
 struct FileObject : marvostell::posix::HandleObject {
     static constexpr auto kKind = marvostell::posix::HandleKind::File;
     FileObject(int f, DWORD a) : HandleObject(kKind), fd(f), access(a) {}
+    ~FileObject() override { close(fd); }
     const int fd;
     const DWORD access;  // GENERIC_READ and GENERIC_WRITE as asked for
 };
@@ -118,19 +123,22 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIB
         return INVALID_HANDLE_VALUE;
     }
 
-    HANDLE h = marvostell::posix::RegisterHandle(
-        std::unique_ptr<FileObject>(new (std::nothrow) FileObject(fd, access)));
-    if (h == nullptr) {
+    std::unique_ptr<FileObject> object(new (std::nothrow) FileObject(fd, access));
+    if (object == nullptr) {
         close(fd);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return INVALID_HANDLE_VALUE;
     }
+    // A registry that cannot take it frees the object, which closes fd.
+    HANDLE h = marvostell::posix::RegisterHandle(std::move(object));
+    if (h == nullptr) return INVALID_HANDLE_VALUE;
     SetLastError(create && existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return h;
 }
 
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped) {
     if (read) *read = 0;
-    const FileObject *handle = LookUp<FileObject>(file);
+    const auto handle = LookUp<FileObject>(file);
     if (handle == nullptr) return FALSE;
     const int fd = handle->fd;
     if (overlapped != nullptr || (buffer == nullptr && toRead != 0)) {
@@ -161,7 +169,7 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPP
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
                LPOVERLAPPED overlapped) {
     if (written) *written = 0;
-    const FileObject *handle = LookUp<FileObject>(file);
+    const auto handle = LookUp<FileObject>(file);
     if (handle == nullptr) return FALSE;
     const int fd = handle->fd;
     if (overlapped != nullptr || (buffer == nullptr && toWrite != 0)) {
@@ -194,7 +202,7 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
 }
 
 DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method) {
-    const FileObject *handle = LookUp<FileObject>(file);
+    const auto handle = LookUp<FileObject>(file);
     if (handle == nullptr) return INVALID_SET_FILE_POINTER;
     const int fd = handle->fd;
     if (distanceHigh != nullptr || (method != FILE_BEGIN && method != FILE_END)) {
@@ -232,7 +240,7 @@ DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD metho
 }
 
 BOOL SetEndOfFile(HANDLE file) {
-    const FileObject *handle = LookUp<FileObject>(file);
+    const auto handle = LookUp<FileObject>(file);
     if (handle == nullptr) return FALSE;
     const int fd = handle->fd;
     if ((handle->access & GENERIC_WRITE) == 0) {
@@ -252,7 +260,7 @@ BOOL SetEndOfFile(HANDLE file) {
 }
 
 DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh) {
-    const FileObject *handle = LookUp<FileObject>(file);
+    const auto handle = LookUp<FileObject>(file);
     if (handle == nullptr) return INVALID_FILE_SIZE;
     const int fd = handle->fd;
     struct stat st;
@@ -268,7 +276,7 @@ DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh) {
 }
 
 BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) {
-    const FileObject *handle = LookUp<FileObject>(file);
+    const auto handle = LookUp<FileObject>(file);
     if (handle == nullptr) return FALSE;
     if (info == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -305,15 +313,9 @@ BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoCla
     return TRUE;
 }
 
+// Closing the descriptor releases its locks, so the file is free for other
+// openers as soon as no call uses it. Like Windows, the close itself reports
+// no write-back error.
 BOOL CloseHandle(HANDLE object) {
-    const auto owned = marvostell::posix::UnregisterHandle(object, FileObject::kKind);
-    if (owned == nullptr) return FALSE;
-    const int fd = static_cast<const FileObject &>(*owned).fd;
-    // Closing the descriptor releases its lock. Linux closes it even when
-    // close() reports an error, so the handle is gone either way.
-    if (close(fd) != 0 && errno != EINTR) {
-        SetLastErrorFromErrno(errno);
-        return FALSE;
-    }
-    return TRUE;
+    return marvostell::posix::UnregisterHandle(object, FileObject::kKind) != nullptr;
 }

@@ -9,11 +9,12 @@ namespace {
 
 std::mutex g_mutex;
 // The handle value is the object's own address.
-std::unordered_map<const void *, HandleObject *> g_live;
+std::unordered_map<const void *, std::shared_ptr<HandleObject>> g_live;
 
-HandleObject *LiveOfKind(const void *handle, HandleKind kind) {
+std::shared_ptr<HandleObject> LiveOfKind(const void *handle, HandleKind kind) {
     auto it = g_live.find(handle);
-    return it != g_live.end() && it->second->kind == kind ? it->second : nullptr;
+    if (it == g_live.end() || it->second->kind != kind) return nullptr;
+    return it->second;
 }
 
 }  // namespace
@@ -23,32 +24,34 @@ void *RegisterHandle(std::unique_ptr<HandleObject> object) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
+    void *const value = object.get();
     try {
+        std::shared_ptr<HandleObject> shared(std::move(object));
         std::lock_guard<std::mutex> lock(g_mutex);
-        g_live.emplace(object.get(), object.get());
+        g_live.emplace(value, std::move(shared));
     } catch (const std::bad_alloc &) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    return object.release();
+    return value;
 }
 
-HandleObject *LookUpHandle(const void *handle, HandleKind kind) {
+std::shared_ptr<HandleObject> LookUpHandle(const void *handle, HandleKind kind) {
     std::lock_guard<std::mutex> lock(g_mutex);
-    HandleObject *object = LiveOfKind(handle, kind);
+    std::shared_ptr<HandleObject> object = LiveOfKind(handle, kind);
     if (object == nullptr) SetLastError(ERROR_INVALID_HANDLE);
     return object;
 }
 
-std::unique_ptr<HandleObject> UnregisterHandle(const void *handle, HandleKind kind) {
+std::shared_ptr<HandleObject> UnregisterHandle(const void *handle, HandleKind kind) {
     std::lock_guard<std::mutex> lock(g_mutex);
-    HandleObject *object = LiveOfKind(handle, kind);
+    std::shared_ptr<HandleObject> object = LiveOfKind(handle, kind);
     if (object == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
     g_live.erase(handle);
-    return std::unique_ptr<HandleObject>(object);
+    return object;
 }
 
 }  // namespace marvostell::posix

@@ -17,10 +17,11 @@ constexpr size_t kPauseAt = 64 * 1024;
 constexpr size_t kResumeBelow = 32 * 1024;
 constexpr int kMaxRedirects = 20;
 
-// The line end is part of line, so a blank Location counts as one: its
-// redirect then fails for want of a place to go.
-bool HasValue(const std::string &line, size_t from) {
-    return line.find_first_not_of(" \t", from) != std::string::npos;
+// A header line's value without the blanks and line end around it.
+std::string ValueOf(const std::string &line, size_t from) {
+    const size_t start = line.find_first_not_of(" \t", from);
+    if (start == std::string::npos) return "";
+    return line.substr(start, line.find_last_not_of(" \t\r\n") + 1 - start);
 }
 
 }  // namespace
@@ -31,14 +32,19 @@ size_t Transfer::OnHeader(char *data, size_t size, size_t count, void *user) {
     r.lastHeard = std::chrono::steady_clock::now();
     std::string line(data, n);
     if (line.compare(0, 5, "HTTP/") == 0) {
-        r.blockHasLocation = false;
-    } else if (strncasecmp(line.c_str(), "Location:", 9) == 0 && HasValue(line, 9)) {
-        r.blockHasLocation = true;
+        r.hasLocation = false;
+        r.location.clear();
+    } else if (strncasecmp(line.c_str(), "Location:", 9) == 0 && !r.hasLocation) {
+        // The line end counts as a value: a blank Location's redirect then
+        // fails for want of a place to go.
+        r.hasLocation = true;
+        r.location = ValueOf(line, 9);
     } else if (line == "\r\n" || line == "\n") {
         long code = 0;
         curl_easy_getinfo(r.easy, CURLINFO_RESPONSE_CODE, &code);
-        bool followed = r.blockHasLocation && (code == 301 || code == 302 || code == 303 ||
-                                               code == 307 || code == 308);
+        const bool followed = r.hasLocation && (r.flags & INTERNET_FLAG_NO_AUTO_REDIRECT) == 0 &&
+                              (code == 301 || code == 302 || code == 303 || code == 307 ||
+                               code == 308);
         if (code >= 200 && !followed) {
             r.headersDone = true;
             r.status = code;
@@ -162,7 +168,8 @@ void Transfer::Pump(const std::function<bool()> &ready) {
             refusal = ERROR_INTERNET_OPERATION_CANCELLED;
             break;
         }
-        if (Clock::now() - std::max(entered, lastHeard) >= std::chrono::seconds(limits.stallSeconds)) {
+        if (Clock::now() - std::max(entered, lastHeard) >=
+            std::chrono::milliseconds(limits.stallMilliseconds)) {
             done = true;
             result = CURLE_OPERATION_TIMEDOUT;
             break;
@@ -226,7 +233,8 @@ void Transfer::EndHop() {
         curl_slist_free_all(headerList);
         headerList = nullptr;
     }
-    redirectPending = blockHasLocation = false;
+    redirectPending = hasLocation = false;
+    location.clear();
 }
 
 void Transfer::End() {

@@ -5,7 +5,8 @@
 // can be served; body bytes wait in a bounded buffer, and when that is full
 // the transfer is paused (CURL_WRITEFUNC_PAUSE) until the reader has taken
 // some. Redirects are followed here rather than by curl, which would carry
-// our Host line to the next server unchanged.
+// our Host line to the next server unchanged; a request opened with
+// INTERNET_FLAG_NO_AUTO_REDIRECT takes the redirect as its answer.
 #pragma once
 
 #include <atomic>
@@ -32,7 +33,7 @@ struct Target {
 // WinINet's connect time-out and the longest a transfer may receive nothing.
 struct Timeouts {
     long connectMilliseconds = 60000;
-    long stallSeconds = 60;
+    long stallMilliseconds = 60000;
 };
 
 class Transfer {
@@ -50,6 +51,8 @@ public:
     // From another thread: ends the transfer, and a Pump under way returns
     // with ERROR_INTERNET_OPERATION_CANCELLED.
     void Abort();
+    // The longest a wait may receive nothing, from the next wait on.
+    void SetStallLimit(long milliseconds) { limits.stallMilliseconds = milliseconds; }
     // Ends it and forgets its state.
     void End();
     // Whether the request went out, so that a failure after it lies in the answer.
@@ -69,6 +72,10 @@ public:
     DWORD refusal = ERROR_SUCCESS;  // a WinINet error decided here, not by curl
     long status = 0;
     bool redirected = false;
+    // The final answer's Location line, trimmed (a redirect the request
+    // asked not to follow, INTERNET_FLAG_NO_AUTO_REDIRECT, is that answer).
+    bool hasLocation = false;
+    std::string location;
     char errorText[CURL_ERROR_SIZE] = {};
     size_t want = 0;  // bytes the current read waits for
 
@@ -89,7 +96,6 @@ private:
     std::mutex multiLock;  // Abort's wake-up against End's clean-up
     int hops = 0;
     bool redirectPending = false;  // this hop's answer is a redirect to follow
-    bool blockHasLocation = false;
     CURLM *multi = nullptr;
     CURL *easy = nullptr;
     curl_slist *headerList = nullptr;

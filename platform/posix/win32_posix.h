@@ -27,6 +27,7 @@ typedef void *HANDLE;
 typedef void *HINSTANCE;
 typedef void *HINTERNET;
 typedef uint16_t INTERNET_PORT;
+typedef uintptr_t DWORD_PTR;
 typedef uintptr_t WPARAM;
 typedef intptr_t LPARAM;
 // A window handle is the host's notify target on POSIX.
@@ -81,10 +82,12 @@ MARVOSTELL_INTERNET_ERROR_MAP(MARVOSTELL_ERROR_CONSTANT)
 #define INTERNET_FLAG_SECURE 0x00800000u
 #define INTERNET_SERVICE_HTTP 3
 #define INTERNET_FLAG_NO_CACHE_WRITE 0x04000000u
+#define INTERNET_FLAG_NO_AUTO_REDIRECT 0x00200000u
 #define INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP 0x00008000u
 #define INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS 0x00004000u
 #define HTTP_QUERY_CONTENT_LENGTH 5
 #define HTTP_QUERY_STATUS_CODE 19
+#define HTTP_QUERY_LOCATION 33
 #define HTTP_QUERY_FLAG_NUMBER 0x20000000u
 #define HTTP_ADDREQ_FLAG_ADD 0x20000000u
 
@@ -184,7 +187,7 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, 
 // INTERNET_OPEN_TYPE_PRECONFIG with no proxy of its own; a version of
 // "HTTP/1.1" or null and no referrer; HTTP_ADDREQ_FLAG_ADD; no optional data
 // to send; HTTP_QUERY_STATUS_CODE or HTTP_QUERY_CONTENT_LENGTH with
-// HTTP_QUERY_FLAG_NUMBER at index 0.
+// HTTP_QUERY_FLAG_NUMBER, or HTTP_QUERY_LOCATION as text, at index 0.
 HINTERNET InternetOpenA(LPCSTR agent, DWORD accessType, LPCSTR proxy, LPCSTR proxyBypass,
                         DWORD flags);
 HINTERNET InternetConnectA(HINTERNET internet, LPCSTR serverName, INTERNET_PORT serverPort,
@@ -200,6 +203,11 @@ BOOL HttpSendRequestA(HINTERNET request, LPCSTR headers, DWORD headersLength, LP
 BOOL HttpQueryInfoA(HINTERNET request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength,
                     LPDWORD index);
 BOOL InternetReadFile(HINTERNET file, LPVOID buffer, DWORD toRead, LPDWORD read);
+// Waits until some of the body has arrived or it has ended, and tells how
+// much can be read at once (0 at the end); no flags, no context.
+BOOL InternetQueryDataAvailable(HINTERNET file, LPDWORD available, DWORD flags,
+                                DWORD_PTR context);
 BOOL InternetCloseHandle(HINTERNET handle);
-// The time-outs only; each handle passes its own to the handles opened from it.
+// The time-outs only; each handle passes its own to the handles opened from it,
+// and a request's receive time-out holds from its next wait on.
 BOOL InternetSetOptionA(HINTERNET handle, DWORD option, LPVOID buffer, DWORD bufferLength);

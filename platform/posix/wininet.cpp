@@ -8,6 +8,7 @@
 // response's headers are in; InternetReadFile drives it until the caller's
 // buffer can be filled or the body has ended. What goes on the wire is what
 // WinINet sends (http_request_lines.h).
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -64,27 +65,15 @@ struct Connection : Handle {
     INTERNET_PORT port = INTERNET_DEFAULT_HTTP_PORT;
 };
 
+// A request closed by another thread while a call blocks on it: the close
+// aborts the transfer, which ends the call, and the object (shared by the
+// call's look-up) lives until the call has returned.
 struct Request : Handle {
     Request() : Handle(Kind::Request) {}
     Target target;
     DWORD flags = 0;
     RequestHeaders headers;
     Transfer transfer;  // its destructor aborts a transfer under way
-    // Blocking calls under way; a request closed meanwhile waits in `self`
-    // for the last of them to return (guarded by g_blocking).
-    int calls = 0;
-    std::unique_ptr<marvostell::posix::HandleObject> self;
-};
-
-// A request closed by another thread while a call blocks on it: the close
-// ends the transfer, and the object lives until the call has returned.
-std::mutex g_blocking;
-
-class BlockingCall {
-public:
-    explicit BlockingCall(HINTERNET handle);
-    ~BlockingCall();
-    Request *request = nullptr;
 };
 
 template <class T>
@@ -94,37 +83,19 @@ HINTERNET Register(std::unique_ptr<T> h) {
 
 // The live Internet handle of the wanted kind, or null with the last error set.
 template <class T>
-T *Find(HINTERNET handle, Kind kind) {
-    Handle *h = marvostell::posix::LookUp<Handle>(handle);
+std::shared_ptr<T> Find(HINTERNET handle, Kind kind) {
+    std::shared_ptr<Handle> h = marvostell::posix::LookUp<Handle>(handle);
     if (h == nullptr) return nullptr;
     if (h->kind != kind) {
         SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
         return nullptr;
     }
-    return static_cast<T *>(h);
+    return std::static_pointer_cast<T>(h);
 }
 
 bool Invalid() {
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
-}
-
-BlockingCall::BlockingCall(HINTERNET handle) {
-    std::lock_guard<std::mutex> lock(g_blocking);
-    request = Find<Request>(handle, Kind::Request);
-    if (request != nullptr) ++request->calls;
-}
-
-BlockingCall::~BlockingCall() {
-    if (request == nullptr) return;
-    const DWORD error = GetLastError();
-    std::unique_ptr<marvostell::posix::HandleObject> closed;
-    {
-        std::lock_guard<std::mutex> lock(g_blocking);
-        if (--request->calls == 0) closed = std::move(request->self);
-    }
-    closed.reset();
-    SetLastError(error);
 }
 
 // WinINet's number for a certificate that did not verify, as Windows tells
@@ -175,6 +146,44 @@ DWORD SendError(const Transfer &t) {
     }
 }
 
+// The end of a body with nothing left to read: TRUE after a clean end (or a
+// body shorter than declared, which WinINet ends silently), else FALSE with
+// the error of the failed transfer.
+BOOL BodyEnded(const Transfer &t) {
+    switch (t.result) {
+    case CURLE_OK:
+    case CURLE_PARTIAL_FILE:
+        return TRUE;
+    case CURLE_RECV_ERROR:
+        SetLastError(WSAECONNRESET);
+        return FALSE;
+    default:
+        SetLastError(SendError(t));
+        return FALSE;
+    }
+}
+
+// A header's text as WinINet gives it: without a terminator in the length on
+// success; the length with its terminator, and ERROR_INSUFFICIENT_BUFFER,
+// when it does not fit.
+BOOL QueryText(const Transfer &t, LPVOID buffer, LPDWORD bufferLength, LPDWORD index) {
+    if (bufferLength == nullptr) return Invalid();
+    if ((index != nullptr && *index != 0) || !t.hasLocation) {
+        SetLastError(ERROR_HTTP_HEADER_NOT_FOUND);
+        return FALSE;
+    }
+    const std::string &text = t.location;
+    if (buffer == nullptr || *bufferLength < text.size() + 1) {
+        *bufferLength = static_cast<DWORD>(text.size() + 1);
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    *bufferLength = static_cast<DWORD>(text.size());
+    if (index != nullptr) *index = 1;
+    return TRUE;
+}
+
 }  // namespace
 
 HINTERNET InternetOpenA(LPCSTR agent, DWORD accessType, LPCSTR proxy, LPCSTR, DWORD) {
@@ -197,7 +206,7 @@ HINTERNET InternetOpenA(LPCSTR agent, DWORD accessType, LPCSTR proxy, LPCSTR, DW
 
 HINTERNET InternetConnectA(HINTERNET internet, LPCSTR serverName, INTERNET_PORT serverPort,
                            LPCSTR, LPCSTR, DWORD service, DWORD, uintptr_t) {
-    Root *root = Find<Root>(internet, Kind::Root);
+    const auto root = Find<Root>(internet, Kind::Root);
     if (root == nullptr) return nullptr;
     if (serverName == nullptr || *serverName == '\0' || service != INTERNET_SERVICE_HTTP) {
         Invalid();
@@ -217,7 +226,7 @@ HINTERNET InternetConnectA(HINTERNET internet, LPCSTR serverName, INTERNET_PORT 
 
 HINTERNET HttpOpenRequestA(HINTERNET connect, LPCSTR verb, LPCSTR objectName, LPCSTR version,
                            LPCSTR referrer, LPCSTR *acceptTypes, DWORD flags, uintptr_t) {
-    Connection *c = Find<Connection>(connect, Kind::Connection);
+    const auto c = Find<Connection>(connect, Kind::Connection);
     if (c == nullptr) return nullptr;
     if (verb == nullptr || std::strcmp(verb, "GET") != 0 ||
         (version != nullptr && strcasecmp(version, "HTTP/1.1") != 0) ||
@@ -247,7 +256,7 @@ HINTERNET HttpOpenRequestA(HINTERNET connect, LPCSTR verb, LPCSTR objectName, LP
 
 BOOL HttpAddRequestHeadersA(HINTERNET request, LPCSTR headers, DWORD headersLength,
                             DWORD modifiers) {
-    Request *r = Find<Request>(request, Kind::Request);
+    const auto r = Find<Request>(request, Kind::Request);
     if (r == nullptr) return FALSE;
     if (headers == nullptr || modifiers != HTTP_ADDREQ_FLAG_ADD) return Invalid();
     std::vector<std::string> lines;
@@ -264,8 +273,7 @@ BOOL HttpAddRequestHeadersA(HINTERNET request, LPCSTR headers, DWORD headersLeng
 
 BOOL HttpSendRequestA(HINTERNET request, LPCSTR headers, DWORD headersLength, LPVOID optional,
                       DWORD optionalLength) {
-    const BlockingCall call(request);
-    Request *r = call.request;
+    const auto r = Find<Request>(request, Kind::Request);
     if (r == nullptr) return FALSE;
     if (optional != nullptr || optionalLength != 0) return Invalid();
     r->headers.sent.clear();
@@ -295,13 +303,13 @@ BOOL HttpSendRequestA(HINTERNET request, LPCSTR headers, DWORD headersLength, LP
 
 BOOL HttpQueryInfoA(HINTERNET request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength,
                     LPDWORD index) {
-    const BlockingCall call(request);  // another thread may close it meanwhile
-    Request *r = call.request;
+    const auto r = Find<Request>(request, Kind::Request);  // shared: a close may come meanwhile
     if (r == nullptr) return FALSE;
     if (!r->transfer.headersDone) {
         SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
         return FALSE;
     }
+    if (infoLevel == HTTP_QUERY_LOCATION) return QueryText(r->transfer, buffer, bufferLength, index);
     if (infoLevel != (HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER) &&
         infoLevel != (HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER))
         return Invalid();
@@ -325,10 +333,32 @@ BOOL HttpQueryInfoA(HINTERNET request, DWORD infoLevel, LPVOID buffer, LPDWORD b
     return TRUE;
 }
 
+BOOL InternetQueryDataAvailable(HINTERNET file, LPDWORD available, DWORD flags,
+                                DWORD_PTR context) {
+    if (available != nullptr) *available = 0;
+    const auto r = Find<Request>(file, Kind::Request);
+    if (r == nullptr) return FALSE;
+    if (available == nullptr || flags != 0 || context != 0) return Invalid();
+    Transfer &t = r->transfer;
+    if (!t.headersDone) {
+        SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+        return FALSE;
+    }
+    // Waits for the first byte, as a read of any size would.
+    t.want = 1;
+    t.Pump([&t] { return t.Available() > 0; });
+    t.want = 0;
+    if (t.refusal == ERROR_INTERNET_OPERATION_CANCELLED) {
+        SetLastError(t.refusal);
+        return FALSE;
+    }
+    *available = static_cast<DWORD>(std::min<size_t>(t.Available(), 0xFFFFFFFFu));
+    return *available > 0 || BodyEnded(t);
+}
+
 BOOL InternetReadFile(HINTERNET file, LPVOID buffer, DWORD toRead, LPDWORD read) {
     if (read != nullptr) *read = 0;
-    const BlockingCall call(file);
-    Request *r = call.request;
+    const auto r = Find<Request>(file, Kind::Request);
     if (r == nullptr) return FALSE;
     if (read == nullptr || (buffer == nullptr && toRead != 0)) return Invalid();
     Transfer &t = r->transfer;
@@ -345,39 +375,22 @@ BOOL InternetReadFile(HINTERNET file, LPVOID buffer, DWORD toRead, LPDWORD read)
         return FALSE;
     }
     *read = static_cast<DWORD>(t.Take(buffer, toRead));
-    if (*read > 0) return TRUE;
-    // Nothing left: the body has ended, cleanly or not.
-    switch (t.result) {
-    case CURLE_OK:
-    case CURLE_PARTIAL_FILE:  // shorter than declared: WinINet ends silently
-        return TRUE;
-    case CURLE_RECV_ERROR:
-        SetLastError(WSAECONNRESET);
-        return FALSE;
-    default:
-        SetLastError(SendError(t));
-        return FALSE;
-    }
+    return *read > 0 || BodyEnded(t);
 }
 
 BOOL InternetCloseHandle(HINTERNET handle) {
-    std::unique_ptr<marvostell::posix::HandleObject> object;
-    {
-        std::lock_guard<std::mutex> lock(g_blocking);
-        object = marvostell::posix::UnregisterHandle(handle, Handle::kKind);
-        if (object == nullptr) return FALSE;
-        Handle *h = static_cast<Handle *>(object.get());
-        if (h->kind == Kind::Request && static_cast<Request *>(h)->calls > 0) {
-            Request *r = static_cast<Request *>(h);
-            r->transfer.Abort();
-            r->self = std::move(object);
-        }
-    }
+    const std::shared_ptr<marvostell::posix::HandleObject> object =
+        marvostell::posix::UnregisterHandle(handle, Handle::kKind);
+    if (object == nullptr) return FALSE;
+    // A call blocked on the request returns now; the object goes with the
+    // last reference, here or when that call returns.
+    const Handle &h = static_cast<const Handle &>(*object);
+    if (h.kind == Kind::Request) static_cast<Request &>(*object).transfer.Abort();
     return TRUE;
 }
 
 BOOL InternetSetOptionA(HINTERNET handle, DWORD option, LPVOID buffer, DWORD bufferLength) {
-    Handle *h = marvostell::posix::LookUp<Handle>(handle);
+    const auto h = marvostell::posix::LookUp<Handle>(handle);
     if (h == nullptr) return FALSE;
     if (option != INTERNET_OPTION_CONNECT_TIMEOUT && option != INTERNET_OPTION_SEND_TIMEOUT &&
         option != INTERNET_OPTION_RECEIVE_TIMEOUT) {
@@ -387,10 +400,13 @@ BOOL InternetSetOptionA(HINTERNET handle, DWORD option, LPVOID buffer, DWORD buf
     if (buffer == nullptr || bufferLength < sizeof(DWORD)) return Invalid();
     DWORD milliseconds = 0;
     std::memcpy(&milliseconds, buffer, sizeof milliseconds);
-    if (option == INTERNET_OPTION_CONNECT_TIMEOUT)
+    if (option == INTERNET_OPTION_CONNECT_TIMEOUT) {
         h->timeouts.connectMilliseconds = static_cast<long>(milliseconds);
-    else if (option == INTERNET_OPTION_RECEIVE_TIMEOUT)
-        // curl measures silence in whole seconds.
-        h->timeouts.stallSeconds = static_cast<long>((milliseconds + 999) / 1000);
+    } else if (option == INTERNET_OPTION_RECEIVE_TIMEOUT) {
+        h->timeouts.stallMilliseconds = static_cast<long>(milliseconds);
+        // A request that was sent waits by the new limit from its next wait on.
+        if (h->kind == Kind::Request)
+            static_cast<Request &>(*h).transfer.SetStallLimit(h->timeouts.stallMilliseconds);
+    }
     return TRUE;
 }

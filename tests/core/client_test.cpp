@@ -16,6 +16,7 @@
 #include "entry/update_check.h"
 #include "entry/update_client.h"
 #include "framework/http_get.h"
+#include "framework/http_redirect.h"
 #include "framework/trace.h"
 #include "manifest/manifest_fetch.h"
 #include "manifest/selection.h"
@@ -95,6 +96,41 @@ TEST(SplitHostPort, TakesOnlyAValidPort) {
         SplitHostPort(c.server, host, port);
         EXPECT_EQ(host, c.host) << c.server;
         EXPECT_EQ(port, c.port) << c.server;
+    }
+}
+
+// Where a TLS request's redirect leads: only to TLS, never to plain HTTP.
+TEST(ResolveLocation, FollowsOnlyToTls) {
+    const HttpTarget from{"update.example", 8443, "/dir/update.ini?x=1", true};
+    const auto follow = LocationVerdict::kFollow;
+    struct Case {
+        const char *location;
+        LocationVerdict verdict;
+        const char *host;
+        INTERNET_PORT port;
+        const char *object;
+    } cases[] = {
+        {"https://cdn.example/p.bin", follow, "cdn.example", 443, "/p.bin"},
+        {" HTTPS://cdn.example:9443 ", follow, "cdn.example", 9443, "/"},
+        {"https://[::1]:9443/a?b#frag", follow, "::1", 9443, "/a?b"},
+        {"//cdn.example/p.bin", follow, "cdn.example", 443, "/p.bin"},
+        {"/moved/update.ini", follow, "update.example", 8443, "/moved/update.ini"},
+        {"next.ini", follow, "update.example", 8443, "/dir/next.ini"},
+        {"http://cdn.example/p.bin", LocationVerdict::kToPlain, "", 0, ""},
+        {"HTTP://update.example:8443/dir/update.ini", LocationVerdict::kToPlain, "", 0, ""},
+        {"ftp://cdn.example/p.bin", LocationVerdict::kUnusable, "", 0, ""},
+        {"https://user:pw@cdn.example/p.bin", LocationVerdict::kUnusable, "", 0, ""},
+        {"https:///p.bin", LocationVerdict::kUnusable, "", 0, ""},
+        {"  ", LocationVerdict::kUnusable, "", 0, ""},
+    };
+    for (const Case &c : cases) {
+        HttpTarget next;
+        EXPECT_EQ(ResolveLocation(from, c.location, next), c.verdict) << c.location;
+        if (c.verdict != follow) continue;
+        EXPECT_EQ(next.host, c.host) << c.location;
+        EXPECT_EQ(next.port, c.port) << c.location;
+        EXPECT_EQ(next.object, c.object) << c.location;
+        EXPECT_TRUE(next.secure) << c.location;
     }
 }
 

@@ -15,6 +15,7 @@
 
 #include "marvostell.h"
 #include "package/digest.h"
+#include "platform/shared_flag.h"
 #include "temp_dir.h"
 #include "test_server.h"
 
@@ -193,7 +194,7 @@ TEST(CheckNewVersionEx, CancelAndDeadlineEndAWaitingCall) {
                 site.server.route("/p.bin", slow);
             std::thread canceller([&] {
                 std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-                cancel = 1;
+                marvostell::StoreSharedFlag(&cancel, 1);
             });
             const Clock::time_point start = Clock::now();
             const uint32_t result = site.Check();

@@ -1,5 +1,7 @@
 #include "ex_call.h"
 
+#include "platform/shared_flag.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -44,7 +46,7 @@ Canceller::Canceller(int afterMs) {
     thread_ = std::thread([this, afterMs] {
         std::unique_lock<std::mutex> lock(mutex_);
         if (!ended_.wait_for(lock, std::chrono::milliseconds(afterMs), [this] { return over_; }))
-            flag_ = 1;
+            StoreSharedFlag(&flag_, 1);
     });
 }
 

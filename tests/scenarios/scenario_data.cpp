@@ -160,6 +160,9 @@ bool Reader::Call(const std::string &word, const std::string &rest, Check &check
     } else if (word == "fsize") {
         if (!Number(rest, &n)) return *error = "bad size", false;
         check.fileSizeLimit = static_cast<long>(n);
+    } else if (word == "tls") {
+        if (!rest.empty()) return *error = "tls takes nothing", false;
+        check.tls = true;
     } else if (word == "native-only") {
         if (rest.empty()) return *error = "native-only needs a reason", false;
         check.nativeOnly = rest;

@@ -111,6 +111,7 @@ void RunWine(const Target &target, const std::string &url, const std::string &di
     if (!holdPath.empty()) command += " --hold '" + holdPath + "'";
     if (check.rounds != 1) command += " --rounds " + std::to_string(check.rounds);
     if (check.ex) command += TestHostArguments(*check.ex, PathBufferSize(*check.ex, dir, "\\"));
+    if (check.tls) command += " --trust-ca '" + ToWinePath(ScenarioCertificates().ca) + "'";
     FILE *pipe = popen(command.c_str(), "r");
     if (!pipe) throw std::runtime_error("cannot start " + command);
     std::string report;
@@ -178,6 +179,7 @@ void CallExport(const Check &check, MarvostellNotifyTarget *notify, const std::s
 // (the limit must not reach the test's own files) that reports back by pipe.
 void RunNative(const Check &check, const std::string &url, const std::string &dir,
                Outcome &outcome) {
+    if (check.tls) setenv("SSL_CERT_FILE", ScenarioCertificates().ca.c_str(), 1);
     std::vector<uint64_t> progress;
     MarvostellNotifyTarget notify{CollectProgress, &progress};
     MarvostellNotifyTarget *target = check.window ? &notify : nullptr;
@@ -257,7 +259,8 @@ Setup Prepare(const Target &target, TestServer &server, const Check &check) {
         else std::ofstream(path, std::ios::binary) << seed.content;
     }
     s.url = check.url;
-    ReplaceAll(s.url, "{server}", "127.0.0.1:" + std::to_string(server.port()));
+    ReplaceAll(s.url, "{server}",
+               (check.tls ? "localhost:" : "127.0.0.1:") + std::to_string(server.port()));
     ReplaceAll(s.url, "{server6}", "[::1]:" + std::to_string(server.port()));
     ReplaceAll(s.url, "{closed}", "127.0.0.1:" + std::to_string(ClosedPort()));
     if (s.url.find("{stuck}") != std::string::npos) {
@@ -292,8 +295,9 @@ void RunOne(const Target &target, const Setup &s, const Check &check, Outcome &o
     if (outcome.path.rfind(prefix, 0) == 0) outcome.path = outcome.path.substr(prefix.size());
 }
 
-// The directory's files and the server's requests.
-void Finish(TestServer &server, const Setup &s, const Check &check, Outcome &outcome) {
+// The directory's files and the servers' requests.
+void Finish(TestServer &server, const Setup &s, const Check &check, Outcome &outcome,
+            TestServer *http) {
     outcome.files = ListFiles(s.dir);
     if (check.digests) outcome.digests = FileDigests(s.dir);
     const std::string port = std::to_string(server.port());
@@ -304,18 +308,27 @@ void Finish(TestServer &server, const Setup &s, const Check &check, Outcome &out
         ReplaceAll(raw, ":" + port, ":PORT");
         outcome.rawRequests.push_back(raw);
     }
+    for (const std::string &raw : http ? http->requests() : std::vector<std::string>())
+        outcome.requests.push_back("http " + raw.substr(0, raw.find(" HTTP/")));
 }
 
 }  // namespace
 
-Outcome RunCheck(const Target &target, TestServer &server, const Check &check) {
+const TestCertificates &ScenarioCertificates() {
+    static const TempDir dir("scenario-certificates");
+    static const TestCertificates made = MakeTestCertificates(dir.path());
+    return made;
+}
+
+Outcome RunCheck(const Target &target, TestServer &server, const Check &check, TestServer *http) {
     const Setup s = Prepare(target, server, check);
+    if (http) http->clear_requests();
     Outcome outcome;
     // Natively the hold is taken here; the Wine host takes its own.
     const int held = !s.wine && !check.hold.empty() ? HoldWithoutSharing(s.dir + "/" + check.hold) : -1;
     RunOne(target, s, check, outcome);
     if (held >= 0) close(held);
-    Finish(server, s, check, outcome);
+    Finish(server, s, check, outcome, http);
     return outcome;
 }
 
@@ -339,7 +352,7 @@ std::vector<Outcome> RunChecksTogether(const Target &target, TestServer &server,
         });
     }
     for (std::thread &t : threads) t.join();
-    Finish(server, s, check, outcomes.front());
+    Finish(server, s, check, outcomes.front(), nullptr);
     for (Outcome &o : outcomes) {
         o.files = outcomes.front().files;
         o.digests = outcomes.front().digests;

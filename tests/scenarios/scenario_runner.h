@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "test_certificates.h"
 #include "test_server.h"
 
 namespace marvostell::testing {
@@ -69,6 +70,10 @@ struct Check {
     std::optional<ExOptions> ex;
     // When set, why the DLLs under Wine cannot run this check: skipped there.
     std::string nativeOnly;
+    // The server speaks TLS with the test CA's certificate for localhost,
+    // which the call trusts, and "{server}" is localhost:<port> (Wine checks
+    // a certificate's name, and fails one for an IP address).
+    bool tls = false;
 };
 
 struct Outcome {
@@ -104,7 +109,13 @@ struct Target {
     std::string dll;
 };
 
-Outcome RunCheck(const Target &target, TestServer &server, const Check &check);
+// The requests of `http`, when given, are listed after the server's, each
+// as "http GET ...".
+Outcome RunCheck(const Target &target, TestServer &server, const Check &check,
+                 TestServer *http = nullptr);
+
+// The certificates of TLS checks, made once per process.
+const TestCertificates &ScenarioCertificates();
 
 // Starts `count` checks in one local directory at once (threads natively,
 // test host processes under Wine) and waits for all. The files and requests

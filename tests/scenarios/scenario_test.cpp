@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <ostream>
 #include <set>
 #include <sstream>
@@ -43,17 +44,42 @@ std::vector<Scenario> AllScenarios() {
 
 class ScenarioTest : public ::testing::TestWithParam<Scenario> {};
 
+// The scenario's routes on `to`; "{server}" and "{http}" in their header lines
+// stand for the servers of a TLS scenario.
+void Serve(const ServerScript &script, TestServer &to, const TestServer &server,
+           const TestServer &http) {
+    const std::pair<std::string, std::string> names[] = {
+        {"{server}", "localhost:" + std::to_string(server.port())},
+        {"{http}", "localhost:" + std::to_string(http.port())}};
+    for (auto [path, response] : script.routes()) {
+        for (std::string &line : response.headers)
+            for (const auto &[name, value] : names)
+                for (size_t at; (at = line.find(name)) != std::string::npos;) line.replace(at, name.size(), value);
+        to.route(path, response);
+    }
+}
+
 TEST_P(ScenarioTest, GivesTheExpectedOutcome) {
     const Scenario &s = GetParam();
-    TestServer server;
-    s.server.ApplyTo(server);
+    // A TLS scenario has a plain server beside it that answers the same routes.
+    std::unique_ptr<TestServer> owned, http;
+    if (s.check.tls) {
+        owned = std::make_unique<TestServer>(ScenarioCertificates().trusted);
+        http = std::make_unique<TestServer>();
+        Serve(s.server, *owned, *owned, *http);
+        Serve(s.server, *http, *owned, *http);
+    } else {
+        owned = std::make_unique<TestServer>();
+        s.server.ApplyTo(*owned);
+    }
+    TestServer &server = *owned;
     if (s.check.url.find("{server6}") != std::string::npos && !server.ipv6())
         GTEST_SKIP() << "no IPv6 loopback here";
     const bool wine = g_target.name != "native";
     if (wine && !s.check.nativeOnly.empty()) GTEST_SKIP() << "not under Wine: " << s.check.nativeOnly;
     const Outcome &expected = wine && s.wine ? *s.wine : s.expected;
 
-    const Outcome got = RunCheck(g_target, server, s.check);
+    const Outcome got = RunCheck(g_target, server, s.check, http.get());
     if (s.check.fileSizeLimit && wine) {
         // Wine reports a write past the limit as ERROR_GEN_FAILURE (31) where
         // Windows reports ERROR_DISK_FULL; both are local-file failures.

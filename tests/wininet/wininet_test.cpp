@@ -2,6 +2,7 @@
 // reads block and end, and the error numbers.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -174,6 +175,83 @@ TEST(WinInet, ReadWaitsUntilTheBufferIsFull) {
     EXPECT_EQ(std::string("0123456789abcdefghij"), std::string(buf, got));
     ASSERT_TRUE(InternetReadFile(s.request, buf, sizeof buf, &got));
     EXPECT_EQ(0u, got);
+}
+
+// InternetQueryDataAvailable waits for the first bytes, not for a buffer's
+// worth, and a receive time-out set after sending bounds that wait.
+TEST(WinInet, QueryDataAvailableWaitsForTheFirstBytes) {
+    TestServer server;
+    Response r;
+    r.body = "0123456789abcdefghij";
+    r.trickle_piece = 10;
+    r.trickle_delay_ms = 300;
+    server.route("/slow", r);
+    Response silent = r;
+    silent.body_delay_ms = 3000;
+    server.route("/silent", silent);
+    Session s;
+    OpenPackage(s, "127.0.0.1", server.port(), "/slow");
+    ASSERT_TRUE(HttpSendRequestA(s.request, nullptr, 0, nullptr, 0));
+    std::string body;
+    for (DWORD available = 1; available > 0;) {
+        ASSERT_TRUE(InternetQueryDataAvailable(s.request, &available, 0, 0));
+        EXPECT_LE(available, 10u);
+        char buf[20];
+        DWORD got = 0;
+        ASSERT_TRUE(InternetReadFile(s.request, buf, available, &got));
+        EXPECT_EQ(available, got);
+        body.append(buf, got);
+    }
+    EXPECT_EQ(r.body, body);
+
+    Session quiet;
+    OpenPackage(quiet, "127.0.0.1", server.port(), "/silent");
+    ASSERT_TRUE(HttpSendRequestA(quiet.request, nullptr, 0, nullptr, 0));
+    DWORD limit = 300, available = 7;
+    ASSERT_TRUE(InternetSetOptionA(quiet.request, INTERNET_OPTION_RECEIVE_TIMEOUT, &limit, sizeof limit));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(InternetQueryDataAvailable(quiet.request, &available, 0, 0));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INTERNET_TIMEOUT), GetLastError());
+    EXPECT_EQ(0u, available);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+// With INTERNET_FLAG_NO_AUTO_REDIRECT the redirect is the answer: its status,
+// its Location line as text (WinINet's sizes when it does not fit) and body.
+TEST(WinInet, RedirectLeftToTheCallerWhenAsked) {
+    TestServer server;
+    Response moved;
+    moved.status = 302;
+    moved.reason = "Found";
+    moved.body = "moved";
+    moved.headers = {"Location:  /elsewhere?x=1 "};
+    server.route("/here", moved);
+    Session s;
+    s.root = InternetOpenA(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    s.connection = InternetConnectA(s.root, "127.0.0.1", server.port(), nullptr, nullptr,
+                                    INTERNET_SERVICE_HTTP, 0, 0);
+    s.request = HttpOpenRequestA(s.connection, "GET", "/here", nullptr, nullptr, nullptr,
+                                 INTERNET_FLAG_NO_AUTO_REDIRECT, 0);
+    ASSERT_TRUE(HttpSendRequestA(s.request, nullptr, 0, nullptr, 0));
+    EXPECT_EQ(302u, Status(s.request));
+    char text[32];
+    DWORD length = 5;
+    EXPECT_FALSE(HttpQueryInfoA(s.request, HTTP_QUERY_LOCATION, text, &length, nullptr));
+    EXPECT_EQ(122u, GetLastError());  // ERROR_INSUFFICIENT_BUFFER
+    EXPECT_EQ(15u, length);
+    length = sizeof text;
+    ASSERT_TRUE(HttpQueryInfoA(s.request, HTTP_QUERY_LOCATION, text, &length, nullptr));
+    EXPECT_EQ(std::string("/elsewhere?x=1"), std::string(text, length));
+    DWORD error = 1;
+    EXPECT_EQ("moved", ReadAll(s.request, &error));
+    EXPECT_EQ(1u, server.requests().size());
+
+    Session plain;
+    OpenPackage(plain, "127.0.0.1", server.port(), "/missing");
+    ASSERT_TRUE(HttpSendRequestA(plain.request, nullptr, 0, nullptr, 0));
+    length = sizeof text;
+    EXPECT_FALSE(HttpQueryInfoA(plain.request, HTTP_QUERY_LOCATION, text, &length, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_HTTP_HEADER_NOT_FOUND), GetLastError());
 }
 
 TEST(WinInet, BodyEndings) {

@@ -1,5 +1,7 @@
 #include "interrupt.h"
 
+#include "platform/shared_flag.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -17,8 +19,8 @@ volatile int32_t g_interrupted = 0;
 BOOL WINAPI OnConsoleControl(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
     // FALSE hands a second Ctrl-C to the default handler, which ends the program.
-    if (g_interrupted) return FALSE;
-    g_interrupted = 1;
+    if (marvostell::LoadSharedFlag(&g_interrupted)) return FALSE;
+    marvostell::StoreSharedFlag(&g_interrupted, 1);
     return TRUE;
 }
 #else
@@ -28,12 +30,13 @@ static_assert(std::is_same_v<std::sig_atomic_t, int32_t>, "the flag must be both
 volatile std::sig_atomic_t g_interrupted = 0;
 
 extern "C" void OnInterrupt(int) {
-    if (g_interrupted) {
+    if (marvostell::LoadSharedFlag(&g_interrupted)) {
         std::signal(SIGINT, SIG_DFL);
         std::raise(SIGINT);
         return;
     }
-    g_interrupted = 1;
+    // Lock-free, so safe in a signal handler.
+    marvostell::StoreSharedFlag(&g_interrupted, 1);
 }
 #endif
 
@@ -54,4 +57,4 @@ void CatchInterrupt() {
 
 volatile int32_t *InterruptFlag() { return &g_interrupted; }
 
-bool Interrupted() { return g_interrupted != 0; }
+bool Interrupted() { return marvostell::LoadSharedFlag(&g_interrupted) != 0; }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "framework/call_guard.h"
+#include "platform/shared_flag.h"
 
 namespace marvostell::tools {
 namespace {
@@ -105,7 +106,7 @@ HttpGetResult GetBody(const std::string &server, const std::string &object, int6
         worker.join();
         return transfer->result;
     }
-    transfer->stop = 1;  // the guard closes the request
+    StoreSharedFlag(&transfer->stop, 1);  // the guard closes the request
     transfer->changed.wait_for(lock, kStopGrace, [&] { return transfer->done; });
     HttpGetResult result = transfer->result;
     if (!transfer->done) {

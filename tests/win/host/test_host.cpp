@@ -14,7 +14,7 @@
 // Usage: test_host DLL URL DIR VERSION [--no-window] [--hold FILE] [--rounds N]
 //                  [--ex] [--flags N] [--deadline S] [--stall S]
 //                  [--cancel-after MS] [--user-agent-hex HEX] [--path-size N]
-//                  [--trusted-keys KEYS]
+//                  [--trusted-keys KEYS] [--trust-ca FILE]
 //   --no-window  pass a null window (no progress messages expected)
 //   --hold FILE  keep FILE open without sharing during the call
 //   --rounds N   load, check and unload N times in this one process
@@ -26,7 +26,11 @@
 //   --user-agent-hex HEX  the userAgent, its bytes in hexadecimal
 //   --trusted-keys KEYS   the trustedKeys, as given
 //   --path-size N  nPackagePathSize (default MAX_PATH + 1)
+//   --trust-ca FILE  add the CA certificate in FILE (PEM) to the machine's
+//                trusted roots first, for a TLS test server (the test
+//                prefix's store; Windows would ask before adding one)
 #include <windows.h>
+#include <wincrypt.h>
 
 #include <cstdarg>
 #include "marvostell.h"
@@ -210,6 +214,30 @@ std::string FromHex(const char *hex) {
     return bytes;
 }
 
+// Adds the PEM certificate in `file` to the local machine's Root store.
+bool TrustCertificate(const char *file) {
+    std::string pem;
+    if (FILE *in = std::fopen(file, "rb")) {
+        char chunk[4096];
+        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, in)) > 0;) pem.append(chunk, n);
+        std::fclose(in);
+    }
+    DWORD size = 0;
+    if (pem.empty() || !CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, nullptr,
+                                             &size, nullptr, nullptr))
+        return false;
+    std::vector<BYTE> der(size);
+    HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0,
+                                    CERT_SYSTEM_STORE_LOCAL_MACHINE, "Root");
+    const bool added =
+        root && CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, der.data(), &size,
+                                     nullptr, nullptr) &&
+        CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, der.data(), size,
+                                         CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+    if (root) CertCloseStore(root, 0);
+    return added;
+}
+
 // The options of CheckNewVersionEx at argv[*i]; false when argv[*i] is none.
 bool ExOption(int argc, char **argv, int *i, Call &call) {
     const char *name = argv[*i];
@@ -234,7 +262,7 @@ int main(int argc, char **argv) {
     const char usage[] =
         "usage: test_host DLL URL DIR VERSION [--no-window] [--hold FILE] [--rounds N]\n"
         "       [--ex] [--flags N] [--deadline S] [--stall S] [--cancel-after MS]\n"
-        "       [--user-agent-hex HEX] [--path-size N] [--trusted-keys KEYS]\n";
+        "       [--user-agent-hex HEX] [--path-size N] [--trusted-keys KEYS] [--trust-ca FILE]\n";
     if (argc < 5) {
         std::fputs(usage, stderr);
         return 2;
@@ -251,7 +279,12 @@ int main(int argc, char **argv) {
         else if (std::strcmp(argv[i], "--hold") == 0 && i + 1 < argc) call.holdPath = argv[++i];
         else if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc)
             rounds = std::strtoul(argv[++i], nullptr, 10);
-        else if (!ExOption(argc, argv, &i, call)) {
+        else if (std::strcmp(argv[i], "--trust-ca") == 0 && i + 1 < argc) {
+            if (!TrustCertificate(argv[++i])) {
+                std::fprintf(stderr, "cannot trust %s: %lu\n", argv[i], GetLastError());
+                return 2;
+            }
+        } else if (!ExOption(argc, argv, &i, call)) {
             std::fputs(usage, stderr);
             return 2;
         }
