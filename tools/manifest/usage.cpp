@@ -20,6 +20,8 @@ const char kProgram[] =
     "commands:\n"
     "  entry FILE --path /SERVER/PATH/NAME [--section NAME] [--version V]\n"
     "                  print a package section for FILE\n"
+    "  new --package FILE:VERSION... --path-prefix /PATH/ [--key FILE]\n"
+    "                  write a whole manifest from package files, linted (signed: Linux)\n"
     "  lint MANIFEST [--trusted-key KEY]...\n"
     "                  check what hosts read (the first 4096 bytes), and its signature\n"
     "  explain MANIFEST --host-version V\n"
