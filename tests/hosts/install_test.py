@@ -2,21 +2,29 @@
 """Host builds through what the module ships, each run against the sample
 update server (example_run.py):
 
-  consumers   `cmake --install` into a scratch prefix; the Linux example
-              built with find_package and with pkg-config; the installed tool
-  deb         the Debian packages (CPack), unpacked with dpkg-deb -x into a
-              scratch root; the same two builds and the tool; no lintian
-              error; each package's copyright and changelog; each tool
-              and its man page in marvostell-tools; the tools' dependency
-              on the library only if they link it
+  consumers   `cmake --install` into a scratch prefix; the installed Linux
+              example built with find_package and with pkg-config; the
+              installed tool
+  deb         the Debian packages (CPack, as scripts/package makes them),
+              unpacked with dpkg-deb -x into a scratch root: the same two
+              builds of the packaged example and the tool; no lintian error
+              or hardening tag; each package's copyright and changelog; each
+              tool and its man page in marvostell-tools, the API's in -dev;
+              the tools' dependency on the library only if they link it; the
+              -dbgsym packages' symbols found by gdb; the guides' links
   subdir      a project that takes the source tree with add_subdirectory
   imports     a Windows host linked with the import library names
               Marvostell.dll (objdump)
-  zip         the Windows zip from both build trees: each folder holds a DLL
-              of its width, and its marvostell-check runs a check under Wine;
-              the licence at its top
+  zip         the Windows zips (cmake/WindowsZip.cmake, as scripts/package
+              makes them) from both build trees, unpacked alone: each folder
+              holds binaries of its width, stripped, whose symbols gdb finds
+              in the symbols zip; the guides' links; the licence at the top;
+              then, for one width, the GUI example built with CMake from the
+              zip's package and run under Wine, a C host linked by lld-link
+              with Marvostell.lib and run, and the zip's marvostell-check
+              running a check
 """
-import argparse, glob, hashlib, os, re, subprocess, sys, tempfile, zipfile
+import argparse, glob, hashlib, os, re, shutil, subprocess, sys, tempfile, zipfile
 
 import update_server
 
@@ -41,20 +49,69 @@ def run_host(args, host, env=None):
 STRICT_C = "-std=c99 -Wall -Wextra -Werror -pedantic"
 
 
-def build_against(args, prefix, work):
-    """Builds and runs the Linux example against an installed prefix, through
-    the CMake package and through pkg-config."""
-    example = os.path.join(args.source_dir, "examples", "linux-host")
+LINK = re.compile(r"!?\[[^\]]*\]\(([^)\s]+)\)")
+
+
+def headings(page):
+    """The anchors of a Markdown page's headings, as renderers make them."""
+    with open(page) as f:
+        return {re.sub(r"[^\w\- ]", "", h.strip().lower()).replace(" ", "-")
+                for h in re.findall(r"^#+ (.*)$", f.read(), re.M)}
+
+
+def check_links(top):
+    """Every relative link of the Markdown pages under top names a file (and a
+    heading) inside top."""
+    pages = glob.glob(os.path.join(top, "**", "*.md"), recursive=True)
+    broken = []
+    for page in pages:
+        with open(page) as f:
+            text = re.sub(r"`[^`\n]*`", "", re.sub(r"^```.*?^```", "", f.read(), flags=re.S | re.M))
+        for target in LINK.findall(text):
+            if re.match(r"[a-z]+:", target):
+                continue
+            path, _, anchor = target.partition("#")
+            linked = os.path.normpath(os.path.join(os.path.dirname(page), path)) if path else page
+            if not linked.startswith(top + os.sep) or not os.path.exists(linked) or \
+                    (anchor and linked.endswith(".md") and anchor not in headings(linked)):
+                broken.append(f"{os.path.relpath(page, top)}: {target}")
+    if not pages or broken:
+        raise SystemExit(f"FAIL: links that lead nowhere in {top} ({len(pages)} pages):\n" +
+                         "\n".join(broken))
+    print(f"links: {len(pages)} pages, every relative link resolves")
+
+
+def gdb_finds_symbols(binary, debug_dir=None):
+    """gdb reads the source line of CheckNewVersionEx (a tool's main) from the
+    split debug file."""
+    function = "main" if re.search(r"marvostell-\w+(\.exe)?$", binary) else "CheckNewVersionEx"
+    setup = ["-iex", f"set debug-file-directory {debug_dir}"] if debug_dir else []
+    out = run(["gdb", "-nx", "-batch"] + setup + ["-ex", f"info line {function}", binary])
+    if not re.search(r'Line \d+ of ".*\.cpp"', out):
+        raise SystemExit(f"FAIL: gdb finds no symbols for {binary}:\n{out}")
+
+
+def build_against(args, prefix, work, root=None):
+    """Builds and runs the installed Linux example against an installed
+    prefix (under root, when unpacked there), through the CMake package and
+    through pkg-config, whose paths are plain ones under the prefix."""
+    installed = os.path.join(root, prefix.lstrip("/")) if root else prefix
+    example = os.path.join(installed, "share/doc/marvostell/examples/linux-host")
     build = os.path.join(work, "with-find-package")
-    run(["cmake", "-S", example, "-B", build, f"-DCMAKE_PREFIX_PATH={prefix}",
+    run(["cmake", "-S", example, "-B", build, f"-DCMAKE_PREFIX_PATH={installed}",
          f"-DCMAKE_C_FLAGS={STRICT_C}"])
     run(["cmake", "--build", build])
     run_host(args, os.path.join(build, "linux-host"))
 
-    pc_files = glob.glob(os.path.join(prefix, "lib*", "**", "marvostell.pc"), recursive=True)
+    pc_files = glob.glob(os.path.join(installed, "lib*", "**", "marvostell.pc"), recursive=True)
     if len(pc_files) != 1:
-        raise SystemExit(f"FAIL: want one marvostell.pc under {prefix}, found {pc_files}")
-    env = dict(os.environ, PKG_CONFIG_PATH=os.path.dirname(pc_files[0]))
+        raise SystemExit(f"FAIL: want one marvostell.pc under {installed}, found {pc_files}")
+    env = dict(os.environ, PKG_CONFIG_PATH=os.path.dirname(pc_files[0]),
+               PKG_CONFIG_SYSROOT_DIR=root or "")
+    with open(pc_files[0]) as f:
+        written = f.read()
+    if not written.startswith(f"prefix={prefix}\n") or "/.." in written:
+        raise SystemExit(f"FAIL: marvostell.pc, want plain paths under {prefix}:\n{written}")
     flags = run(["pkg-config", "--cflags", "--libs", "marvostell"], env=env).split()
     libdir = run(["pkg-config", "--variable=libdir", "marvostell"], env=env).strip()
     host = os.path.join(work, "with-pkg-config")
@@ -80,6 +137,9 @@ def check_prefix(args, prefix, man_suffix=".1"):
                 os.path.exists(os.path.join(args.source_dir, "docs/man", tool + ".1")):
             raise SystemExit(f"FAIL: man page of {tool} not installed")
         run([os.path.join(prefix, "bin", tool), "--help"], env=env)
+    page = os.path.join(prefix, "share/man/man3/CheckNewVersion.3" + man_suffix[2:])
+    if not os.path.exists(page):
+        raise SystemExit(f"FAIL: {page} is not installed")
 
 
 def consumers(args, work):
@@ -90,21 +150,29 @@ def consumers(args, work):
         if not os.path.exists(os.path.join(prefix, "share/doc/marvostell", name)):
             raise SystemExit(f"FAIL: {name} not installed")
     build_against(args, prefix, work)
+    check_links(os.path.join(prefix, "share/doc/marvostell"))
 
 
 def deb(args, work):
     run(["cpack", "--config", os.path.join(args.build_dir, "CPackConfig.cmake"), "-G", "DEB",
          "-B", os.path.join(work, "cpack")])
     packages = sorted(glob.glob(os.path.join(work, "cpack", "*.deb")))
-    names = sorted(os.path.basename(p).split("_")[0] for p in packages)
-    if names != ["libmarvostell-dev", "libmarvostell1", "marvostell-tools"]:
+    symbols = sorted(glob.glob(os.path.join(work, "cpack", "*.ddeb")))
+    names = sorted(os.path.basename(p).split("_")[0] for p in packages + symbols)
+    if names != ["libmarvostell-dev", "libmarvostell1", "libmarvostell1-dbgsym",
+                 "marvostell-tools", "marvostell-tools-dbgsym"]:
         raise SystemExit(f"FAIL: packages {names}")
     root = os.path.join(work, "root")
-    for package in packages:
+    for package in packages + symbols:
         run(["dpkg-deb", "-x", package, root])
     check_debian(args, packages, root)
     check_prefix(args, os.path.join(root, "usr"), man_suffix=".1.gz")
-    build_against(args, os.path.join(root, "usr"), work)
+    build_against(args, "/usr", work, root)
+    check_links(os.path.join(root, "usr/share/doc/marvostell"))
+    debug = os.path.join(root, "usr/lib/debug")
+    for binary in glob.glob(os.path.join(root, "usr/lib/**/libmarvostell.so.1.*"), recursive=True) + \
+            [os.path.join(root, "usr/bin/marvostell-check")]:
+        gdb_finds_symbols(binary, debug)
 
 
 def licence_text(args):
@@ -147,13 +215,22 @@ def check_debian(args, packages, root):
             head = f.read(10)
         if head[:3] != b"\x1f\x8b\x08" or head[3] & 0x08 or head[4:8] != bytes(4) or head[8] != 2:
             raise SystemExit(f"FAIL: {page} is not compressed with gzip -9n: {head.hex()}")
-    # Each tool and its man page belongs to marvostell-tools.
+    # Each tool and its man page belongs to marvostell-tools, the API's pages
+    # to libmarvostell-dev, CheckNewVersion(3) a link to CheckNewVersionEx(3).
+    tool_files = [f"./usr/{part}" for name in ("marvostell-check", "marvostell-manifest",
+                                               "marvostell-test-server")
+                  for part in (f"bin/{name}", f"share/man/man1/{name}.1.gz")]
+    wanted = {"marvostell-tools": tool_files,
+              "libmarvostell-dev": ["./usr/share/man/man3/CheckNewVersionEx.3.gz",
+                                    "./usr/share/man/man3/CheckNewVersion.3.gz -> "
+                                    "CheckNewVersionEx.3.gz"]}
+    for name, paths in wanted.items():
+        package = next(p for p in packages if os.path.basename(p).startswith(name + "_"))
+        contents = run(["dpkg-deb", "-c", package])
+        missing = [p for p in paths if not re.search(rf" {re.escape(p)}$", contents, re.M)]
+        if missing:
+            raise SystemExit(f"FAIL: {name} lacks {missing}:\n{contents}")
     tools = next(p for p in packages if os.path.basename(p).startswith("marvostell-tools_"))
-    contents = run(["dpkg-deb", "-c", tools])
-    for name in ("marvostell-check", "marvostell-manifest", "marvostell-test-server"):
-        for path in (f"./usr/bin/{name}", f"./usr/share/man/man1/{name}.1.gz"):
-            if not re.search(rf" {re.escape(path)}$", contents, re.M):
-                raise SystemExit(f"FAIL: {path} is not in marvostell-tools:\n{contents}")
     # The tools name the library's package exactly when a tool links it.
     depends = run(["dpkg-deb", "-f", tools, "Depends"])
     linked = any("libmarvostell.so" in run(["readelf", "-d", program])
