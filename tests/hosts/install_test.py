@@ -274,45 +274,121 @@ def imports(args, work):
 
 
 def zip_layout(args, work):
+    """Makes both zips and unpacks them alone; checks what is where."""
+    dist = os.path.join(work, "dist")
     run(["cmake", f"-DWIN32_DIR={args.win32_dir}", f"-DWIN64_DIR={args.win64_dir}",
-         f"-DOUTPUT_DIR={work}", "-P", os.path.join(args.source_dir, "cmake", "WindowsZip.cmake")])
-    archives = glob.glob(os.path.join(work, "marvostell-*-windows.zip"))
-    if len(archives) != 1:
+         f"-DOUTPUT_DIR={dist}", "-P", os.path.join(args.source_dir, "cmake", "WindowsZip.cmake")])
+    archives = sorted(glob.glob(os.path.join(dist, "marvostell-*-windows*.zip")), key=len)
+    if [a[-12:] for a in archives] != ["-windows.zip", "-symbols.zip"]:
         raise SystemExit(f"FAIL: zips made: {archives}")
-    with zipfile.ZipFile(archives[0]) as archive:
-        archive.extractall(work)
-    top = archives[0][:-len(".zip")]
-    wanted = ["include/marvostell.h", "include/marvostell_load.h", "docs/hosts.md",
-              "examples/win32-gui/gui_host.c", "Marvostell.def", "x86/libMarvostell.dll.a",
-              "x64/libMarvostell.dll.a", "LICENSE", "CHANGELOG.md"]
+    unpacked = os.path.join(work, "unpacked")
+    for archive in archives:
+        with zipfile.ZipFile(archive) as f:
+            f.extractall(unpacked)
+    top = os.path.join(unpacked, os.path.basename(archives[0])[:-len(".zip")])
+    wanted = ["README.md", "include/marvostell.h", "include/marvostell_load.h", "docs/hosts.md",
+              "examples/win32-gui/gui_host.c", "examples/csharp/Marvostell.cs", "Marvostell.def",
+              "cmake/MarvostellConfig.cmake", "cmake/MarvostellConfigVersion.cmake",
+              "man/man3/CheckNewVersionEx.3", "man/man3/CheckNewVersion.3", "LICENSE",
+              "CHANGELOG.md"] + [f"{w}/{f}" for w in ("x86", "x64")
+                                 for f in ("libMarvostell.dll.a", "Marvostell.lib")]
     missing = [w for w in wanted if not os.path.exists(os.path.join(top, w))]
     if missing:
         raise SystemExit(f"FAIL: missing from the zip: {missing}")
     with open(os.path.join(top, "LICENSE")) as f:
         if licence_text(args) not in " ".join(f.read().split()):
             raise SystemExit("FAIL: the zip's LICENSE is not the MIT text of the source tree")
+    check_links(top)
     for width, file_format in (("x86", "pei-i386"), ("x64", "pei-x86-64")):
         for name in ["Marvostell.dll", "marvostell-check.exe"]:
             if file_format not in run(["objdump", "-f", os.path.join(top, width, name)]):
                 raise SystemExit(f"FAIL: {width}/{name} is not {file_format}")
+        # Each binary stripped, naming its debug file, which the symbols zip holds.
+        for binary in glob.glob(os.path.join(top, width, "*.exe")) + \
+                glob.glob(os.path.join(top, width, "*.dll")):
+            sections = run(["objdump", "-h", binary])
+            debug = os.path.join(top + "-symbols", width, os.path.basename(binary) + ".debug")
+            if ".debug_info" in sections or ".gnu_debuglink" not in sections or \
+                    not os.path.exists(debug):
+                raise SystemExit(f"FAIL: {binary} is not stripped and linked to {debug}")
     return top
+
+
+def host_in_msvc_mode(top, width, work):
+    """A C host compiled for Microsoft's ABI and linked by lld-link with the
+    zip's Marvostell.lib, with no C library: it calls both exports."""
+    source = os.path.join(work, "msvc_host.c")
+    with open(source, "w") as f:
+        f.write('#include "marvostell.h"\n'
+                '__declspec(dllimport) void __stdcall ExitProcess(unsigned code);\n'
+                'void __cdecl start(void) {\n'
+                '    char path[MARVOSTELL_PATH_BUFFER_SIZE];\n'
+                '    int a = CheckNewVersion(0, 0, 1, "http://127.0.0.1", ".", path);\n'
+                '    int b = CheckNewVersionEx(0, 0, 1, "http://127.0.0.1", ".", path, sizeof path,'
+                ' 0, 0);\n'
+                '    ExitProcess(a == 4 && b == 4 ? 0 : 1);\n'
+                '}\n')
+    x86 = width == "x86"
+    with open(os.path.join(work, "kernel32.def"), "w") as f:
+        f.write("LIBRARY kernel32.dll\nEXPORTS\n" + ("ExitProcess@4\n" if x86 else "ExitProcess\n"))
+    out = os.path.join(top, width)
+    run(["llvm-dlltool", "-m", "i386" if x86 else "i386:x86-64", "-d",
+         os.path.join(work, "kernel32.def"), "-l", os.path.join(work, "kernel32.lib")] +
+        (["-k"] if x86 else []))
+    run(["clang", f"--target={'i686' if x86 else 'x86_64'}-pc-windows-msvc", "-ffreestanding",
+         "-fno-builtin", "-fno-stack-protector", "-O1", "-I", os.path.join(top, "include"), "-c",
+         source, "-o", os.path.join(work, "msvc_host.obj")])
+    run(["lld-link", "/nologo", "/entry:start", "/subsystem:console", "/nodefaultlib",
+         f"/machine:{'x86' if x86 else 'x64'}", f"/out:{out}/msvc_host.exe",
+         os.path.join(work, "msvc_host.obj"), os.path.join(out, "Marvostell.lib"),
+         os.path.join(work, "kernel32.lib")])
+    return os.path.join(out, "msvc_host.exe")
+
+
+def gui_from_zip(args, top, work):
+    """examples/win32-gui configured and built by CMake against the zip's
+    package with MinGW of this width."""
+    triple = "i686-w64-mingw32" if args.width == "x86" else "x86_64-w64-mingw32"
+    build = os.path.join(work, "gui-build")
+    run(["cmake", "-S", os.path.join(top, "examples", "win32-gui"), "-B", build,
+         "-DCMAKE_SYSTEM_NAME=Windows", f"-DCMAKE_C_COMPILER={triple}-gcc",
+         f"-DCMAKE_RC_COMPILER={triple}-windres", f"-DCMAKE_PREFIX_PATH={top}"])
+    run(["cmake", "--build", build])
+    return os.path.join(build, "gui-host.exe")
 
 
 def windows_zip(args, work):
     top = zip_layout(args, work)
-    check = os.path.join(top, args.width, "marvostell-check.exe")
+    # The symbols zip's files in a .debug folder beside the binaries, one of
+    # the places gdb looks.
+    shutil.copytree(f"{top}-symbols/{args.width}", os.path.join(top, args.width, ".debug"))
+    for binary in ("Marvostell.dll", "marvostell-check.exe"):
+        gdb_finds_symbols(os.path.join(top, args.width, binary))
     local = os.path.join(work, "client")
     os.makedirs(local)
-    with update_server.serve(args.server, work) as base:
+    os.makedirs(os.path.join(work, "gui-client"))
+    msvc_host = host_in_msvc_mode(top, args.width, work)
+    run([args.wine, msvc_host])
+    print(f"{args.width}/msvc_host.exe (lld-link, Marvostell.lib): both exports called")
+    gui = gui_from_zip(args, top, work)
+    with update_server.serve(args.server, work, args.manifest_tool) as base:
+        with open(os.path.join(work, "publisher.pub")) as f:
+            key = f.read()
+        shown = run([args.wine, gui, "--exit-when-done", "--trusted-keys", key, base + "/good.ini",
+                     "Z:" + os.path.join(work, "gui-client").replace("/", "\\"), "1"])
+        check = os.path.join(top, args.width, "marvostell-check.exe")
         result = subprocess.run([args.wine, check, "--host-version", "1", "--dir",
                                  "Z:" + local.replace("/", "\\"), base + "/good.ini"],
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                                 timeout=120)
+    if "result=1\n" not in shown:
+        raise SystemExit(f"FAIL: the GUI example built from the zip shows:\n{shown}")
     package = os.path.join(local, "app.bin")
     if result.returncode != 1 or not os.path.exists(package) or \
             hashlib.md5(open(package, "rb").read()).hexdigest().upper() != update_server.PACKAGE_MD5:
         raise SystemExit(f"FAIL: {args.width}/marvostell-check.exe exited {result.returncode}:\n"
                          f"{result.stdout}{result.stderr[-1000:]}")
+    print(f"{args.width}/gui-host.exe (built from the zip): {shown.splitlines()[0]}")
     print(f"{args.width}/marvostell-check.exe: {result.stdout.strip()}")
 
 
@@ -329,6 +405,7 @@ def main():
     parser.add_argument("--win64-dir")
     parser.add_argument("--width", choices=("x86", "x64"))
     parser.add_argument("--wine", help="run-wine")
+    parser.add_argument("--manifest-tool", help="marvostell-manifest, to sign manifests")
     args = parser.parse_args()
     with tempfile.TemporaryDirectory(prefix=f"marvostell-{args.mode}-") as work:
         modes[args.mode](args, work)
