@@ -3,7 +3,8 @@
 # and a plain install does not need:
 #   usr/share/doc/<package>/copyright     machine-readable, the MIT licence
 #   usr/share/doc/<package>/changelog.gz  CHANGELOG.md in Debian's format
-#   man pages compressed with gzip -9n, and no LICENSE beside the guides
+#   man pages compressed with gzip -9n, a ".so" page turned into a symbolic
+#   link to the page it names, and no LICENSE beside the guides
 set(source ${CPACK_MARVOSTELL_SOURCE_DIR})
 
 # The changelog's dates are RFC 5322 ones, the weekday by Sakamoto's method.
@@ -116,6 +117,12 @@ foreach(component IN LISTS CPACK_COMPONENTS_ALL)
   endif()
   file(GLOB pages ${usr}/share/man/man*/*.[1-9])
   foreach(page IN LISTS pages)
-    gzip_n(${page})
+    file(READ ${page} text)
+    if(text MATCHES "^\\.so man[1-9]/([^/\n]+)\n?$")
+      file(REMOVE ${page})
+      file(CREATE_LINK ${CMAKE_MATCH_1}.gz ${page}.gz SYMBOLIC)
+    else()
+      gzip_n(${page})
+    endif()
   endforeach()
 endforeach()

@@ -14,6 +14,20 @@ if(MINGW)
       -l $<TARGET_LINKER_FILE:marvostell>
     COMMENT "Import library naming ${MARVOSTELL_DLL_NAME}"
     VERBATIM)
+  # And Marvostell.lib for Microsoft's linker (MSVC, lld-link), in its own
+  # short import format, which llvm-dlltool writes from the same .def.
+  find_program(MARVOSTELL_LLVM_DLLTOOL NAMES llvm-dlltool)
+  if(MARVOSTELL_LLVM_DLLTOOL)
+    set(MARVOSTELL_MSVC_IMPORT_LIBRARY ${CMAKE_CURRENT_BINARY_DIR}/Marvostell.lib)
+    add_custom_command(TARGET marvostell POST_BUILD
+      COMMAND ${MARVOSTELL_LLVM_DLLTOOL} -m ${MARVOSTELL_DLLTOOL_MACHINE}
+        -d ${PROJECT_SOURCE_DIR}/res/marvostell.def -D ${MARVOSTELL_DLL_NAME}
+        -l ${MARVOSTELL_MSVC_IMPORT_LIBRARY}
+      COMMENT "Marvostell.lib for Microsoft's linker"
+      VERBATIM)
+  else()
+    message(STATUS "No llvm-dlltool: no Marvostell.lib for Microsoft's linker")
+  endif()
 elseif(MSVC)
   # lib.exe takes the module name from the .def, so give it one that names the file.
   file(READ ${PROJECT_SOURCE_DIR}/res/marvostell.def MARVOSTELL_DEF)

@@ -1,6 +1,7 @@
 # What `cmake --install` puts under the prefix, by component:
 #   Runtime      the shared library (its SONAME links) or Marvostell.dll
-#   Development  headers, import library, CMake package, pkg-config file, guides
+#   Development  headers, import libraries, CMake package, pkg-config file,
+#                man pages of the API, guides, the examples' sources
 #   Tools        marvostell-check, marvostell-manifest, marvostell-test-server
 #                (POSIX only) and their man pages
 include(CMakePackageConfigHelpers)
@@ -12,6 +13,10 @@ install(TARGETS marvostell EXPORT MarvostellTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime
     NAMELINK_COMPONENT Development
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development)
+if(MARVOSTELL_MSVC_IMPORT_LIBRARY)
+  install(FILES ${MARVOSTELL_MSVC_IMPORT_LIBRARY} DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    COMPONENT Development)
+endif()
 install(FILES include/marvostell.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
   COMPONENT Development)
 if(WIN32)
@@ -32,16 +37,19 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/MarvostellConfig.cmake
   DESTINATION ${MARVOSTELL_CMAKE_DIR} COMPONENT Development)
 
 if(NOT WIN32)
-  # pkg-config file whose prefix is found from its own place, so that an
-  # unpacked package or a prefix given at install time works as well.
-  file(RELATIVE_PATH MARVOSTELL_PC_TO_PREFIX ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig
-    ${CMAKE_INSTALL_PREFIX})
-  string(REGEX REPLACE "/$" "" MARVOSTELL_PC_TO_PREFIX "${MARVOSTELL_PC_TO_PREFIX}")
+  # pkg-config file with plain paths under ${prefix}, which is the prefix of
+  # the install itself (--prefix, or CMAKE_INSTALL_PREFIX; a DESTDIR or
+  # CPack's staging is no part of it), so it is written at install time.
   file(RELATIVE_PATH MARVOSTELL_PC_LIBDIR ${CMAKE_INSTALL_PREFIX} ${CMAKE_INSTALL_FULL_LIBDIR})
   file(RELATIVE_PATH MARVOSTELL_PC_INCLUDEDIR ${CMAKE_INSTALL_PREFIX}
     ${CMAKE_INSTALL_FULL_INCLUDEDIR})
-  configure_file(cmake/marvostell.pc.in ${CMAKE_CURRENT_BINARY_DIR}/marvostell.pc @ONLY)
-  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/marvostell.pc
+  set(MARVOSTELL_PC_PREFIX "@MARVOSTELL_PC_PREFIX@")
+  set(pc_template ${CMAKE_CURRENT_BINARY_DIR}/pkgconfig/marvostell.pc.in)
+  configure_file(cmake/marvostell.pc.in ${pc_template} @ONLY)
+  install(CODE "set(MARVOSTELL_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+    configure_file(\"${pc_template}\" \"${CMAKE_CURRENT_BINARY_DIR}/pkgconfig/marvostell.pc\" @ONLY)"
+    COMPONENT Development)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/pkgconfig/marvostell.pc
     DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT Development)
 endif()
 
@@ -61,12 +69,23 @@ foreach(tool marvostell-check marvostell-manifest marvostell-test-server)
   endif()
 endforeach()
 
+# The API's man pages: CheckNewVersion(3) is a .so link to CheckNewVersionEx(3).
+foreach(page CheckNewVersionEx.3 CheckNewVersion.3)
+  configure_file(docs/man/${page} ${PROJECT_BINARY_DIR}/man/${page} @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/man/${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man3
+    COMPONENT Development)
+endforeach()
+
+# The guides and the examples' sources keep their places beside README.md,
+# so that the links between them hold in the packages; not the page on the
+# project's own tests, nor the Windows zip's README (cmake/WindowsZip.cmake).
 install(FILES README.md LICENSE CHANGELOG.md DESTINATION ${CMAKE_INSTALL_DOCDIR}
   COMPONENT Development)
-# The guides, not the page on the project's own tests.
-install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Development
+install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs COMPONENT Development
   FILES_MATCHING PATTERN "*.md" PATTERN "*.png" PATTERN "man" EXCLUDE
-  PATTERN "tests.md" EXCLUDE)
+  PATTERN "tests.md" EXCLUDE PATTERN "windows-zip" EXCLUDE)
+install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT Development
+  PATTERN "examples/CMakeLists.txt" EXCLUDE)
 
 if(NOT WIN32)
   include(cmake/MarvostellPackage.cmake)

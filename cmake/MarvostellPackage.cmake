@@ -1,6 +1,7 @@
 # Debian packages made by CPack (`scripts/package`), one a component:
 #   libmarvostell1     the shared library and its SONAME link
-#   libmarvostell-dev  header, .so link, CMake package, pkg-config file, guides
+#   libmarvostell-dev  header, .so link, CMake package, pkg-config file, man
+#                      pages of the API, guides, the examples' sources
 #   marvostell-tools   marvostell-check, marvostell-manifest, marvostell-test-server,
 #                      man pages
 set(CPACK_PACKAGE_NAME marvostell)
@@ -8,8 +9,15 @@ set(CPACK_PACKAGE_VENDOR "Marvostell Project")
 set(CPACK_PACKAGE_CONTACT "Marvostell Project <packages@marvostell.invalid>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_GENERATOR DEB)
-set(CPACK_STRIP_FILES ON)
+# The binaries ship without their debug information, which goes into a
+# -dbgsym package of each (.ddeb, by build ID under /usr/lib/debug).
+set(CPACK_STRIP_FILES OFF)
+set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# Staged through DESTDIR, so that the install's prefix is /usr itself (the
+# pkg-config file is written with it).
+set(CPACK_SET_DESTDIR ON)
+set(CPACK_INSTALL_PREFIX /usr)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL Runtime Development Tools)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -35,7 +43,8 @@ set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libmarvostell-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION "update check for host applications - development files
 The header marvostell.h, the CMake package (find_package(Marvostell)), the
-pkg-config file marvostell.pc and the guide for host developers.")
+pkg-config file marvostell.pc, the manual pages CheckNewVersion(3) and
+CheckNewVersionEx(3), the guides and the example hosts' sources.")
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME marvostell-tools)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_TOOLS_DESCRIPTION "update check for host applications - command-line tools

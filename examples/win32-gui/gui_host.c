@@ -1,7 +1,8 @@
 /* A Win32 GUI host: runs the update check on a worker thread and shows its
  * progress in a progress bar on the UI thread; its Cancel button stops it.
  *
- *   gui-host [--exit-when-done] [--cancel-at PERCENT] [--dll-dir DIR] URL DIR VERSION
+ *   gui-host [--exit-when-done] [--cancel-at PERCENT] [--dll-dir DIR]
+ *            [--trusted-keys KEYS] URL DIR VERSION
  *
  * Marvostell.dll is loaded by full path (marvostell_load.h) from DIR given by
  * --dll-dir, or else from this program's folder. The window is the module's
@@ -15,9 +16,11 @@
  * window shows it in words. (A DLL older than CheckNewVersionEx gets
  * CheckNewVersion, which cannot be stopped: Cancel stays greyed.)
  *
+ * The host runs what it downloads, so it passes its publisher's public keys:
+ * the module then accepts only a manifest signed with one of them.
  * --exit-when-done closes the window as soon as the check ends and prints the
- * outcome, the bar's last position and the number of progress messages
- * (for tests and scripts). --cancel-at presses Cancel once the download
+ * outcome, the bar's last position, the number of progress messages and
+ * whether the last text fits its label (for tests and scripts). --cancel-at presses Cancel once the download
  * reaches PERCENT. Exit status: 0 up to date or updated, 1 the check failed
  * or was cancelled, 2 usage or the DLL cannot be loaded. */
 #include <windows.h>
@@ -32,6 +35,14 @@
 #define IDC_UPDATE_PROGRESS 2000 /* its progress bar */
 #define IDC_UPDATE_TIP 2001      /* its line of text */
 
+/* The publisher's public keys, as `marvostell-manifest keygen` printed them,
+ * separated by a comma while the publisher moves to a new key. Build with
+ * -DPUBLISHER_KEYS=KEY (CMake) to put yours in; --trusted-keys replaces them
+ * at run time, to try the example against a server whose manifest you signed. */
+#ifndef PUBLISHER_KEYS
+#define PUBLISHER_KEYS NULL
+#endif
+
 #define WM_CHECK_PROGRESS (WM_APP + 1) /* from the module; wParam: percent */
 #define WM_CHECK_DONE (WM_APP + 2)     /* from the worker once the call returned */
 
@@ -39,6 +50,7 @@ struct host {
     MarvostellLibrary marvostell;
     const char *url;
     const char *dir;
+    const char *keys;
     uint32_t version;
     int exit_when_done;
     int cancel_at; /* -1: never */
@@ -49,6 +61,7 @@ struct host {
     char path[MARVOSTELL_PATH_BUFFER_SIZE];
     unsigned messages;
     int bar;
+    int fits; /* the last text fits its label */
     char text[128];
 };
 
@@ -58,6 +71,7 @@ static DWORD WINAPI check_worker(LPVOID parameter) {
     memset(&options, 0, sizeof options);
     options.size = sizeof options;
     options.cancel = &host->cancel;
+    options.trustedKeys = host->keys;
     if (host->marvostell.CheckNewVersionEx)
         host->result = host->marvostell.CheckNewVersionEx(
             host->dialog, WM_CHECK_PROGRESS, host->version, host->url, host->dir, host->path,
@@ -84,6 +98,7 @@ static void describe(int result, const char *path, char *text, size_t size) {
     case 407: snprintf(text, size, "The server wants a password."); return;
     case MARVOSTELL_ERR_UNEXPECTED: snprintf(text, size, "Unexpected failure."); return;
     case MARVOSTELL_ERR_NOT_A_MANIFEST: snprintf(text, size, "The server sent no update list."); return;
+    case MARVOSTELL_ERR_SIGNATURE: snprintf(text, size, "The update list is not signed by the publisher."); return;
     case MARVOSTELL_CANCELLED:
         snprintf(text, size, "Cancelled. The next check resumes the download.");
         return;
@@ -95,6 +110,36 @@ static void describe(int result, const char *path, char *text, size_t size) {
         snprintf(text, size, "Cannot reach the server (%d).", result);
 }
 
+/* The dialog's line of text holds one line; the results need two. The label
+ * takes the dialog's width and the room above the bar. */
+static void widen_label(HWND dialog) {
+    RECT bar, client, label;
+    POINT top;
+    HWND tip = GetDlgItem(dialog, IDC_UPDATE_TIP);
+    GetClientRect(dialog, &client);
+    GetWindowRect(GetDlgItem(dialog, IDC_UPDATE_PROGRESS), &bar);
+    GetWindowRect(tip, &label);
+    top.x = bar.left;
+    top.y = label.top;
+    ScreenToClient(dialog, &top);
+    MapWindowPoints(NULL, dialog, (POINT *)&bar, 2);
+    MoveWindow(tip, top.x, top.y - (bar.top - top.y) / 3, bar.right - bar.left,
+               (bar.top - top.y) * 4 / 3 - 2, FALSE);
+}
+
+/* Whether the label shows the whole text, with its words wrapped. */
+static int label_fits(HWND tip, const char *text) {
+    RECT room, need;
+    HDC dc = GetDC(tip);
+    HFONT old = (HFONT)SelectObject(dc, (HFONT)SendMessageA(tip, WM_GETFONT, 0, 0));
+    GetClientRect(tip, &room);
+    need = room;
+    DrawTextA(dc, text, -1, &need, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    SelectObject(dc, old);
+    ReleaseDC(tip, dc);
+    return need.right <= room.right && need.bottom <= room.bottom;
+}
+
 static INT_PTR CALLBACK dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
     struct host *host = (struct host *)GetWindowLongPtrA(dialog, DWLP_USER);
     if (!host && message != WM_INITDIALOG) return FALSE;
@@ -103,6 +148,7 @@ static INT_PTR CALLBACK dialog_proc(HWND dialog, UINT message, WPARAM wparam, LP
         host = (struct host *)lparam;
         SetWindowLongPtrA(dialog, DWLP_USER, lparam);
         SendDlgItemMessageA(dialog, IDC_UPDATE_PROGRESS, PBM_SETRANGE32, 0, 100);
+        widen_label(dialog);
         SetDlgItemTextA(dialog, IDC_UPDATE_TIP, "Checking for a newer version...");
         /* CheckNewVersion cannot be stopped: the button closes once it is over. */
         EnableWindow(GetDlgItem(dialog, IDCANCEL), host->marvostell.CheckNewVersionEx != NULL);
@@ -126,6 +172,7 @@ static INT_PTR CALLBACK dialog_proc(HWND dialog, UINT message, WPARAM wparam, LP
         host->bar = (int)SendDlgItemMessageA(dialog, IDC_UPDATE_PROGRESS, PBM_GETPOS, 0, 0);
         describe(host->result, host->path, host->text, sizeof host->text);
         SetDlgItemTextA(dialog, IDC_UPDATE_TIP, host->text);
+        host->fits = label_fits(GetDlgItem(dialog, IDC_UPDATE_TIP), host->text);
         SetDlgItemTextA(dialog, IDCANCEL, "Close");
         EnableWindow(GetDlgItem(dialog, IDCANCEL), TRUE);
         if (host->exit_when_done) DestroyWindow(dialog);
@@ -165,6 +212,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, i
     const char *positional[3];
     int count = 0, i;
     host.cancel_at = -1;
+    host.keys = PUBLISHER_KEYS;
     INITCOMMONCONTROLSEX controls;
     MSG message;
     (void)instance;
@@ -176,12 +224,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, i
         if (strcmp(__argv[i], "--exit-when-done") == 0) host.exit_when_done = 1;
         else if (strcmp(__argv[i], "--cancel-at") == 0 && i + 1 < __argc) host.cancel_at = atoi(__argv[++i]);
         else if (strcmp(__argv[i], "--dll-dir") == 0 && i + 1 < __argc) dll_dir = __argv[++i];
+        else if (strcmp(__argv[i], "--trusted-keys") == 0 && i + 1 < __argc) host.keys = __argv[++i];
         else if (count < 3) positional[count++] = __argv[i];
         else count = 4;
     }
     if (count != 3)
         return fail(&host, "usage: gui-host [--exit-when-done] [--cancel-at PERCENT] [--dll-dir DIR] "
-                           "URL DIR VERSION");
+                           "[--trusted-keys KEYS] URL DIR VERSION");
+    if (!host.keys)
+        return fail(&host, "no publisher key: build with -DPUBLISHER_KEYS or pass --trusted-keys");
     host.url = positional[0];
     host.dir = positional[1];
     host.version = (uint32_t)strtoul(positional[2], NULL, 0);
@@ -215,8 +266,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, i
     MarvostellUnload(&host.marvostell);
 
     if (host.exit_when_done) {
-        printf("result=%d\ntext=%s\npath=%s\nbar=%d\nmessages=%u\n", host.result, host.text,
-               host.result == MARVOSTELL_UPDATED ? host.path : "", host.bar, host.messages);
+        printf("result=%d\ntext=%s\npath=%s\nbar=%d\nmessages=%u\nfits=%d\n", host.result,
+               host.text, host.result == MARVOSTELL_UPDATED ? host.path : "", host.bar,
+               host.messages, host.fits);
         fflush(stdout);
     }
     return host.result == MARVOSTELL_UPDATED || host.result == MARVOSTELL_UP_TO_DATE ? 0 : 1;

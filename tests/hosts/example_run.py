@@ -4,9 +4,14 @@ tells: a download whose progress reaches the host, a host that is up to
 date, a package that fails its digest, a server that refuses the
 connection, and a download cancelled half-way. --kind linux runs
 examples/linux-host natively (cancelled with SIGINT while the package
-stalls); --kind gui runs examples/win32-gui under Wine (through run-wine) in
-its --exit-when-done mode (its Cancel button pressed at 10 percent)."""
-import argparse, hashlib, os, re, signal, subprocess, sys, tempfile, time
+stalls); --kind csharp builds examples/csharp with Mono, checks its
+structures' layout against the C header's, and runs it as the Linux host
+(cancelled through its --cancel-at, since Mono hears no SIGINT without a
+terminal);
+--kind gui runs examples/win32-gui under Wine (through run-wine) in its
+--exit-when-done mode (its Cancel button pressed at 10 percent), with
+manifests signed by a key it is given, and its result text that fits."""
+import argparse, glob, hashlib, os, re, shutil, signal, subprocess, sys, tempfile, time
 
 import update_server
 
@@ -23,7 +28,7 @@ CASES = [
 
 def progress_seen(kind, run):
     """The progress values the host showed, in order."""
-    if kind == "linux":
+    if kind != "gui":
         return [int(v) for v in re.findall(r"progress (\d+)%", run.stderr)]
     bar = re.search(r"^bar=(\d+)$", run.stdout, re.M)
     messages = re.search(r"^messages=(\d+)$", run.stdout, re.M)
@@ -34,11 +39,14 @@ def progress_seen(kind, run):
 
 def cancel(kind, command, local, env):
     """Cancels a download half-way; the problems found."""
-    if kind == "gui":
-        name = "slow.bin"
+    if kind != "linux":
+        name = "slow.bin" if kind == "gui" else "stall.bin"
         run = subprocess.run(command[:2] + ["--cancel-at", "10"] + command[2:], env=env,
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=120)
-        status, said = 1, "text=Cancelled."
+        status, said = (1, "text=Cancelled.") if kind == "gui" else \
+            (130, "Cancelled; the next check resumes the download.")
+        if kind == "gui" and "fits=1" not in run.stdout:
+            return [f"the result text does not fit its label: {run.stdout!r}"], run
     else:
         name = "stall.bin"
         partial = os.path.join(local, name)
@@ -68,11 +76,31 @@ def cancel(kind, command, local, env):
     return problems, run
 
 
+def csharp_host(args, work):
+    """The C# example built with Mono, its layout checked: the command that
+    runs it, or None after a failure printed."""
+    if not shutil.which("mcs") or not shutil.which("mono"):
+        print("skipped: Mono (mcs, mono) is not installed")
+        sys.exit(77)
+    program = os.path.join(work, "MarvostellHost.exe")
+    subprocess.run(["mcs", "-warnaserror+", "-out:" + program] +
+                   sorted(glob.glob(os.path.join(args.host, "*.cs"))), check=True)
+    shutil.copy(os.path.join(args.host, "MarvostellHost.exe.config"), work)
+    layout = subprocess.run(["mono", program, "--layout"], stdout=subprocess.PIPE, text=True)
+    want = subprocess.run([args.layout_reference], stdout=subprocess.PIPE, text=True).stdout
+    if layout.returncode != 0 or layout.stdout != want:
+        print(f"FAIL layout: C# marshals\n{layout.stdout}the header has\n{want}")
+        return None
+    return ["mono", program]
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--server", required=True)
-    parser.add_argument("--kind", choices=("linux", "gui"), required=True)
+    parser.add_argument("--kind", choices=("linux", "gui", "csharp"), required=True)
     parser.add_argument("--wine", help="run-wine, for the Windows host")
+    parser.add_argument("--manifest-tool", help="marvostell-manifest, to sign for the GUI host")
+    parser.add_argument("--layout-reference", help="the C structures' layout program (csharp)")
     parser.add_argument("--env", action="append", default=[], help="NAME=VALUE for the host")
     parser.add_argument("host")
     args = parser.parse_args()
@@ -81,15 +109,22 @@ def main():
     env.update(item.split("=", 1) for item in args.env)
     failures = []
     with tempfile.TemporaryDirectory(prefix="marvostell-host-") as work, \
-            update_server.serve(args.server, work) as base:
+            update_server.serve(args.server, work, args.manifest_tool) as base:
+        host = [args.host]
+        if args.kind == "gui":
+            with open(os.path.join(work, "publisher.pub")) as f:
+                host = [args.wine, args.host, "--exit-when-done", "--trusted-keys", f.read()]
+        elif args.kind == "csharp":
+            host = csharp_host(args, work)
+            if host is None:
+                sys.exit(1)
         local = os.path.join(work, "cancelled")
         os.makedirs(local)
         manifest = "slow.ini" if args.kind == "gui" else "stall.ini"
         if args.kind == "gui":
-            command = [args.wine, args.host, "--exit-when-done", f"{base}/{manifest}",
-                       "Z:" + local.replace("/", "\\"), "1"]
+            command = host + [f"{base}/{manifest}", "Z:" + local.replace("/", "\\"), "1"]
         else:
-            command = [args.host, f"{base}/{manifest}", local, "1"]
+            command = host + [f"{base}/{manifest}", local, "1"]
         problems, run = cancel(args.kind, command, local, env)
         if problems:
             failures.append(f"cancel: {'; '.join(problems)}\n  stdout: {run.stdout!r}\n"
@@ -99,13 +134,12 @@ def main():
             os.makedirs(local)
             url = f"{base}/{manifest}" if manifest else update_server.closed_port_url()
             if args.kind == "gui":
-                command = [args.wine, args.host, "--exit-when-done", url,
-                           "Z:" + local.replace("/", "\\"), str(version)]
+                command = host + [url, "Z:" + local.replace("/", "\\"), str(version)]
             else:
-                command = [args.host, url, local, str(version)]
+                command = host + [url, local, str(version)]
             run = subprocess.run(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                  text=True, timeout=120)
-            said = words[0 if args.kind == "linux" else 1]
+            said = words[1 if args.kind == "gui" else 0]
             problems = []
             if run.returncode != status:
                 problems.append(f"exit {run.returncode}, want {status}")

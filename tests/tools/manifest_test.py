@@ -127,7 +127,9 @@ def usage(r, work):
                       ["entry", missing, "--path", "/a.bin"], ["entry", missing]):
         status, _, err = r.run(*arguments)
         expect(status == 2 and err, f"{arguments}: exit {status} (want 2), stderr {err!r}")
+    _, program_help, _ = r.run("--help")
     for command in ("entry", "new", "patch", "pack", "lint", "explain", "map", "verify", "keygen", "sign"):
+        expect(f"\n  {command} " in program_help, f"--help does not list {command}")
         status, out, _ = r.run(command, "--help")
         expect(status == 0 and out.startswith(f"usage: marvostell-manifest {command}"),
                f"{command} --help: {status} {out[:80]!r}")

@@ -20,6 +20,8 @@ const char kProgram[] =
     "commands:\n"
     "  entry FILE --path /SERVER/PATH/NAME [--section NAME] [--version V]\n"
     "                  print a package section for FILE\n"
+    "  new --package FILE:VERSION... --path-prefix /PATH/ [--key FILE]\n"
+    "                  write a whole manifest from package files, linted, signed with --key\n"
     "  patch OLD NEW -o PATCH\n"
     "                  make a patch from an earlier package; print its section\n"
     "  pack FILE       write FILE.z, the packed package; print its keys\n"
