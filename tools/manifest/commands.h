@@ -17,6 +17,7 @@ int RunVerify(const Arguments &args);
 int RunKeygen(const Arguments &args);
 int RunSign(const Arguments &args);
 int RunNew(const Arguments &args);
+int RunRollout(const Arguments &args);
 
 // Lints `text` as hosts that pass keys need it, signs it with the key in
 // `keyFile` (Expires set to today plus `days` first, unless 0) and checks the

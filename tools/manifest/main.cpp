@@ -1,7 +1,7 @@
 // marvostell-manifest: writes, checks and explains update manifests for
 // publishers, with the module's own reader, number rule and selection.
 //
-//   marvostell-manifest entry|new|lint|explain|map|verify|keygen|sign ... (see --help)
+//   marvostell-manifest entry|new|lint|explain|map|verify|keygen|sign|rollout ... (see --help)
 //
 // Exit status: 0 fine; 1 errors found, a mismatch, or input refused; 2 usage
 // or input that cannot be read; 3 keygen, sign and new --key on Windows.
@@ -37,6 +37,7 @@ int main(int argc, char **argv) {
     else if (command == "keygen") run = RunKeygen;
     else if (command == "sign") run = RunSign;
     else if (command == "new") run = RunNew;
+    else if (command == "rollout") run = RunRollout;
     if (!run) {
         std::fprintf(stderr, "marvostell-manifest: unknown command %s\n", command.c_str());
         std::fputs(UsageText(""), stderr);
