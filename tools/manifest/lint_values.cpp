@@ -240,8 +240,9 @@ void ValueLint::LintDetails(const std::string &name) {
     const std::string notes = CManifestReader(m_source.iniPath).LongValue(name.c_str(), "Notes", kManifestLimit);
     const int notesLine = m_index.KeyLine(name, "Notes");
     if (notes.size() > kNotesUrlBytes)
-        m_findings.Warning(notesLine, "notes-long", "Notes has " + std::to_string(notes.size()) +
-                                                         " bytes: hosts get the first " + std::to_string(kNotesUrlBytes));
+        m_findings.Warning(notesLine, "notes-long",
+                           "Notes has " + std::to_string(notes.size()) + " bytes: hosts get the first " +
+                               std::to_string(kNotesUrlBytes));
     else if (!notes.empty() && notes.rfind("http://", 0) != 0 && notes.rfind("https://", 0) != 0)
         m_findings.Warning(notesLine, "notes-url", "Notes=" + notes + " is no http:// or https:// URL");
     if (m_reader.Read(name, "Critical", value) && value != "0" && value != "1")

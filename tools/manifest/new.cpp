@@ -194,7 +194,8 @@ int RunNew(const Arguments &args) {
     }
     for (const auto &given : {&notes, &displayVersions, &critical, &staged})
         for (const auto &entry : *given)
-            if (!sections.count(entry.first)) return Fail(kExitUsage, "no package in the section [" + entry.first + "]");
+            if (!sections.count(entry.first))
+                return Fail(kExitUsage, "no package in the section [" + entry.first + "]");
     // Hosts take the first package they may have: the newest goes first.
     const bool newest = !order || *order == "newest";
     if (newest)

@@ -86,9 +86,8 @@ int RunRollout(const Arguments &args) {
     if (options.positional.size() != 2 || (percentText != nullptr) == finish)
         return UsageError("MANIFEST SECTION, and --percent N or --finish, please");
     uint32_t percent = 0;
-    if (percentText && (percentText->empty() || percentText->find_first_not_of("0123456789") != std::string::npos ||
-                        percentText->size() > 3 || (percent = static_cast<uint32_t>(std::stoul(*percentText))) > 100))
-        return UsageError("--percent " + *percentText + " is not a whole number from 0 to 100");
+    if (percentText && (!ParseWholeNumber(*percentText, percent) || percent > 100))
+        return UsageError("--percent " + *percentText + " is not a percentage from 0 to 100");
     uint32_t days = 0;
     const std::string *expires = options.Value("--expires");
     if (expires && (!ParseWholeNumber(*expires, days) || days == 0 || days > 36500))
@@ -101,9 +100,10 @@ int RunRollout(const Arguments &args) {
     std::string text;
     if (!ReadFileText(name, text)) return Fail(kExitUsage, "cannot read " + name);
     const LineIndex index(text);
-    bool staged = false;
-    for (const std::string &listed : ListNames(GeneralValue(index, "staged"))) staged = staged || SameName(listed, section);
-    if (!staged) return Fail(kExitFindings, "[" + section + "] is not in the staged list of [General]");
+    bool listed = false;
+    for (const std::string &entry : ListNames(GeneralValue(index, "staged")))
+        listed = listed || SameName(entry, section);
+    if (!listed) return Fail(kExitFindings, "[" + section + "] is not in the staged list of [General]");
     if (index.FindSection(section) < 0) return Fail(kExitFindings, "there is no [" + section + "] section");
     const bool wasSigned = text.find(kSignaturePrefix) != std::string::npos;
     if (wasSigned && !options.Value("--key"))

@@ -265,9 +265,11 @@ int RunVerify(const Arguments &args) {
 
     // What hosts in no rollout and hosts in every rollout can get.
     std::set<std::string> reached;
-    for (const StagedWalk *walk : {static_cast<const StagedWalk *>(nullptr), &kEveryRollout})
-        for (const VersionRange &range : errorPage ? std::vector<VersionRange>() : MapSelection(source.iniPath, 0, walk))
+    for (const StagedWalk *walk : {static_cast<const StagedWalk *>(nullptr), &kEveryRollout}) {
+        if (errorPage) break;
+        for (const VersionRange &range : MapSelection(source.iniPath, 0, walk))
             if (range.hasSelection) reached.insert(range.selected);
+    }
     std::vector<PackageCheck> checks;
     Verifier verifier(source, progress, stallSeconds, findings);
     // In list order: the core's walk for a host above every version.
