@@ -48,6 +48,7 @@ void RunSteps(const CheckRequest &request, CCheckObserver *observer, CheckOutcom
     client.SetRules(options.strict ? &control : nullptr, options.strict, options.checkOnly,
                     options.https);
     if (options.trustedKeys) client.SetTrustedKeys(keys);
+    client.SetReleaseKeys(options.releaseKeys, options.ignoreRollout);
     const auto stopped = [&] {
         const StopReason reason = guard.Check();
         if (reason != StopReason::kNone) outcome.failure = StoppedFailure(reason);
@@ -61,10 +62,13 @@ void RunSteps(const CheckRequest &request, CCheckObserver *observer, CheckOutcom
     outcome.selected = true;
     outcome.section = client.PackageSection();
     outcome.version = client.PackageVersion();
+    outcome.staged = client.PackageStaged();
+    outcome.details = client.Details();
     if (stopped()) return;
     PackageStepReport report;
     outcome.failure = client.DownloadPackage(report);
     outcome.packageSize = report.size;
+    outcome.downloadSize = report.downloadSize;
     outcome.pathForHost = report.pathForHost;
     outcome.available = outcome.failure.Ok() && report.available;
     outcome.updated = outcome.failure.Ok() && !report.available;

@@ -8,6 +8,7 @@
 
 #include "framework/check_observer.h"
 #include "framework/step_result.h"
+#include "manifest/package_details.h"
 #include "platform/win32.h"
 
 namespace marvostell {
@@ -24,6 +25,10 @@ struct CheckOptions {
     uint32_t stallSeconds = 0;  // 0: the platform's own limits
     const char *userAgent = nullptr;
     const char *trustedKeys = nullptr;  // null: no signature required
+    // The keys only CheckNewVersionEx reads: the staged list and its Rollout,
+    // DisplayVersion, Notes and Critical.
+    bool releaseKeys = false;
+    bool ignoreRollout = false;  // a staged package whatever the host's bucket
 };
 
 struct CheckRequest {
@@ -41,10 +46,13 @@ struct CheckOutcome {
     bool available = false;     // check only: a package is offered, nothing fetched
     std::string pathForHost;    // the path for the host's buffer, or empty
     std::string localManifest;  // where the manifest was stored, once it was
-    bool selected = false;      // a package was selected: the three below hold
+    bool selected = false;      // a package was selected: the fields below hold
     std::string section;
     uint32_t version = 0;
     uint32_t packageSize = 0;
+    bool staged = false;        // it came from the staged list
+    PackageDetails details;     // with releaseKeys only
+    uint32_t downloadSize = 0;  // the bytes the package step asked for (or would ask)
 };
 
 // Starts the socket layer, fetches the manifest, selects a package, fetches

@@ -33,6 +33,11 @@ void CUpdateClient::SetTrustedKeys(const std::vector<PublicKey> &keys) {
     m_keys = keys;
 }
 
+void CUpdateClient::SetReleaseKeys(bool read, bool ignoreRollout) {
+    m_bReleaseKeys = read;
+    m_bIgnoreRollout = ignoreRollout;
+}
+
 StepResult CUpdateClient::PrepareManifest(const char *url, const char *dir) {
     m_strLocalDir = dir;
     TrimTrailing(m_strLocalDir, kPathSeparator);
@@ -77,8 +82,19 @@ StepResult CUpdateClient::FetchManifest(const char *localFile) {
 
 bool CUpdateClient::FindNewPackage(uint32_t currentVersion, uint32_t wantedLanguage) {
     if (!m_bManifestFetched) return false;
-    return SelectPackage(CManifestReader(m_strLocalIni), currentVersion, wantedLanguage,
-                         m_pObserver, m_strPackageSection, &m_nPackageVersion);
+    const CManifestReader manifest(m_strLocalIni);
+    if (!m_bReleaseKeys)
+        return SelectPackage(manifest, currentVersion, wantedLanguage, m_pObserver,
+                             m_strPackageSection, &m_nPackageVersion);
+    CHostIdentity identity(m_strLocalDir);
+    RolloutRules rules;
+    rules.identity = &identity;
+    rules.ignore = m_bIgnoreRollout;
+    if (!SelectStagedOrUpdate(manifest, currentVersion, wantedLanguage, rules, m_pObserver,
+                              m_strPackageSection, m_nPackageVersion, m_bPackageStaged))
+        return false;
+    m_details = ReadPackageDetails(manifest, m_strPackageSection);
+    return true;
 }
 
 StepResult CUpdateClient::DownloadPackage(PackageStepReport &report) {

@@ -10,6 +10,7 @@
 #include "framework/check_observer.h"
 #include "framework/http_get.h"
 #include "framework/step_result.h"
+#include "manifest/package_details.h"
 #include "manifest/signature.h"
 #include "package/package_step.h"
 #include "platform/win32.h"
@@ -35,6 +36,10 @@ public:
     // A manifest must then carry a signature by one of the keys and not have
     // expired, and the package must match its Sha256 too.
     void SetTrustedKeys(const std::vector<PublicKey> &keys);
+    // The keys only CheckNewVersionEx reads (`read`): the staged list walked
+    // first, with the host's identity from the local directory unless
+    // `ignoreRollout`, and the selected package's details.
+    void SetReleaseKeys(bool read, bool ignoreRollout);
 
     // Manifest retrieval: the local directory, the URL split, one GET stored
     // as the directory's update.ini.
@@ -55,6 +60,8 @@ public:
     const std::string &PackageSection() const { return m_strPackageSection; }
     // The selected package's version.
     uint32_t PackageVersion() const { return m_nPackageVersion; }
+    bool PackageStaged() const { return m_bPackageStaged; }
+    const PackageDetails &Details() const { return m_details; }
 
 private:
     bool m_bManifestFetched = false;
@@ -69,6 +76,10 @@ private:
     std::string m_strObject;
     std::string m_strPackageSection;
     uint32_t m_nPackageVersion = 0;
+    bool m_bReleaseKeys = false;
+    bool m_bIgnoreRollout = false;
+    bool m_bPackageStaged = false;
+    PackageDetails m_details;
     std::string m_strLocalDir;
     std::string m_strLocalIni;
     uint32_t m_nNotifyMsg = 0;

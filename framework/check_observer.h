@@ -23,6 +23,10 @@ struct SelectionEvent {
         kRangeAll,     // a Support ver key whose first number is 0xFFFFFFFF
         kRangeEnd,     // passed: the host's version is in the range
         kSelected,     // number: the package's version
+        kRollout,      // a staged package's Rollout: text as read, number the percentage;
+                       // bucket: the host's (kNoBucket when it has no identity, or
+                       // none was asked for); passed: the host is in the rollout
+        kRolloutIgnored,  // the host asked for any staged release: passed unless number is 0
     };
 
     Kind kind;
@@ -37,6 +41,8 @@ struct SelectionEvent {
     uint32_t high = 0;
     bool support = false;  // range events: a Support range (else Unsupport)
     bool passed = false;
+    bool staged = false;   // the event belongs to the walk of the staged list
+    uint32_t bucket = 0xFFFFFFFFu;
 };
 
 struct PackageEvent {

@@ -31,7 +31,28 @@ void TrimTrailingWhere(std::string &text, Keep keep) {
     text.resize(end);
 }
 
+bool IsUtf8Continuation(char c) { return (static_cast<BYTE>(c) & 0xC0) == 0x80; }
+
+// Whether `i` is inside a UTF-8 sequence that starts before it.
+bool InsideUtf8Sequence(const std::string &text, std::string::size_type i) {
+    if (!IsUtf8Continuation(text[i])) return false;
+    std::string::size_type lead = i;
+    while (lead > 0 && i - lead < 3 && IsUtf8Continuation(text[lead])) --lead;
+    const BYTE c = static_cast<BYTE>(text[lead]);
+    const std::string::size_type length = c >= 0xF8 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    return lead + length > i;
+}
+
 }  // namespace
+
+void CutAtCharacter(std::string &text, std::string::size_type maxBytes) {
+    if (text.size() <= maxBytes) return;
+    std::string::size_type end = 0;
+    ForEachCharStart(text, [&](std::string::size_type i) {
+        if (i <= maxBytes && !InsideUtf8Sequence(text, i)) end = i;
+    });
+    text.resize(end);
+}
 
 void TrimWhitespace(std::string &text) {
     TrimTrailingWhere(text, [&](std::string::size_type i) { return !IsBlank(text[i]); });

@@ -1,5 +1,6 @@
 // String helpers of the kind the module's framework supplied: white-space
-// trimming and character search that never split a double-byte character.
+// trimming, character search and cutting that never split a double-byte
+// character.
 #pragma once
 
 #include <string>
@@ -15,5 +16,9 @@ void TrimTrailing(std::string &text, char c);
 // Position of the last `c` that is a character of its own (not the second
 // byte of a double-byte character), or std::string::npos.
 std::string::size_type FindLastChar(const std::string &text, char c);
+
+// Cuts `text` to at most `maxBytes` bytes, at a character boundary: never
+// inside a double-byte character, nor inside a UTF-8 sequence.
+void CutAtCharacter(std::string &text, std::string::size_type maxBytes);
 
 }  // namespace marvostell

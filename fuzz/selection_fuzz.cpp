@@ -1,6 +1,7 @@
-// Package selection and the package entry's checks on any manifest. The
+// Package selection (the staged list first, for a host of a fixed identity),
+// the package's details and the package entry's checks on any manifest. The
 // input's first line is the host's version (the manifest's number rule), the
-// rest the manifest. The server name is one no request can be sent to, so a
+// rest the manifest. The details fit the offer's fields. The server name is one no request can be sent to, so a
 // package entry that passes its checks ends in the failed request (12007)
 // before any file is opened: the local directory must hold the manifest alone
 // afterwards, and the result is that failure or 5.
@@ -13,6 +14,7 @@
 
 #include "fuzz_files.h"
 #include "manifest/number.h"
+#include "manifest/package_details.h"
 #include "manifest/selection.h"
 #include "package/package_step.h"
 
@@ -42,8 +44,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     const marvostell::CManifestReader manifest(dir + "/update.ini");
     std::string section;
-    if (!marvostell::SelectPackage(manifest, version, 0, nullptr, section)) return 0;
+    marvostell::CHostIdentity identity =
+        marvostell::CHostIdentity::Given("0123456789abcdef0123456789abcdef");
+    marvostell::RolloutRules rules;
+    rules.identity = &identity;
+    uint32_t selected = 0;
+    bool staged = false;
+    if (!marvostell::SelectStagedOrUpdate(manifest, version, 0, rules, nullptr, section, selected,
+                                          staged))
+        return 0;
     if (section.size() > 254) std::abort();
+    const marvostell::PackageDetails details = marvostell::ReadPackageDetails(manifest, section);
+    if (details.displayVersion.size() > marvostell::kDisplayVersionBytes ||
+        details.notesUrl.size() > marvostell::kNotesUrlBytes)
+        std::abort();
 
     static BYTE buffer[32768];
     const marvostell::PackageStepRequest request{manifest, section, "no request.invalid", dir,

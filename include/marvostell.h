@@ -113,13 +113,15 @@ typedef int (MARVOSTELL_CALL *MarvostellCheckNewVersionFn)(void *hNotifyWnd, uin
 /* CheckNewVersionEx's flags. */
 #define MARVOSTELL_CHECK_ONLY   0x1u  /* select, but do not download */
 #define MARVOSTELL_USE_HTTPS    0x2u  /* an https:// URL is fetched over TLS (default port 443), the package too */
+#define MARVOSTELL_IGNORE_ROLLOUT 0x4u  /* a check a person asked for: a staged release is offered
+                                         * whatever this host's share (unless its Rollout is 0) */
 
 /* What the host asks of CheckNewVersionEx; null asks for nothing more than
  * CheckNewVersion does. Set size to sizeof(MarvostellOptions): a module reads
  * only the fields that size covers, and later versions may append fields. */
 typedef struct MarvostellOptions {
     uint32_t size;               /* sizeof(MarvostellOptions): later versions may append fields */
-    uint32_t flags;              /* MARVOSTELL_CHECK_ONLY | MARVOSTELL_USE_HTTPS */
+    uint32_t flags;              /* MARVOSTELL_CHECK_ONLY | MARVOSTELL_USE_HTTPS | MARVOSTELL_IGNORE_ROLLOUT */
     const char *trustedKeys;     /* null: no signature required */
     volatile int32_t *cancel;    /* null, or a flag that any thread sets to nonzero to stop the check */
     uint32_t deadlineSeconds;    /* 0: none; otherwise the whole call ends by then */
@@ -127,14 +129,27 @@ typedef struct MarvostellOptions {
     const char *userAgent;       /* null: the module's usual User-Agent line */
 } MarvostellOptions;
 
+/* The offer's flags. */
+#define MARVOSTELL_OFFER_CRITICAL 0x1u  /* the manifest marks the package Critical=1 */
+#define MARVOSTELL_OFFER_PATCH    0x2u  /* reserved: a patch instead of the whole package (always 0 here) */
+#define MARVOSTELL_OFFER_STAGED   0x4u  /* the package came from the staged list: this host is in its rollout */
+
 /* The package selected, filled whenever one is (results 1, 2, 5, 6 and the
- * package step's errors). The host sets size to sizeof(MarvostellOffer). */
+ * package step's errors). The host sets size to sizeof(MarvostellOffer): a
+ * module writes only the fields that size covers, so a host built with an
+ * older, shorter structure gets exactly what it got before, and later
+ * versions may append fields. Texts are NUL-terminated; one that does not fit
+ * is cut at a character boundary. */
 typedef struct MarvostellOffer {
-    uint32_t size;               /* sizeof(MarvostellOffer), set by the host */
-    uint32_t version;            /* the selected package's version */
-    uint32_t packageSize;        /* its PackageSize */
-    char section[256];           /* its section name, NUL-terminated */
-} MarvostellOffer;
+    uint32_t size;               /* offset 0: sizeof(MarvostellOffer), set by the host */
+    uint32_t version;            /* 4: the selected package's version */
+    uint32_t packageSize;        /* 8: its PackageSize */
+    char section[256];           /* 12: its section name */
+    uint32_t flags;              /* 268: MARVOSTELL_OFFER_CRITICAL, _PATCH, _STAGED */
+    uint32_t downloadSize;       /* 272: bytes this call downloads or downloaded (a patch's size when one applies) */
+    char displayVersion[64];     /* 276: DisplayVersion=, the version for people; empty when absent */
+    char notesUrl[1024];         /* 340: Notes=, the release notes' URL; empty when absent */
+} MarvostellOffer;               /* sizeof 1364 */
 
 /* The arguments of CheckNewVersion, and:
  * lpszPackagePath    receives the package's full local path, or null

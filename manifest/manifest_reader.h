@@ -26,6 +26,13 @@ public:
         Read(section, key, defaultValue, value);
         return value;
     }
+    // A value of up to `size` - 1 characters, for the few that may be longer
+    // than the others.
+    std::string LongValue(const char *section, const char *key, DWORD size) const {
+        std::string value(size, '\0');
+        value.resize(GetPrivateProfileStringA(section, key, "", &value[0], size, m_strPath.c_str()));
+        return value;
+    }
     const std::string &Path() const { return m_strPath; }
 
 private:

@@ -64,18 +64,46 @@ SelectionEvent BoundEvent(const char *section, bool support, const char *key, co
     return event;
 }
 
-}  // namespace
+// Whether the host is in the staged package's rollout; the identity is
+// asked for only here, so that a check that never reaches a staged
+// package's last test neither reads nor makes it.
+bool InRollout(const CManifestReader &manifest, const char *name, const RolloutRules &rules,
+               const CNotifier &Notify, SelectionEvent &event) {
+    char value[kValueBufferSize];
+    manifest.Read(name, "Rollout", "", value);
+    const uint32_t percent = value[0] ? ParseManifestNumber(value) : 0;
+    event.kind = rules.ignore ? SelectionEvent::kRolloutIgnored : SelectionEvent::kRollout;
+    event.text = value;
+    event.number = percent;
+    event.bucket = kNoBucket;
+    if (percent == 0 || rules.ignore || rules.admitAll) {
+        event.passed = percent != 0;
+    } else {
+        const std::string *id = rules.identity ? rules.identity->Get() : nullptr;
+        uint32_t bucket = kNoBucket;
+        event.passed = id && RolloutBucket(*id, name, bucket) && IsAdmitted(bucket, percent);
+        event.bucket = bucket;
+    }
+    Trace("marvostell!check package: %s, Rollout %s, bucket %u\n", name, value,
+          static_cast<unsigned>(event.bucket));
+    Notify(event);
+    event.bucket = kNoBucket;
+    return event.passed;
+}
 
-// An observer, when there is one, is told of every test of the host's version
-// with the interval it admits; a map of the selection over all versions relies
-// on seeing each such test.
-bool SelectPackage(const CManifestReader &manifest, uint32_t currentVersion,
-                   uint32_t wantedLanguage, CCheckObserver *observer, std::string &section,
-                   uint32_t *version) {
+// Walks the list `listKey` of [General]: the update list, or, with
+// `rollout`, the staged one. An observer, when there is one, is told of
+// every test of the host's version with the interval it admits; a map of the
+// selection over all versions relies on seeing each such test.
+bool WalkList(const CManifestReader &manifest, const char *listKey, uint32_t currentVersion,
+              uint32_t wantedLanguage, const RolloutRules *rollout, CCheckObserver *observer,
+              std::string &section, uint32_t *version) {
     const CNotifier Notify(observer);
+    const bool staged = rollout != nullptr;
     char list[kValueBufferSize];
-    manifest.Read("General", "update", "", list);
+    manifest.Read("General", listKey, "", list);
     if (list[0] == '\0') {
+        if (staged) return false;  // most manifests have none
         Notify({SelectionEvent::kListMissing});
         Trace("marvostell!update null\n");
         return false;
@@ -85,7 +113,9 @@ bool SelectPackage(const CManifestReader &manifest, uint32_t currentVersion,
     for (;;) {
         while (*next == ' ' || *next == '\t') ++next;
         if (*next == '\0') {
-            Notify({SelectionEvent::kListEnd});
+            SelectionEvent end{SelectionEvent::kListEnd};
+            end.staged = staged;
+            Notify(end);
             return false;
         }
         char *name = next;
@@ -93,6 +123,7 @@ bool SelectPackage(const CManifestReader &manifest, uint32_t currentVersion,
         if (*next) *next++ = '\0';
         SelectionEvent event{SelectionEvent::kPackage};
         event.package = name;
+        event.staged = staged;
         Notify(event);
 
         Trace("marvostell!check package: %s\n", name);
@@ -153,6 +184,8 @@ bool SelectPackage(const CManifestReader &manifest, uint32_t currentVersion,
             if (!inRange) continue;
         }
 
+        if (staged && !InRollout(manifest, name, *rollout, Notify, event)) continue;
+
         section = name;
         if (version) *version = packageVersion;
         event.kind = SelectionEvent::kSelected;
@@ -163,6 +196,25 @@ bool SelectPackage(const CManifestReader &manifest, uint32_t currentVersion,
               static_cast<unsigned>(packageVersion), static_cast<unsigned>(currentVersion));
         return true;
     }
+}
+
+}  // namespace
+
+bool SelectPackage(const CManifestReader &manifest, uint32_t currentVersion,
+                   uint32_t wantedLanguage, CCheckObserver *observer, std::string &section,
+                   uint32_t *version) {
+    return WalkList(manifest, "update", currentVersion, wantedLanguage, nullptr, observer, section,
+                    version);
+}
+
+bool SelectStagedOrUpdate(const CManifestReader &manifest, uint32_t currentVersion,
+                          uint32_t wantedLanguage, const RolloutRules &rules,
+                          CCheckObserver *observer, std::string &section, uint32_t &version,
+                          bool &staged) {
+    staged = WalkList(manifest, "staged", currentVersion, wantedLanguage, &rules, observer,
+                      section, &version);
+    return staged || SelectPackage(manifest, currentVersion, wantedLanguage, observer, section,
+                                   &version);
 }
 
 bool IsVersionInRange(const CManifestReader &manifest, const char *section,

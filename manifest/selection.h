@@ -6,6 +6,7 @@
 
 #include "framework/check_observer.h"
 #include "manifest/manifest_reader.h"
+#include "manifest/rollout.h"
 
 namespace marvostell {
 
@@ -17,6 +18,15 @@ namespace marvostell {
 bool SelectPackage(const CManifestReader &manifest, uint32_t currentVersion,
                    uint32_t wantedLanguage, CCheckObserver *observer, std::string &section,
                    uint32_t *version = nullptr);
+
+// CheckNewVersionEx's choice: the staged list of [General] first, walked
+// by the same rules and, last, the package's Rollout (see RolloutRules);
+// then the update list as SelectPackage walks it. `staged` tells which list
+// the selected package came from.
+bool SelectStagedOrUpdate(const CManifestReader &manifest, uint32_t currentVersion,
+                          uint32_t wantedLanguage, const RolloutRules &rules,
+                          CCheckObserver *observer, std::string &section, uint32_t &version,
+                          bool &staged);
 
 // Whether the range section admits `currentVersion`: `support` selects the
 // rules of a Support range (an empty or missing section admits every version)

@@ -101,16 +101,26 @@ HANDLE OpenForDigest(const char *localPath) {
     return OpenLocalFile(localPath, GENERIC_READ, FILE_SHARE_DELETE, OPEN_EXISTING);
 }
 
+// The bytes a transfer asks for: those past the local file's end.
+uint32_t MissingBytes(const std::string &localPath, uint32_t size) {
+    uint32_t have = 0;
+    if (!GetFileStatusSize(localPath.c_str(), have)) have = 0;
+    return have < size ? size - have : 0;
+}
+
 // Check only: a package already complete and verified is ready; anything else
 // is left as it is, and the package is on offer.
 StepResult CheckWithoutRequest(const PackageStepRequest &request, const PackageEntry &entry,
                                const std::string &localPath, PackageStepReport &report) {
     uint32_t size = 0;
-    if (FindFileByName(localPath.c_str()) && GetFileStatusSize(localPath.c_str(), size) &&
-        size >= entry.size &&
+    const bool found = FindFileByName(localPath.c_str()) && GetFileStatusSize(localPath.c_str(), size);
+    // A whole file that fails its digest is fetched again from its start.
+    report.downloadSize = found && size < entry.size ? entry.size - size : entry.size;
+    if (found && size >= entry.size &&
         VerifyMd5(localPath.c_str(), entry.md5, request.buffer, request.bufferSize,
                   request.observer, request.sha256Required ? entry.sha256 : std::string())) {
         report.pathForHost = localPath;
+        report.downloadSize = 0;
         return StepResult::Success();
     }
     report.available = true;
@@ -145,6 +155,7 @@ StepResult FetchPackage(const PackageStepRequest &request, PackageStepReport &re
     StepResult result = StepResult::Failure(Stage::kUnexpected, 0);
     for (int attempt = 0; attempt < 2; ++attempt) {
         bool complete = false;
+        report.downloadSize += MissingBytes(localPath, entry.size);
         const StepResult transferred = TransferPackage(transfer, complete);
         if (!transferred.Ok()) {
             if (request.strict) return transferred;

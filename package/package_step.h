@@ -33,6 +33,7 @@ struct PackageStepReport {
     uint32_t size = 0;        // PackageSize as read, usable or not
     std::string pathForHost;  // the path for the host's buffer, or empty
     bool available = false;   // check only: the package is offered and not yet here
+    uint32_t downloadSize = 0;  // the bytes asked of the server (check only: that it would ask)
 };
 
 // Fetches and verifies the package. Success leaves its local path in

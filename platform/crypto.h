@@ -1,4 +1,4 @@
-// SHA-256 and ECDSA P-256 verification from the platform's own maintained
+// SHA-256, ECDSA P-256 verification and random bytes from the platform's own maintained
 // implementation: CNG (bcrypt.dll, loaded from the system directory on first
 // use) on Windows, OpenSSL's libcrypto elsewhere. Nothing here is our own
 // cryptography. The signing side at the end is for the Windows tools only.
@@ -38,6 +38,10 @@ private:
 // the public key `key`. A key that is not a point of the curve is no match.
 bool VerifyP256(const uint8_t key[kP256KeyBytes], const uint8_t signature[kP256SignatureBytes],
                 const uint8_t digest[kSha256Bytes]);
+
+// Fills `out` with `size` bytes from the system's cryptographic random
+// generator; false when it cannot.
+bool RandomBytes(void *out, size_t size);
 
 // The signing side, for the Windows tools (platform/win32/crypto_signing.cpp;
 // the module never links it). The Linux tools read and write key files with

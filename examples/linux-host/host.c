@@ -8,7 +8,8 @@
  * reads the pipe and draws; the worker closes its end when the check is over.
  * SIGINT sets the cancel flag of the CheckNewVersionEx call, which then
  * returns MARVOSTELL_CANCELLED within a second and keeps the partial
- * download for the next check.
+ * download for the next check. The offer tells what the publisher wrote for
+ * people: the version as they know it, the release notes, critical or not.
  * Exit status: 0 up to date or updated, 1 the check failed, 2 usage,
  * 130 cancelled. */
 #define _POSIX_C_SOURCE 200809L
@@ -38,6 +39,7 @@ struct check {
     int progress_fd; /* the pipe's write end */
     int result;
     char path[MARVOSTELL_PATH_BUFFER_SIZE];
+    MarvostellOffer offer;
 };
 
 static void post_progress(void *context, uint32_t message, uintptr_t wparam, intptr_t lparam) {
@@ -59,8 +61,10 @@ static void *run_check(void *argument) {
     memset(&options, 0, sizeof options);
     options.size = sizeof options;
     options.cancel = &cancel_flag;
+    memset(&check->offer, 0, sizeof check->offer);
+    check->offer.size = sizeof check->offer;
     check->result = CheckNewVersionEx(&target, 0, check->version, check->url, check->dir,
-                                      check->path, sizeof check->path, &options, NULL);
+                                      check->path, sizeof check->path, &options, &check->offer);
     close(check->progress_fd);
     return NULL;
 }
@@ -81,9 +85,11 @@ static void describe(const struct check *check) {
     const int result = check->result;
     switch (result) {
     case MARVOSTELL_UPDATED:
-        printf("Update downloaded and verified: %s\n"
-               "The host runs or installs it now (it is not started for you).\n",
-               check->path);
+        printf("Update downloaded and verified: %s\n", check->path);
+        if (check->offer.displayVersion[0]) printf("Version %s\n", check->offer.displayVersion);
+        if (check->offer.flags & MARVOSTELL_OFFER_CRITICAL) puts("A critical update: install it now.");
+        if (check->offer.notesUrl[0]) printf("What is new: %s\n", check->offer.notesUrl);
+        puts("The host runs or installs it now (it is not started for you).");
         return;
     case MARVOSTELL_UP_TO_DATE: puts("Up to date: no newer version is offered."); return;
     case MARVOSTELL_ERR_SOCKETS: puts("Failed: the socket layer cannot be started."); return;

@@ -13,7 +13,8 @@
  * call's cancel flag from the UI thread; the call then returns
  * MARVOSTELL_CANCELLED within a second, keeping the partial download for the
  * next check. When the call returns, the worker posts the result and the
- * window shows it in words. (A DLL older than CheckNewVersionEx gets
+ * window shows it in words, with the version as people know it and whether
+ * the update is critical, from the offer. (A DLL older than CheckNewVersionEx gets
  * CheckNewVersion, which cannot be stopped: Cancel stays greyed.)
  *
  * The host runs what it downloads, so it passes its publisher's public keys:
@@ -59,6 +60,7 @@ struct host {
     HANDLE worker;
     int result;
     char path[MARVOSTELL_PATH_BUFFER_SIZE];
+    MarvostellOffer offer;
     unsigned messages;
     int bar;
     int fits; /* the last text fits its label */
@@ -72,10 +74,12 @@ static DWORD WINAPI check_worker(LPVOID parameter) {
     options.size = sizeof options;
     options.cancel = &host->cancel;
     options.trustedKeys = host->keys;
+    memset(&host->offer, 0, sizeof host->offer);
+    host->offer.size = sizeof host->offer;
     if (host->marvostell.CheckNewVersionEx)
         host->result = host->marvostell.CheckNewVersionEx(
             host->dialog, WM_CHECK_PROGRESS, host->version, host->url, host->dir, host->path,
-            sizeof host->path, &options, NULL);
+            sizeof host->path, &options, &host->offer);
     else
         host->result = host->marvostell.CheckNewVersion(host->dialog, WM_CHECK_PROGRESS,
                                                         host->version, host->url, host->dir,
@@ -84,11 +88,17 @@ static DWORD WINAPI check_worker(LPVOID parameter) {
     return 0;
 }
 
-/* The result in words short enough for the dialog's line of text. */
-static void describe(int result, const char *path, char *text, size_t size) {
+/* The result in words short enough for the dialog's line of text. An older
+ * DLL leaves the offer's later fields empty. */
+static void describe(int result, const char *path, const MarvostellOffer *offer, char *text,
+                     size_t size) {
     const char *name = strrchr(path, '\\');
     switch (result) {
-    case MARVOSTELL_UPDATED: snprintf(text, size, "Update ready: %s", name ? name + 1 : path); return;
+    case MARVOSTELL_UPDATED:
+        snprintf(text, size, "Update ready: %s%s%s%s", name ? name + 1 : path,
+                 offer->displayVersion[0] ? ", version " : "", offer->displayVersion,
+                 (offer->flags & MARVOSTELL_OFFER_CRITICAL) ? " (critical)" : "");
+        return;
     case MARVOSTELL_UP_TO_DATE: snprintf(text, size, "Up to date."); return;
     case MARVOSTELL_ERR_SOCKETS: snprintf(text, size, "Network layer unavailable."); return;
     case MARVOSTELL_ERR_BAD_URL: snprintf(text, size, "Bad update URL."); return;
@@ -170,7 +180,7 @@ static INT_PTR CALLBACK dialog_proc(HWND dialog, UINT message, WPARAM wparam, LP
         CloseHandle(host->worker);
         host->worker = NULL;
         host->bar = (int)SendDlgItemMessageA(dialog, IDC_UPDATE_PROGRESS, PBM_GETPOS, 0, 0);
-        describe(host->result, host->path, host->text, sizeof host->text);
+        describe(host->result, host->path, &host->offer, host->text, sizeof host->text);
         SetDlgItemTextA(dialog, IDC_UPDATE_TIP, host->text);
         host->fits = label_fits(GetDlgItem(dialog, IDC_UPDATE_TIP), host->text);
         SetDlgItemTextA(dialog, IDCANCEL, "Close");
@@ -266,9 +276,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, i
     MarvostellUnload(&host.marvostell);
 
     if (host.exit_when_done) {
-        printf("result=%d\ntext=%s\npath=%s\nbar=%d\nmessages=%u\nfits=%d\n", host.result,
-               host.text, host.result == MARVOSTELL_UPDATED ? host.path : "", host.bar,
-               host.messages, host.fits);
+        printf("result=%d\ntext=%s\npath=%s\nnotes=%s\nbar=%d\nmessages=%u\nfits=%d\n", host.result,
+               host.text, host.result == MARVOSTELL_UPDATED ? host.path : "", host.offer.notesUrl,
+               host.bar, host.messages, host.fits);
         fflush(stdout);
     }
     return host.result == MARVOSTELL_UPDATED || host.result == MARVOSTELL_UP_TO_DATE ? 0 : 1;

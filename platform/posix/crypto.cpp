@@ -8,6 +8,7 @@
 #include <openssl/ecdsa.h>
 #include <openssl/evp.h>
 #include <openssl/param_build.h>
+#include <openssl/rand.h>
 
 namespace marvostell::crypto {
 namespace {
@@ -89,6 +90,10 @@ bool VerifyP256(const uint8_t key[kP256KeyBytes], const uint8_t signature[kP256S
                                        kSha256Bytes) == 1;
     OPENSSL_free(der);
     return valid;
+}
+
+bool RandomBytes(void *out, size_t size) {
+    return size <= 0x7FFFFFFF && RAND_bytes(static_cast<unsigned char *>(out), static_cast<int>(size)) == 1;
 }
 
 }  // namespace marvostell::crypto

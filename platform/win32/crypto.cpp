@@ -1,6 +1,6 @@
-// SHA-256 and ECDSA P-256 on CNG. bcrypt.dll is loaded from the system
-// directory on first use, so that the DLL's import table stays as it is and
-// hosts that never pass keys never load it.
+// SHA-256, ECDSA P-256 and random bytes on CNG. bcrypt.dll is loaded from
+// the system directory on first use, so that the DLL's import table stays as
+// it is and hosts that never pass keys nor meet a staged release never load it.
 #include "platform/crypto.h"
 
 #include <windows.h>
@@ -23,6 +23,7 @@ struct Cng {
     decltype(&BCryptImportKeyPair) importKey = nullptr;
     decltype(&BCryptVerifySignature) verify = nullptr;
     decltype(&BCryptDestroyKey) destroyKey = nullptr;
+    decltype(&BCryptGenRandom) genRandom = nullptr;
     bool loaded = false;
 };
 
@@ -38,7 +39,8 @@ const Cng &Library() {
                    ResolveBcrypt("BCryptDestroyHash", c.destroyHash) &&
                    ResolveBcrypt("BCryptImportKeyPair", c.importKey) &&
                    ResolveBcrypt("BCryptVerifySignature", c.verify) &&
-                   ResolveBcrypt("BCryptDestroyKey", c.destroyKey);
+                   ResolveBcrypt("BCryptDestroyKey", c.destroyKey) &&
+                   ResolveBcrypt("BCryptGenRandom", c.genRandom);
         return c;
     }();
     return cng;
@@ -107,6 +109,13 @@ bool VerifyP256(const uint8_t key[kP256KeyBytes], const uint8_t signature[kP256S
     }
     cng.close(algorithm, 0);
     return valid;
+}
+
+bool RandomBytes(void *out, size_t size) {
+    const Cng &cng = Library();
+    return cng.loaded && size == static_cast<ULONG>(size) &&
+           Succeeded(cng.genRandom(nullptr, static_cast<PUCHAR>(out), static_cast<ULONG>(size),
+                                   BCRYPT_USE_SYSTEM_PREFERRED_RNG));
 }
 
 }  // namespace marvostell::crypto

@@ -41,7 +41,7 @@ struct Site {
     std::string dir = temp.path();
     std::string body = std::string(kPackageSize, 'q');
     MarvostellOptions options{sizeof(MarvostellOptions), 0, nullptr, nullptr, 0, 0, nullptr};
-    MarvostellOffer offer{sizeof(MarvostellOffer), 0, 0, {}};
+    MarvostellOffer offer{sizeof(MarvostellOffer), 0, 0, {}, 0, 0, {}, {}};
     char path[MARVOSTELL_PATH_BUFFER_SIZE] = "";
 
     Site() {

@@ -79,7 +79,7 @@ struct Call {
     TempDir temp{"tls"};
     MarvostellOptions options{sizeof(MarvostellOptions), MARVOSTELL_USE_HTTPS, nullptr, nullptr,
                               0, 5, nullptr};
-    MarvostellOffer offer{sizeof(MarvostellOffer), 0, 0, {}};
+    MarvostellOffer offer{sizeof(MarvostellOffer), 0, 0, {}, 0, 0, {}, {}};
     char path[MARVOSTELL_PATH_BUFFER_SIZE] = "";
 
     uint32_t Check(const std::string &url) {

@@ -14,15 +14,10 @@ uint32_t PathBufferSize(const ExOptions &ex, const std::string &dir, const std::
     return size < 0 ? 0u : static_cast<uint32_t>(size);
 }
 
-std::string OfferText(const MarvostellOffer &offer) {
-    if (offer.version == 0 && offer.packageSize == 0 && offer.section[0] == '\0') return "none";
-    return std::to_string(offer.version) + " " + std::to_string(offer.packageSize) + " " +
-           std::string(offer.section, strnlen(offer.section, sizeof offer.section));
-}
-
 std::string TestHostArguments(const ExOptions &ex, uint32_t pathSize) {
     std::string args = " --ex --path-size " + std::to_string(pathSize);
     if (ex.flags) args += " --flags " + std::to_string(ex.flags);
+    if (ex.offerSize != sizeof(MarvostellOffer)) args += " --offer-size " + std::to_string(ex.offerSize);
     if (ex.deadlineSeconds) args += " --deadline " + std::to_string(ex.deadlineSeconds);
     if (ex.stallSeconds) args += " --stall " + std::to_string(ex.stallSeconds);
     if (ex.cancelAfterMs >= 0) args += " --cancel-after " + std::to_string(ex.cancelAfterMs);

@@ -1,6 +1,6 @@
 // The pieces of a CheckNewVersionEx call that the native runner and the Wine
-// test host's command line share: the path buffer's size, the cancel flag
-// set by a second thread, and the offer as the outcome writes it.
+// test host's command line share: the path buffer's size and the cancel flag
+// set by a second thread (the offer is offer_area.h's).
 #pragma once
 
 #include <condition_variable>
@@ -19,9 +19,6 @@ constexpr size_t kPathGuardBytes = 64;
 
 // The path buffer's size for the directory passed as dir (separator sep).
 uint32_t PathBufferSize(const ExOptions &ex, const std::string &dir, const std::string &sep);
-
-// "<version> <packageSize> <section>", or "none" for an offer left as given.
-std::string OfferText(const MarvostellOffer &offer);
 
 // The test host's options for ex with a path buffer of pathSize bytes.
 std::string TestHostArguments(const ExOptions &ex, uint32_t pathSize);

@@ -1,6 +1,7 @@
 #include "scenario_data.h"
 
 #include "marvostell.h"
+#include "offer_area.h"
 
 #include <algorithm>
 #include <cctype>
@@ -47,13 +48,18 @@ bool ExLine(const std::string &word, const std::string &rest, ExOptions &ex, std
         for (std::string flag; words >> flag;) {
             if (flag == "check-only") ex.flags |= MARVOSTELL_CHECK_ONLY;
             else if (flag == "https") ex.flags |= MARVOSTELL_USE_HTTPS;
-            else return *error = "a flag is check-only or https", false;
+            else if (flag == "ignore-rollout") ex.flags |= MARVOSTELL_IGNORE_ROLLOUT;
+            else return *error = "a flag is check-only, https or ignore-rollout", false;
         }
     } else if (word == "deadline" || word == "stall") {
         if (!Number(rest, &n) || n < 0) return *error = "bad seconds", false;
         (word == "deadline" ? ex.deadlineSeconds : ex.stallSeconds) = static_cast<uint32_t>(n);
     } else if (word == "user-agent") {
         ex.userAgent = ExpandText(rest);
+    } else if (word == "offer-size") {
+        if (!Number(rest, &n) || n < kOldOfferSize || n > static_cast<long long>(sizeof(MarvostellOffer)))
+            return *error = "an offer size is 268 to 1364", false;
+        ex.offerSize = static_cast<uint32_t>(n);
     } else if (word == "trusted-keys") {
         ex.trustedKeys = rest;
     } else if (word == "cancel-before") {
@@ -215,6 +221,11 @@ bool Reader::Expect(const std::string &word, const std::string &rest, Outcome &o
         long long packageSize = 0;
         if (!Number(version, &n) || !Number(size, &packageSize)) return *error = "bad offer", false;
         outcome.offer = std::to_string(n) + " " + std::to_string(packageSize) + " " + section;
+    } else if (word == "offered-more") {
+        outcome.offerMore = ExpandText(rest);
+    } else if (word == "offered-download") {
+        if (!Number(rest, &n) || n < 0) return *error = "bad download size", false;
+        outcome.offerDownload = static_cast<long>(n);
     } else if (word == "elapsed") {
         const size_t dots = rest.find("..");
         long long last = 0;

@@ -22,6 +22,7 @@
 #include "closed_port.h"
 #include "ex_call.h"
 #include "odd_ports.h"
+#include "offer_area.h"
 #include "marvostell.h"
 #include "package/digest.h"
 #include "temp_dir.h"
@@ -131,6 +132,8 @@ void RunWine(const Target &target, const std::string &url, const std::string &di
         else if (line.rfind("path=", 0) == 0) outcome.path = line.substr(5);
         else if (line.rfind("progress=", 0) == 0) outcome.progress = ParseList(line.substr(9));
         else if (line.rfind("offer=", 0) == 0) outcome.offer = line.substr(6);
+        else if (line.rfind("offer-more=", 0) == 0) outcome.offerMore = line.substr(11);
+        else if (line.rfind("offer-download=", 0) == 0) outcome.offerDownload = std::stol(line.substr(15));
         else if (line.rfind("guard=", 0) == 0) outcome.overrun = line != "guard=intact";
         else if (line.rfind("elapsed=", 0) == 0) outcome.elapsedMs = std::stol(line.substr(8));
         else if (line.rfind("errormode=", 0) == 0 && line != "errormode=0x8001,0x8001")
@@ -151,7 +154,7 @@ void CallExport(const Check &check, MarvostellNotifyTarget *notify, const std::s
     const uint32_t size = check.ex ? PathBufferSize(*check.ex, dir, "/") : 4096;
     std::vector<char> path(size + kPathGuardBytes, '#');
     if (!check.ex) path[size - 1] = '\0';
-    MarvostellOffer offer{sizeof(MarvostellOffer), 0, 0, {}};
+    OfferArea offer(check.ex ? check.ex->offerSize : sizeof(MarvostellOffer));
     const auto start = std::chrono::steady_clock::now();
     if (!check.ex) {
         outcome.result = CheckNewVersion(notify, 0x8007, check.version, url.c_str(), dir.c_str(),
@@ -165,14 +168,17 @@ void CallExport(const Check &check, MarvostellNotifyTarget *notify, const std::s
                                         ex.deadlineSeconds, ex.stallSeconds,
                                         ex.userAgent ? ex.userAgent->c_str() : nullptr};
         outcome.result = CheckNewVersionEx(notify, 0x8007, check.version, url.c_str(), dir.c_str(),
-                                           path.data(), size, &options, &offer);
+                                           path.data(), size, &options, offer.get());
     }
     outcome.elapsedMs = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                               std::chrono::steady_clock::now() - start)
                                               .count());
     if (path[0] != '#') outcome.path.assign(path.data(), strnlen(path.data(), size));
-    outcome.offer = OfferText(offer);
-    outcome.overrun = std::any_of(path.begin() + size, path.end(), [](char c) { return c != '#'; });
+    outcome.offer = offer.Text();
+    outcome.offerMore = offer.More();
+    outcome.offerDownload = offer.Download();
+    outcome.overrun = offer.Overrun() ||
+                      std::any_of(path.begin() + size, path.end(), [](char c) { return c != '#'; });
 }
 
 // Calls the export in this process, or, under a file-size limit, in a child
@@ -196,6 +202,7 @@ void RunNative(const Check &check, const std::string &url, const std::string &di
         Outcome got;
         CallExport(check, target, url, dir, got);
         std::string report = std::to_string(got.result) + "\n" + got.path + "\n" + got.offer +
+                             "\n" + got.offerMore + "\n" + std::to_string(got.offerDownload) +
                              "\n" + std::to_string(got.overrun) + "\n";
         for (uint64_t p : progress) report += std::to_string(p) + ",";
         return report;
@@ -207,6 +214,9 @@ void RunNative(const Check &check, const std::string &url, const std::string &di
     outcome.result = std::stoi(line);
     std::getline(stream, outcome.path);
     std::getline(stream, outcome.offer);
+    std::getline(stream, outcome.offerMore);
+    std::getline(stream, line);
+    outcome.offerDownload = std::stol(line);
     std::getline(stream, line);
     outcome.overrun = line != "0";
     std::getline(stream, line);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "marvostell.h"
 #include "test_certificates.h"
 #include "test_server.h"
 
@@ -39,6 +40,8 @@ struct ExOptions {
     // plus pathSize (which may be negative).
     std::string pathFits;
     long pathSize = 4096;
+    // The offer's size as the host sets it (an older header's, or the whole).
+    uint32_t offerSize = sizeof(MarvostellOffer);
 };
 
 struct Check {
@@ -95,7 +98,13 @@ struct Outcome {
     // CheckNewVersionEx's offer, "<version> <packageSize> <section>", or
     // "none" when nothing was written to it.
     std::string offer = "none";
-    // Bytes were written past the path buffer's given size.
+    // Its later fields, "flags=F display=TEXT notes=TEXT", or "" while they
+    // are zero and empty; and its downloadSize (expected: -1 when not
+    // compared; got: -1 for an older structure).
+    std::string offerMore;
+    long offerDownload = -1;
+    // Bytes were written past the path buffer's given size, or past the
+    // offer's.
     bool overrun = false;
     // The last round's call, measured around the export itself.
     long elapsedMs = 0;

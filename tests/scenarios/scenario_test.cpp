@@ -95,7 +95,11 @@ TEST_P(ScenarioTest, GivesTheExpectedOutcome) {
         EXPECT_EQ(got.rawRequests, expected.rawRequests);
     }
     EXPECT_EQ(got.offer, expected.offer);
-    EXPECT_FALSE(got.overrun) << "bytes written past the path buffer";
+    EXPECT_EQ(got.offerMore, expected.offerMore);
+    if (expected.offerDownload >= 0) {
+        EXPECT_EQ(got.offerDownload, expected.offerDownload);
+    }
+    EXPECT_FALSE(got.overrun) << "bytes written past the path buffer or the offer";
     if (expected.elapsedMaxMs >= 0) {
         EXPECT_GE(got.elapsedMs, expected.elapsedMinMs);
         EXPECT_LE(got.elapsedMs, expected.elapsedMaxMs);

@@ -94,7 +94,8 @@ def check_ex(check, server, local, work, size, failures, wine):
 def check_json(run, base, local, work, size, digest, failures):
     """--json: one object on standard output, nothing else there, for each
     kind of outcome; the fields each outcome reaches, the others null."""
-    app = {"section": "app", "version": "0x00000002", "size": size}
+    app = {"section": "app", "version": "0x00000002", "size": size, "staged": False, "display_version": None,
+           "notes_url": None, "critical": False}
     err = local(os.path.join(work, "j3", "app.bin.err"))
     # name, arguments, exit status, fields expected
     cases = [
@@ -133,6 +134,43 @@ def check_json(run, base, local, work, size, digest, failures):
                 not isinstance(got.get("elapsed_seconds"), float) or not got.get("message"):
             failures.append(f"--json, {name}: exit {result.returncode} (want {status}), "
                             f"fields {wrong} differ from {want}; {result.stdout!r}")
+
+
+def bucket(identity, section):
+    """A host's bucket for a staged package, by the rule (not the module's code)."""
+    digest = hashlib.sha256(b"rollout\0" + identity.encode() + b"\0" + section.encode()).digest()
+    return int.from_bytes(digest[:4], "big") % 10000
+
+
+def check_staged(run, base, local, work, size, failures):
+    """--json with a staged release: this machine's bucket from DIR/host.id,
+    the package it gets, and what the manifest tells people of it."""
+    staged = {"section": "next", "version": "0x00000003", "size": size, "staged": True,
+              "display_version": "3.0 beta", "notes_url": "https://example.com/3.0", "critical": True}
+    # identity in host.id (None: none yet), extra arguments, the package wanted
+    for n, (identity, extra, section) in enumerate([
+            ("39f5c88e2d94628bb64ba4fd98e616ec", [], "next"),       # bucket 2294
+            ("8bb01460217f871cbe0ae8fa1ceac2cc", [], "app"),        # bucket 4401
+            ("8bb01460217f871cbe0ae8fa1ceac2cc", ["--ignore-rollout"], "next"),
+            (None, [], None)], 1):
+        d = os.path.join(work, f"staged{n}")
+        os.makedirs(d)
+        if identity:
+            with open(os.path.join(d, "host.id"), "w") as f:
+                f.write(identity + "\n")
+        result = run(["--json", "--ex", "--check-only", "--host-version", "1", "--dir", local(d)] + extra +
+                     [base + "/staged.ini"])
+        got = json.loads(result.stdout) if result.stdout.startswith("{") else {}
+        made = open(os.path.join(d, "host.id")).read() if os.path.exists(os.path.join(d, "host.id")) else ""
+        identity = identity or made.strip()
+        # --ignore-rollout asks for no bucket.
+        rollouts = [{"section": "next", "rollout": 44, "bucket": None if extra else bucket(identity, "next"),
+                     "admitted": bool(extra) or bucket(identity, "next") < 4400}]
+        wanted = section or ("next" if rollouts[0]["admitted"] else "app")
+        package = got.get("package") or {}
+        if result.returncode != 12 or got.get("rollouts") != rollouts or package.get("section") != wanted or \
+                (wanted == "next" and package != staged) or not re.fullmatch(r"[0-9a-f]{32}\n", made):
+            failures.append(f"staged {n}: exit {result.returncode}, host.id {made!r}, {result.stdout!r}")
 
 
 def check_signed(check, base, work, keys, failures):
@@ -228,6 +266,10 @@ def main():
         signer = OpensslSigner(work, "publisher")
         publisher, stranger = signer.public, OpensslSigner(work, "stranger").public
         manifests["good256.ini"] = manifests["good.ini"] + f"Sha256={sha256}\n"
+        manifests["staged.ini"] = (manifests["good.ini"].replace("update=app\n", "update=app\nstaged=next\n") +
+                                   manifests["good.ini"].split("\n", 2)[2].replace("[app]", "[next]")
+                                   .replace("version=2", "version=3") + "Rollout=44\nDisplayVersion=3.0 beta\n"
+                                   "Notes=https://example.com/3.0\nCritical=1\n")
         manifests["signed.ini"] = signer.sign(manifests["good256.ini"])
         manifests["expired.ini"] = signer.sign(
             manifests["good256.ini"].replace("update=app\n", "update=app\nExpires=2001-02-03\n"))
@@ -369,6 +411,7 @@ def main():
 
         check_ex(check, server, local, work, len(package), failures, args.wine)
         check_json(run, base, local, work, len(package), digest, failures)
+        check_staged(run, base, local, work, len(package), failures)
         check_signed(check, base, work, (publisher, stranger), failures)
         if not args.wine:
             check_interrupt(args.cli, base, work, failures)

@@ -51,6 +51,14 @@ def comments_past_the_cut():
     return (CLEAN + (";" + "-" * 70 + "\n") * 60).encode()
 
 
+def staged(rollout="Rollout=10", update="app-1"):
+    """CLEAN with app-2 in the staged list (line 3), its Rollout line 8."""
+    lines = CLEAN.split("\n")
+    lines[1] = f"update={update}\nstaged=app-2"
+    lines[5] += "\n" + rollout if rollout else ""
+    return "\n".join(lines).encode()
+
+
 E, W = "error", "warning"
 
 CASES = [
@@ -103,6 +111,21 @@ CASES = [
     # severity, exit status, the suggestion the message must hold or None).
 ]
 
+# The keys of staged releases, and what people are told of a package.
+CASES += [
+    ("staged without Rollout", staged(None), "no-rollout", 5, E, 1),
+    ("Rollout above 100", staged("Rollout=150"), "rollout-range", 8, W, 0),
+    ("Rollout 0", staged("Rollout=0"), "rollout-stopped", 8, W, 0),
+    ("Rollout in octal", staged("Rollout=010"), "octal", 8, E, 1),
+    ("staged and in the update list", staged(update="app-2, app-1"), "staged-and-update", 3, W, 0),
+    ("staged name without a section", with_line(2, "update=app-2, app-1\nstaged=app-3"), "no-section", 3, E, 1),
+    ("Rollout outside the staged list", with_line(6, "Unsupport=old\nRollout=5"), "rollout-unstaged", 7, W, 0),
+    ("Notes not a URL", with_line(6, "Unsupport=old\nNotes=notes.html"), "notes-url", 7, W, 0),
+    ("DisplayVersion of 64 bytes", with_line(6, "Unsupport=old\nDisplayVersion=" + "v" * 64),
+     "display-version-long", 7, W, 0),
+    ("Critical not 0 or 1", with_line(6, "Unsupport=old\nCritical=yes"), "critical-value", 7, W, 0),
+]
+
 UNKNOWN_KEY_CASES = [
     ("Suport in a package", with_line(6, "Unsupport=old\nSuport=v0x"), "unknown-key", 7, W, 0, "Support?"),
     ("Unsuport in a package", with_line(6, "Unsuport=old"), "unknown-key", 6, W, 0, "Unsupport?"),
@@ -116,7 +139,9 @@ UNKNOWN_KEY_CASES = [
     ("range no package names", CLEAN.encode() + b"\n[beta]\nVER=0x1-0x2\nlower=3\n", "range-unused", 20, W, 0, None),
 ]
 # The keys hosts do read, in any case, ver* ones included: no unknown-key.
-READ_KEYS = CLEAN.replace("ver1=", "VERsion9=").replace("Package=", "package=") + "greater=0x7FFFFFFF\n"
+READ_KEYS = (CLEAN.replace("ver1=", "VERsion9=").replace("Package=", "package=")
+             .replace("version=0x00010000\n", "version=0x00010000\ndisplayversion=1.0\nNOTES=https://example.com/1\n"
+                      "critical=0\n") + "greater=0x7FFFFFFF\n")
 
 
 def signed_clean(expires="2099-12-31", sha_app2="89ABCDEF" * 8, drop_line=None):

@@ -124,11 +124,14 @@ def usage(r, work):
                       ["explain", r.local(os.path.join(work, "clean.ini"))],
                       ["explain", r.local(os.path.join(work, "clean.ini")), "--host-version", "2.1"],
                       ["map", "--colour"], ["verify", r.local(os.path.join(work, "clean.ini"))],
+                      ["explain", clean, "--host-version", "1", "--host-id", "0123"], ["map", clean, "--host-id", "x"],
+                      ["rollout", clean], ["rollout", clean, "app-2", "--percent", "101"],
+                      ["rollout", clean, "app-2", "--percent", "5", "--finish"],
                       ["entry", missing, "--path", "/a.bin"], ["entry", missing]):
         status, _, err = r.run(*arguments)
         expect(status == 2 and err, f"{arguments}: exit {status} (want 2), stderr {err!r}")
     _, program_help, _ = r.run("--help")
-    for command in ("entry", "new", "patch", "pack", "lint", "explain", "map", "verify", "keygen", "sign"):
+    for command in ("entry", "new", "patch", "pack", "lint", "explain", "map", "verify", "keygen", "sign", "rollout"):
         expect(f"\n  {command} " in program_help, f"--help does not list {command}")
         status, out, _ = r.run(command, "--help")
         expect(status == 0 and out.startswith(f"usage: marvostell-manifest {command}"),
@@ -392,7 +395,8 @@ def signed_lint_table(r, work):
     expect(status == 0 and "refused" in out and out.rstrip().endswith("selected: none"), f"explain refused: {out!r}")
     status, out, _ = r.run("map", r.local(good), "--json", "--trusted-key", other)
     result = json.loads(out) if out.startswith("{") else {}
-    expect(result.get("ranges") == [{"low": "0x00000000", "high": "0xFFFFFFFF", "selected": None}]
+    expect(result.get("ranges") == [{"low": "0x00000000", "high": "0xFFFFFFFF", "selected": None, "staged": False,
+                                     "rollouts": []}]
            and "refused" in (result.get("signature") or ""), f"map --json refused: {out!r}")
     status, out, err = r.run("map", r.local(good), "--trusted-key", publisher)
     expect(status == 0 and not err and "app-2" in out, f"map of a good signature: {out!r} {err!r}")
@@ -415,6 +419,28 @@ def new_manifest(r, work):
     status, entry_out, _ = r.run("entry", r.local(files["v3"]), "--path", "/pkg/v3.bin", "--section", "three",
                                  "--version", "0x30000")
     expect(entry_out and entry_out in out, f"new's section differs from entry's: {entry_out!r} in {out!r}")
+    # What new writes besides the entries, each manifest linting clean: no
+    # package shadowed by a newer one. (title, extra arguments, texts wanted)
+    folder = os.path.join(work, "new", "folder")
+    for name, size in (("app-1.2.bin", 10), ("app-2.0.bin", 20), ("notes.txt", 5)):
+        write(os.path.join(folder, name), b"f" * size)
+    every = [a for packageArg in packageArgs for a in ("--package", packageArg)]
+    for title, extra, wants in [
+            ("step ranges", every, ["Support=three-hosts\n", "[three-hosts]\nver=0x00020000-0x0002FFFF\n",
+                                    "Support=v2.bin-hosts\n", "[v2.bin-hosts]\nver=0x00000001-0x0001FFFF\n"]),
+            ("details", every + ["--display-version", "three=3.0 beta", "--notes", "three=https://example.com/3",
+                                 "--critical", "v2.bin"],
+             ["DisplayVersion=3.0 beta\nNotes=https://example.com/3\n", "Critical=1\n"]),
+            ("staged", every + ["--staged", "three", "--rollout", "5"],
+             ["update=v2.bin, v1.bin\nstaged=three\n", "Rollout=5\n"]),
+            ("from a folder", ["--from-dir", r.local(folder), "--version-pattern", "app-{major}.{minor}.bin"],
+             ["update=app-2.0.bin, app-1.2.bin\n", "version=0x00010002\n", "[app-2.0.bin-hosts]\nver=0x00010002-0x0001FFFF\n"])]:
+        status, out, err = r.run("new", *extra, "--path-prefix", "/pkg", "--output", r.local(out_file))
+        text = open(out_file).read() if status == 0 else ""
+        lint_status, lint_out, _ = r.run("lint", "--strict", r.local(out_file))
+        expect(status == 0 and all(w in text for w in wants) and lint_status == 0,
+               f"new, {title}: {status} {err!r}, lint {lint_out!r}, wants {[w for w in wants if w not in text]} in {text!r}")
+    expect("notes.txt does not fit" in err, f"new --from-dir: no note on a file left out: {err!r}")
     status, out, err = r.run("new", "--package", packageArgs[1], "--path-prefix", "/pkg/", "--output", r.local(out_file))
     expect(status == 0 and not out and os.path.exists(out_file), f"new --output: {status} {err!r}")
     status, out, _ = r.run("lint", "--strict", r.local(out_file))
@@ -436,6 +462,42 @@ def new_manifest(r, work):
                              env=dict(phrase, NEW_KEY=open(key).read()))
     status, out, err = r.run("lint", "--trusted-key", public.strip(), r.local(out_file))
     expect(status == 0 and "0 errors" in out, f"new --key-env: the manifest does not verify: {out!r} {err!r}")
+
+
+# Each identity's buckets for three staged sections, computed once with
+# Python's hashlib from the rule: SHA-256("rollout" NUL id NUL section), its
+# first four bytes big-endian, modulo 10000. Every build must agree.
+BUCKETS = [
+    ("8bb01460217f871cbe0ae8fa1ceac2cc", {"app-3": 8503, "Beta": 8646, "x": 5939}),
+    ("39F5C88E2D94628BB64BA4FD98E616EC", {"app-3": 2132, "Beta": 1254, "x": 857}),
+    ("c37f0ce876cf29a6a34faab921eb4e08", {"app-3": 4367, "Beta": 5700, "x": 549}),
+]
+
+
+def staged_releases(r, work):
+    """explain --host-id gives every build the same buckets; rollout changes a
+    staged package's share, refuses what it cannot do, and finishes it."""
+    text = ("[General]\nupdate=app-2\nstaged=app-3, Beta, x\n\n" + package_section("app-2", b"y", "0x20000")
+            + "".join(package_section(n, b"x", "0x30000", "Rollout=1\n") for n in ("app-3", "Beta", "x")))
+    path = write(os.path.join(work, "staged", "update.ini"), text)
+    for identity, buckets in BUCKETS:
+        status, out, _ = r.run("explain", r.local(path), "--host-version", "1", "--host-id", identity, "--json")
+        packages = json.loads(out)["packages"] if status == 0 else []
+        got = {p["name"]: p["bucket"] for p in packages if p["staged"]}
+        expect(got == buckets and packages[-1]["selected"], f"explain --host-id {identity}: {got}, want {buckets}")
+    # (title, arguments, exit status, texts the manifest then holds, or None: unchanged)
+    for title, arguments, status, wants in [
+            ("percent", ["app-3", "--percent", "25"], 0, ["version=0x30000\nRollout=25\n"]),
+            ("not staged", ["app-2", "--percent", "25"], 1, None),
+            ("finish", ["Beta", "--finish"], 0, ["update=Beta, app-2\nstaged=app-3, x\n", "[Beta]\nversion=0x30000\nPackage"])]:
+        before = open(path).read()
+        got, out, err = r.run("rollout", r.local(path), *arguments)
+        after = open(path).read()
+        expect(got == status and (after == before if wants is None else all(w in after for w in wants)),
+               f"rollout {title}: exit {got} (want {status}) {out!r} {err!r} {after!r}")
+    write(path, text + ";signature=" + "A" * 86 + "==\n")
+    status, _, err = r.run("rollout", r.local(path), "x", "--percent", "50")
+    expect(status == 1 and "--key" in err, f"rollout of a signed manifest without --key: {status} {err!r}")
 
 
 def keygen_and_sign(r, work):
@@ -641,6 +703,7 @@ def main():
         signed_lint_table(r, work)
         keygen_and_sign(r, work)
         key_table(r, there, work)
+        staged_releases(r, work)
 
         root = os.path.join(work, "root")
         plain = {"plain": random.Random(2).randbytes(6000)}

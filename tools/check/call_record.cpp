@@ -52,7 +52,8 @@ void CallRecorder::OnPackageEvent(const PackageEvent &e) {
 }
 
 bool EndsSelection(const SelectionEvent &e) {
-    return e.kind == SelectionEvent::kSelected || e.kind == SelectionEvent::kListEnd ||
+    // The staged list, walked first, ends no selection.
+    return e.kind == SelectionEvent::kSelected || (e.kind == SelectionEvent::kListEnd && !e.staged) ||
            e.kind == SelectionEvent::kListMissing;
 }
 

@@ -6,6 +6,7 @@
 #include "local_file.h"
 #include "manifest/manifest_fetch.h"
 #include "manifest/manifest_reader.h"
+#include "manifest/rollout.h"
 #include "manifest/signature.h"
 #include "marvostell.h"
 #include "options.h"
@@ -300,6 +301,19 @@ Diagnosis Diagnose(int result, const marvostell::CheckOutcome &outcome, const Ca
     default:
         break;
     }
+    // What the host would tell people of the package, and this host's buckets.
+    if (outcome.selected) {
+        const marvostell::PackageDetails &details = outcome.details;
+        if (outcome.staged) out.lines.push_back("staged: a release offered to a share of hosts first");
+        if (!details.displayVersion.empty()) out.lines.push_back("display version: " + details.displayVersion);
+        if (!details.notesUrl.empty()) out.lines.push_back("release notes: " + details.notesUrl);
+        if (details.critical) out.lines.push_back("critical: the manifest marks this update critical");
+    }
+    for (const marvostell::tools::PackageExplanation &p : record.selection.packages)
+        if (p.rolloutTested && p.bucket != marvostell::kNoBucket)
+            out.lines.push_back("staged [" + p.name + "]: Rollout " + std::to_string(p.rollout) +
+                                "%, this host's bucket " + std::to_string(p.bucket) +
+                                (p.admitted ? ": in the rollout" : ": not in the rollout"));
     // Where a stop or a broken transfer left the package.
     if (facts.keptBytes && (outcome.failure.stage == Stage::kStopped ||
                             outcome.failure.stage == Stage::kPackageRequest))

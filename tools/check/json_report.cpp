@@ -87,12 +87,25 @@ std::string JsonReport(const JsonFacts &facts, const marvostell::CheckOutcome &o
                       ",\"exit_status\":" + std::to_string(facts.exitStatus) +
                       ",\"message\":" + JsonString(facts.message) +
                       ",\"manifest_status\":" + ManifestStatus(record);
+    out += ",\"rollouts\":[";
+    bool first = true;
+    for (const marvostell::tools::PackageExplanation &p : record.selection.packages) {
+        if (!p.rolloutTested) continue;
+        out += (first ? "" : ",") + std::string("{\"section\":") + JsonString(p.name) + "," +
+               marvostell::tools::RolloutJson(p.rollout, p.bucket, p.admitted) + "}";
+        first = false;
+    }
+    out += "]";
     out += ",\"package\":";
     if (outcome.selected) {
         char version[16];
         std::snprintf(version, sizeof version, "0x%08X", static_cast<unsigned>(outcome.version));
         out += "{\"section\":" + JsonString(outcome.section) + ",\"version\":" +
-               JsonString(version) + ",\"size\":" + Number(outcome.packageSize) + "}";
+               JsonString(version) + ",\"size\":" + Number(outcome.packageSize) +
+               ",\"staged\":" + (outcome.staged ? "true" : "false") +
+               ",\"display_version\":" + StringOrNull(outcome.details.displayVersion) +
+               ",\"notes_url\":" + StringOrNull(outcome.details.notesUrl) +
+               ",\"critical\":" + (outcome.details.critical ? "true" : "false") + "}";
     } else {
         out += "null";
     }

@@ -220,6 +220,8 @@ int Check(const Options &options) {
         ex.stallSeconds = options.stallSeconds;
         ex.userAgent = options.userAgentGiven ? options.userAgent.c_str() : nullptr;
         ex.trustedKeys = options.trustedKeys.empty() ? nullptr : options.trustedKeys.c_str();
+        ex.releaseKeys = true;
+        ex.ignoreRollout = options.ignoreRollout;
     }
     CatchInterrupt();
     const CallResult call = RunCheck(arguments, listener);

@@ -10,14 +10,14 @@ const char kUsageLine[] =
     "usage: marvostell-check [--host-version N] [--dir DIR] [--quiet] [--verbose]\n"
     "                        [--ex] [--check-only] [--deadline S] [--stall S]\n"
     "                        [--user-agent TEXT] [--https] [--trusted-key KEY]...\n"
-    "                        [--trusted-keys-file FILE] [--json] URL\n"
+    "                        [--trusted-keys-file FILE] [--ignore-rollout] [--json] URL\n"
     "Try 'marvostell-check --help' for more information.\n";
 
 const char kHelpText[] =
     "usage: marvostell-check [--host-version N] [--dir DIR] [--quiet] [--verbose]\n"
     "                        [--ex] [--check-only] [--deadline S] [--stall S]\n"
     "                        [--user-agent TEXT] [--https] [--trusted-key KEY]...\n"
-    "                        [--trusted-keys-file FILE] [--json] URL\n"
+    "                        [--trusted-keys-file FILE] [--ignore-rollout] [--json] URL\n"
     "       marvostell-check --version | --help\n"
     "\n"
     "Runs one update check as a host would: fetches the manifest at URL into DIR\n"
@@ -41,7 +41,10 @@ const char kHelpText[] =
     "Without the options below the check follows CheckNewVersion, as most hosts\n"
     "call it. --ex, or any option below, makes it follow CheckNewVersionEx: a\n"
     "broken server or transfer fails as such, a partial package is kept for the\n"
-    "next check, and Ctrl-C stops the call itself.\n"
+    "next check, and Ctrl-C stops the call itself. It also reads the staged\n"
+    "list (a staged package goes to the hosts in its Rollout, by the bucket of\n"
+    "the identity in DIR/host.id, made there if missing) and the package's\n"
+    "DisplayVersion, Notes and Critical, which the result shows.\n"
     "  --ex              CheckNewVersionEx's rules, with no option of its own\n"
     "  --check-only      select a package and say what is offered, without\n"
     "                    downloading it\n"
@@ -58,6 +61,8 @@ const char kHelpText[] =
     "  --trusted-keys-file FILE\n"
     "                    the keys in FILE, separated by commas or white space\n"
     "                    (lines starting with # are comments)\n"
+    "  --ignore-rollout  a staged package whatever this host's bucket, as for a\n"
+    "                    check a person asked for (MARVOSTELL_IGNORE_ROLLOUT)\n"
     "\n"
     "Ctrl-C cancels the check; the partial package stays for the next check.\n"
     "A second Ctrl-C ends the program at once.\n"
@@ -97,7 +102,8 @@ using marvostell::tools::ArgumentFault;
 const marvostell::tools::ArgumentRules kRules{
     {"--host-version", "--dir", "--deadline", "--stall", "--user-agent", "--trusted-key",
      "--trusted-keys-file"},
-    {"--quiet", "--verbose", "--help", "--version", "--ex", "--check-only", "--https", "--json"},
+    {"--quiet", "--verbose", "--help", "--version", "--ex", "--check-only", "--https", "--json",
+     "--ignore-rollout"},
     {{"-q", "--quiet"}, {"-v", "--verbose"}, {"-h", "--help"}},
     false,
     false,
@@ -130,6 +136,8 @@ bool ApplyEx(const Argument &arg, Options &options, std::string &error) {
         options.checkOnly = true;
     } else if (arg.name == "--https") {
         options.https = true;
+    } else if (arg.name == "--ignore-rollout") {
+        options.ignoreRollout = true;
     } else if (arg.name == "--deadline" || arg.name == "--stall") {
         uint32_t &seconds = arg.name == "--deadline" ? options.deadlineSeconds : options.stallSeconds;
         if (seconds)

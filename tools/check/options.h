@@ -20,6 +20,7 @@ struct Options {
     bool ex = false;
     bool checkOnly = false;
     bool https = false;
+    bool ignoreRollout = false;
     uint32_t deadlineSeconds = 0;  // 0: none
     uint32_t stallSeconds = 0;     // 0: the module's default
     bool userAgentGiven = false;

@@ -2,6 +2,7 @@
 // arrives as an event and is put into words here; nothing is decided twice.
 #include "selection_explain.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -19,6 +20,32 @@ std::string Interval(uint32_t low, uint32_t high) {
 
 std::string Quoted(const char *section) { return "[" + std::string(section) + "]"; }
 
+// A staged package's Rollout in words: its step and, when it keeps the host
+// out, the verdict.
+void DescribeRollout(const SelectionEvent &e, PackageExplanation &p) {
+    const std::string key = *e.text ? "Rollout=" + std::string(e.text) : std::string("no Rollout");
+    const std::string share = "the hosts in buckets below " + std::to_string(std::min(e.number, 100u) * 100);
+    p.rolloutTested = true;
+    p.rollout = e.number;
+    p.bucket = e.bucket;
+    p.admitted = e.passed;
+    if (e.number == 0) {
+        p.steps.push_back(key + ": no host is in the rollout (it is stopped)");
+        p.verdict = "passed over: staged for no host";
+    } else if (e.kind == SelectionEvent::kRolloutIgnored) {
+        p.steps.push_back(key + ": ignored, the host asked for any staged release");
+    } else if (e.bucket != kNoBucket) {
+        p.steps.push_back(key + ": " + share + " get it; this host's bucket is " + std::to_string(e.bucket) +
+                          (e.passed ? ": in the rollout" : ": not in the rollout"));
+        if (!e.passed) p.verdict = "passed over: not in the rollout (bucket " + std::to_string(e.bucket) + ")";
+    } else if (e.passed) {
+        p.steps.push_back(key + ": " + share + " get it; taken as one of them");
+    } else {
+        p.steps.push_back(key + ": " + share + " get it; no host identity, so in no rollout");
+        p.verdict = "passed over: no host identity";
+    }
+}
+
 }  // namespace
 
 void SelectionRecorder::OnSelectionEvent(const SelectionEvent &e) {
@@ -30,6 +57,7 @@ void SelectionRecorder::OnSelectionEvent(const SelectionEvent &e) {
     if (e.kind == SelectionEvent::kPackage) {
         m_out.packages.emplace_back();
         m_out.packages.back().name = e.package;
+        m_out.packages.back().staged = e.staged;
         if (!*e.package) Step("an empty name (a separator right after another, or after a blank)");
         return;
     }
@@ -93,6 +121,10 @@ void SelectionRecorder::OnSelectionEvent(const SelectionEvent &e) {
         else if (!e.support && e.passed)
             p.verdict = "passed over: the host is in the Unsupport range " + Quoted(e.section);
         break;
+    case SelectionEvent::kRollout:
+    case SelectionEvent::kRolloutIgnored:
+        DescribeRollout(e, p);
+        break;
     case SelectionEvent::kSelected:
         p.selected = true;
         p.verdict = "selected";
@@ -102,6 +134,12 @@ void SelectionRecorder::OnSelectionEvent(const SelectionEvent &e) {
     default:
         break;
     }
+}
+
+std::string RolloutJson(uint32_t rollout, uint32_t bucket, bool admitted) {
+    return "\"rollout\":" + std::to_string(rollout) + ",\"bucket\":" +
+           (bucket == kNoBucket ? std::string("null") : std::to_string(bucket)) +
+           ",\"admitted\":" + (admitted ? "true" : "false");
 }
 
 std::string HexVersion(uint32_t version) {
@@ -129,14 +167,27 @@ std::string JsonString(const std::string &text) {
     return out + "\"";
 }
 
+bool SelectFor(const CManifestReader &manifest, uint32_t hostVersion, uint32_t language,
+               const StagedWalk *staged, CCheckObserver *observer, std::string &section) {
+    if (!staged) return SelectPackage(manifest, hostVersion, language, observer, section);
+    CHostIdentity identity = CHostIdentity::Given(staged->hostId);
+    RolloutRules rules;
+    rules.identity = &identity;
+    rules.admitAll = staged->everyRollout;
+    uint32_t version = 0;
+    bool fromStaged = false;
+    return SelectStagedOrUpdate(manifest, hostVersion, language, rules, observer, section, version,
+                                fromStaged);
+}
+
 SelectionExplanation ExplainSelection(const std::string &manifestPath, uint32_t hostVersion,
-                                      uint32_t language) {
+                                      uint32_t language, const StagedWalk *staged) {
     SelectionExplanation out;
     out.hostVersion = hostVersion;
     SelectionRecorder recorder(out);
     std::string selected;
-    SelectPackage(CManifestReader(HostPath(manifestPath)), hostVersion, language, &recorder,
-                  selected);
+    SelectFor(CManifestReader(HostPath(manifestPath)), hostVersion, language, staged, &recorder,
+              selected);
     return out;
 }
 
@@ -147,7 +198,8 @@ std::vector<std::string> ExplanationLines(const SelectionExplanation &explanatio
     if (explanation.listMissing)
         lines.push_back("[General] has no update list, or an empty one: no package is offered");
     for (const PackageExplanation &p : explanation.packages) {
-        lines.push_back("package " + (p.name.empty() ? std::string("(empty name)") : p.name));
+        lines.push_back((p.staged ? "staged package " : "package ") +
+                        (p.name.empty() ? std::string("(empty name)") : p.name));
         for (const std::string &step : p.steps) lines.push_back("  " + step);
         lines.push_back("  " + (p.verdict.empty() ? std::string("passed over") : p.verdict));
     }
@@ -171,7 +223,10 @@ std::string ExplanationJson(const SelectionExplanation &explanation) {
             json += (s ? "," : "") + JsonString(step);
         }
         json += "],\"selected\":" + std::string(p.selected ? "true" : "false") +
-                ",\"verdict\":" + JsonString(p.verdict.empty() ? "passed over" : p.verdict) + "}";
+                ",\"verdict\":" + JsonString(p.verdict.empty() ? "passed over" : p.verdict) +
+                ",\"staged\":" + (p.staged ? "true" : "false");
+        if (p.rolloutTested) json += "," + RolloutJson(p.rollout, p.bucket, p.admitted);
+        json += "}";
     }
     json += "],\"selected\":" +
             (explanation.hasSelection ? JsonString(explanation.selected) : std::string("null")) + "}";

@@ -3,8 +3,10 @@
 
 #include <cstdio>
 
+#include "host_path.h"
 #include "lint.h"
 #include "manifest/manifest_reader.h"
+#include "manifest/rollout.h"
 #include "manifest_source.h"
 #include "options.h"
 #include "package/package_entry.h"
@@ -66,6 +68,42 @@ std::string SignatureNote(const ManifestSource &source, const std::vector<Public
     if (reason.empty()) return "";
     return (refused ? "refused by hosts that pass these trusted keys (result 7): "
                     : "note: hosts that pass trusted keys refuse this manifest (result 7): ") + reason;
+}
+
+// --host-id ID into `walk`: false with a message for a malformed identity.
+bool HostIdOption(const Options &options, StagedWalk &walk, std::string &error) {
+    const std::string *id = options.Value("--host-id");
+    if (!id || ParseHostId(*id, walk.hostId)) return true;
+    error = "--host-id " + *id + " is not 32 hexadecimal digits";
+    return false;
+}
+
+// A range's answer in words: the package, and the Rollout tests that led to it.
+std::string RangeAnswer(const VersionRange &r) {
+    std::string text = r.hasSelection ? r.selected : "none";
+    for (size_t i = 0; i < r.rollouts.size(); ++i) {
+        const RolloutTest &t = r.rollouts[i];
+        text += (i ? "; " : " (") + t.section + " staged, Rollout " + std::to_string(t.rollout) + "%" +
+                (t.bucket == kNoBucket ? "" : ", bucket " + std::to_string(t.bucket)) +
+                (t.admitted ? ", in the rollout" : ", not in the rollout");
+    }
+    return text + (r.rollouts.empty() ? "" : ")");
+}
+
+std::string RangesJson(const std::vector<VersionRange> &ranges) {
+    std::string json = "[";
+    for (size_t i = 0; i < ranges.size(); ++i) {
+        const VersionRange &r = ranges[i];
+        json += (i ? "," : "") + std::string("{\"low\":\"") + HexVersion(r.low) + "\",\"high\":\"" +
+                HexVersion(r.high) + "\",\"selected\":" +
+                (r.hasSelection ? JsonString(r.selected) : std::string("null")) +
+                ",\"staged\":" + (r.staged ? "true" : "false") + ",\"rollouts\":[";
+        for (size_t t = 0; t < r.rollouts.size(); ++t)
+            json += (t ? "," : "") + std::string("{\"section\":") + JsonString(r.rollouts[t].section) + "," +
+                    RolloutJson(r.rollouts[t].rollout, r.rollouts[t].bucket, r.rollouts[t].admitted) + "}";
+        json += "]}";
+    }
+    return json + "]";
 }
 
 // The JSON object `json` with one more member first.
@@ -144,11 +182,14 @@ int RunLint(const Arguments &args) {
 int RunExplain(const Arguments &args) {
     Options options;
     int status = kExitOk;
-    if (!ParseManifestCommand("explain", args, {"--host-version", "--trusted-key"}, {"--json"}, options, status))
+    if (!ParseManifestCommand("explain", args, {"--host-version", "--trusted-key", "--host-id"}, {"--json"}, options,
+                              status))
         return status;
     std::vector<PublicKey> keys;
     std::string error;
     if (!TrustedKeyOptions(options, keys, error)) return UsageError("explain", error);
+    StagedWalk walk;
+    if (!HostIdOption(options, walk, error)) return UsageError("explain", error);
     const std::string *versionText = options.Value("--host-version");
     uint32_t version = 0;
     if (!versionText) return UsageError("explain", "--host-version V is required");
@@ -163,7 +204,7 @@ int RunExplain(const Arguments &args) {
     // A host that refuses the manifest reads no package list.
     SelectionExplanation explanation;
     explanation.hostVersion = version;
-    if (!refused) explanation = ExplainSelection(source.iniPath, version);
+    if (!refused) explanation = ExplainSelection(source.iniPath, version, 0, &walk);
     if (options.Has("--json")) {
         std::printf("%s\n", WithMember(ExplanationJson(explanation), "signature", note).c_str());
     } else {
@@ -178,32 +219,42 @@ int RunExplain(const Arguments &args) {
 int RunMap(const Arguments &args) {
     Options options;
     int status = kExitOk;
-    if (!ParseManifestCommand("map", args, {"--trusted-key"}, {"--json"}, options, status)) return status;
+    if (!ParseManifestCommand("map", args, {"--trusted-key", "--host-id"}, {"--json"}, options, status)) return status;
     std::vector<PublicKey> keys;
     std::string error;
     if (!TrustedKeyOptions(options, keys, error)) return UsageError("map", error);
+    StagedWalk walk;
+    if (!HostIdOption(options, walk, error)) return UsageError("map", error);
+    const bool forHost = options.Value("--host-id") != nullptr;
     WorkDir dir;
     if (!dir.Create(error)) return UsageError("map", error);
     ManifestSource source;
     if (!Load("map", options.positional[0], dir, source)) return kExitUsage;
     bool refused = false;
     const std::string note = SignatureNote(source, keys, refused);
-    // Refused, the whole version space gets nothing.
+    // Refused, the whole version space gets nothing. Without an identity,
+    // the hosts in no rollout (and those of CheckNewVersion) get the first
+    // map, those in every rollout the second.
+    const std::vector<VersionRange> nothing(1, VersionRange{0, 0xFFFFFFFFu, false, "", false, {}});
     const std::vector<VersionRange> ranges =
-        refused ? std::vector<VersionRange>{VersionRange{0, 0xFFFFFFFFu, false, ""}} : MapSelection(source.iniPath);
+        refused ? nothing : MapSelection(source.iniPath, 0, forHost ? &walk : nullptr);
+    StagedWalk every;
+    every.everyRollout = true;
+    const bool staged = !refused && !forHost &&
+                        !CManifestReader(HostPath(source.iniPath)).Value("General", "staged", "").empty();
+    const std::vector<VersionRange> inRollouts = staged ? MapSelection(source.iniPath, 0, &every) : nothing;
     // Standard output holds only the ranges: the note goes beside them.
     if (!note.empty() && !options.Has("--json")) std::fprintf(stderr, "%s\n", note.c_str());
     if (options.Has("--json")) {
-        std::string json = "{\"ranges\":[";
-        for (size_t i = 0; i < ranges.size(); ++i)
-            json += (i ? "," : "") + std::string("{\"low\":\"") + HexVersion(ranges[i].low) +
-                    "\",\"high\":\"" + HexVersion(ranges[i].high) + "\",\"selected\":" +
-                    (ranges[i].hasSelection ? JsonString(ranges[i].selected) : std::string("null")) + "}";
-        std::printf("%s\n", WithMember(json + "]}", "signature", note).c_str());
+        const std::string json = "{\"ranges\":" + RangesJson(ranges) +
+                                 ",\"rollout_ranges\":" + (staged ? RangesJson(inRollouts) : "null") + "}";
+        std::printf("%s\n", WithMember(json, "signature", note).c_str());
     } else {
         for (const VersionRange &r : ranges)
-            std::printf("%s-%s %s\n", HexVersion(r.low).c_str(), HexVersion(r.high).c_str(),
-                        r.hasSelection ? r.selected.c_str() : "none");
+            std::printf("%s-%s %s\n", HexVersion(r.low).c_str(), HexVersion(r.high).c_str(), RangeAnswer(r).c_str());
+        if (staged) std::printf("hosts in the rollouts (CheckNewVersionEx):\n");
+        for (const VersionRange &r : staged ? inRollouts : std::vector<VersionRange>())
+            std::printf("%s-%s %s\n", HexVersion(r.low).c_str(), HexVersion(r.high).c_str(), RangeAnswer(r).c_str());
     }
     return kExitOk;
 }

@@ -19,6 +19,7 @@ int RunSign(const Arguments &args);
 int RunNew(const Arguments &args);
 int RunPatch(const Arguments &args);
 int RunPack(const Arguments &args);
+int RunRollout(const Arguments &args);
 
 struct KeySource;  // signing_key.h
 struct Options;    // options.h

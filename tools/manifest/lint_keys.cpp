@@ -8,9 +8,10 @@
 namespace marvostell::tools {
 namespace {
 
-const std::vector<std::string> kGeneralKeys = {"update", "Expires"};
-const std::vector<std::string> kPackageKeys = {"version", "language",    "Unsupport", "Support",
-                                                "Package", "PackageSize", "Md5",       "Sha256"};
+const std::vector<std::string> kGeneralKeys = {"update", "staged", "Expires"};
+const std::vector<std::string> kPackageKeys = {"version",  "language",       "Unsupport", "Support",
+                                                "Package",  "PackageSize",    "Md5",       "Sha256",
+                                                "Rollout",  "DisplayVersion", "Notes",     "Critical"};
 const std::vector<std::string> kRangeKeys = {"lower", "greater", "ver"};
 
 // Levenshtein distance, blind to the case of A-Z as the reader's lookups are.

@@ -115,7 +115,7 @@ void LintExpiry(const ManifestSource &source, const LineIndex &index, Findings &
 void LintSha256(const ManifestSource &source, const LineIndex &index, Findings &findings) {
     const CManifestReader reader(source.iniPath);
     std::set<std::string> done;
-    for (const PackageExplanation &p : ExplainSelection(source.iniPath, 0xFFFFFFFFu).packages) {
+    for (const PackageExplanation &p : ExplainSelection(source.iniPath, 0xFFFFFFFFu, 0, &kEveryRollout).packages) {
         if (p.name.empty() || index.FindSection(p.name) < 0 || !done.insert(Lower(p.name)).second) continue;
         const std::string sha256 = ReadPackageEntry(reader, p.name.c_str()).sha256;
         if (sha256.empty())

@@ -7,6 +7,7 @@
 #include "lint.h"
 #include "manifest/manifest_reader.h"
 #include "manifest/number.h"
+#include "manifest/package_details.h"
 #include "package/package_entry.h"
 #include "package_name.h"
 #include "selection_explain.h"
@@ -103,8 +104,11 @@ public:
 
 private:
     void LintList();
+    void LintStaged(const std::set<std::string> &updateList);
     // Whether the package can be selected at all; false after an error that says why not.
     bool LintPackage(const std::string &name);
+    void LintDetails(const std::string &name);
+    void LintRollout(const std::string &name, bool staged);
     void LintEntry(const std::string &name);
     void LintRangeKey(const std::string &package, const char *key);
     void LintRangeSection(const std::string &section, bool support);
@@ -130,8 +134,15 @@ void ValueLint::LintList() {
         m_findings.Error(0, "no-general", "no [General] section: no host gets a package");
         return;
     }
+    std::string staged;
     if (!m_reader.Read("General", "update", list) || list.empty()) {
-        m_findings.Error(listLine, "no-list", "[General] has no update list: no host gets a package");
+        if (m_reader.Read("General", "staged", staged) && !staged.empty()) {
+            m_findings.Warning(listLine, "no-list", "[General] has no update list: only hosts in a rollout get "
+                                                   "a package");
+            LintStaged({});
+        } else {
+            m_findings.Error(listLine, "no-list", "[General] has no update list: no host gets a package");
+        }
         return;
     }
     // The core's own walk of the list: a host above every version reads it all.
@@ -168,9 +179,75 @@ void ValueLint::LintList() {
             continue;
         }
         m_packages.insert(lowered);
+        LintRollout(p.name, false);
         if (LintPackage(p.name)) candidates.push_back(p.name);
     }
     LintReach(candidates);
+    LintStaged(seen);
+}
+
+// The staged list, as the core walks it for a host in every rollout.
+void ValueLint::LintStaged(const std::set<std::string> &updateList) {
+    const int listLine = m_index.KeyLine("General", "staged");
+    std::set<std::string> seen;
+    for (const PackageExplanation &p : ExplainSelection(m_source.iniPath, 0xFFFFFFFFu, 0, &kEveryRollout).packages) {
+        const std::string lowered = Lower(p.name);
+        if (!p.staged || p.name.empty() || !seen.insert(lowered).second) continue;
+        if (m_index.FindSection(p.name) < 0) {
+            m_findings.Error(listLine, "no-section",
+                             "the staged list names " + p.name + ", and there is no [" + p.name + "] section");
+            continue;
+        }
+        if (updateList.count(lowered))
+            m_findings.Warning(listLine, "staged-and-update",
+                               p.name + " is in the update list too: hosts outside its rollout get it from there");
+        m_packages.insert(lowered);
+        LintPackage(p.name);
+        LintRollout(p.name, true);
+    }
+}
+
+void ValueLint::LintRollout(const std::string &name, bool staged) {
+    std::string value;
+    const int line = m_index.KeyLine(name, "Rollout");
+    const bool given = m_reader.Read(name, "Rollout", value) && !value.empty();
+    if (!staged) {
+        if (given)
+            m_findings.Warning(line, "rollout-unstaged",
+                               "Rollout in [" + name + "], which is not in the staged list: hosts ignore it");
+        return;
+    }
+    if (!given) {
+        m_findings.Error(m_index.SectionLine(name), "no-rollout",
+                         "[" + name + "] is staged and has no Rollout: it is in no host's rollout");
+        return;
+    }
+    bool usable = true;
+    const uint32_t percent = CheckNumber("Rollout", value.c_str(), false, line, m_findings, usable);
+    if (usable && percent == 0)
+        m_findings.Warning(line, "rollout-stopped", "Rollout=0: no host gets [" + name + "]");
+    else if (usable && percent > 100)
+        m_findings.Warning(line, "rollout-range", "Rollout=" + value + " is above 100: read as 100");
+}
+
+// What people are told of the package; too long a text is cut for hosts.
+void ValueLint::LintDetails(const std::string &name) {
+    std::string value;
+    if (m_reader.Read(name, "DisplayVersion", value) && value.size() > kDisplayVersionBytes)
+        m_findings.Warning(m_index.KeyLine(name, "DisplayVersion"), "display-version-long",
+                           "DisplayVersion has " + std::to_string(value.size()) + " bytes: hosts get the first " +
+                               std::to_string(kDisplayVersionBytes));
+    const std::string notes = CManifestReader(m_source.iniPath).LongValue(name.c_str(), "Notes", kManifestLimit);
+    const int notesLine = m_index.KeyLine(name, "Notes");
+    if (notes.size() > kNotesUrlBytes)
+        m_findings.Warning(notesLine, "notes-long",
+                           "Notes has " + std::to_string(notes.size()) + " bytes: hosts get the first " +
+                               std::to_string(kNotesUrlBytes));
+    else if (!notes.empty() && notes.rfind("http://", 0) != 0 && notes.rfind("https://", 0) != 0)
+        m_findings.Warning(notesLine, "notes-url", "Notes=" + notes + " is no http:// or https:// URL");
+    if (m_reader.Read(name, "Critical", value) && value != "0" && value != "1")
+        m_findings.Warning(m_index.KeyLine(name, "Critical"), "critical-value",
+                           "Critical=" + value + ": write 1 (or 0); hosts take any number but 0 as critical");
 }
 
 bool ValueLint::LintPackage(const std::string &name) {
@@ -203,6 +280,7 @@ bool ValueLint::LintPackage(const std::string &name) {
     LintRangeKey(name, "Unsupport");
     LintRangeKey(name, "Support");
     LintEntry(name);
+    LintDetails(name);
     return selectable;
 }
 

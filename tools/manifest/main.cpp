@@ -1,7 +1,7 @@
 // marvostell-manifest: writes, checks and explains update manifests for
 // publishers, with the module's own reader, number rule and selection.
 //
-//   marvostell-manifest entry|new|patch|pack|lint|explain|map|verify|keygen|sign ...
+//   marvostell-manifest entry|new|patch|pack|lint|explain|map|verify|keygen|sign|rollout ...
 //   (see --help)
 //
 // Exit status: 0 fine; 1 errors found, a mismatch, or input refused; 2 usage
@@ -40,6 +40,7 @@ int main(int argc, char **argv) {
     else if (command == "new") run = RunNew;
     else if (command == "patch") run = RunPatch;
     else if (command == "pack") run = RunPack;
+    else if (command == "rollout") run = RunRollout;
     if (!run) {
         std::fprintf(stderr, "marvostell-manifest: unknown command %s\n", command.c_str());
         std::fputs(UsageText(""), stderr);

@@ -41,19 +41,20 @@ std::string WithoutSignature(const std::string &text, int &notLast) {
     return out;
 }
 
-bool WithExpires(const std::string &text, const std::string &date, std::string &out) {
+bool WithKey(const std::string &text, const std::string &section, const std::string &key,
+             const std::string &value, std::string &out) {
     const LineIndex index(text);
-    const int general = index.FindSection("General");
-    if (general < 0) return false;
+    const int found = index.FindSection(section);
+    if (found < 0) return false;
     const ManifestLine *last = nullptr;
     for (const ManifestLine &line : index.Lines()) {
-        if (line.section != general || line.kind != ManifestLine::kKey) {
-            if (line.kind == ManifestLine::kSection && line.section == general) last = &line;
+        if (line.section != found || line.kind != ManifestLine::kKey) {
+            if (line.kind == ManifestLine::kSection && line.section == found) last = &line;
             continue;
         }
-        if (SameName(line.name, "Expires")) {
+        if (SameName(line.name, key)) {
             const size_t end = ContentEnd(text, line.begin);
-            out = text.substr(0, line.begin) + "Expires=" + date + text.substr(end);
+            out = text.substr(0, line.begin) + key + "=" + value + text.substr(end);
             return true;
         }
         last = &line;
@@ -62,8 +63,26 @@ bool WithExpires(const std::string &text, const std::string &date, std::string &
     const size_t at = NextLine(text, last->begin);
     const std::string end = LineEndOf(text);
     const bool ended = at > 0 && text[at - 1] == '\n';
-    out = text.substr(0, at) + (ended ? "" : end) + "Expires=" + date + end + text.substr(at);
+    out = text.substr(0, at) + (ended ? "" : end) + key + "=" + value + end + text.substr(at);
     return true;
+}
+
+std::string WithoutKey(const std::string &text, const std::string &section, const std::string &key) {
+    const LineIndex index(text);
+    const int found = index.FindSection(section);
+    std::string out;
+    size_t kept = 0;
+    for (const ManifestLine &line : index.Lines()) {
+        if (found < 0 || line.section != found || line.kind != ManifestLine::kKey || !SameName(line.name, key))
+            continue;
+        out.append(text, kept, line.begin - kept);
+        kept = NextLine(text, line.begin);
+    }
+    return out + text.substr(kept);
+}
+
+bool WithExpires(const std::string &text, const std::string &date, std::string &out) {
+    return WithKey(text, "General", "Expires", date, out);
 }
 
 std::string EndedText(const std::string &text) {

@@ -27,14 +27,17 @@ const char kProgram[] =
     "  pack FILE       write FILE.z, the packed package; print its keys\n"
     "  lint MANIFEST [--trusted-key KEY]...\n"
     "                  check what hosts read (the first 4096 bytes), and its signature\n"
-    "  explain MANIFEST --host-version V\n"
+    "  explain MANIFEST --host-version V [--host-id ID]\n"
     "                  walk the selection for one host version\n"
-    "  map MANIFEST    which package each range of host versions gets\n"
+    "  map MANIFEST [--host-id ID]\n"
+    "                  which package each range of host versions gets\n"
     "  verify URL      fetch the manifest and its packages as hosts do, and check them\n"
     "  keygen --out FILE\n"
     "                  make a signing key; print the public key for hosts\n"
     "  sign --key FILE MANIFEST\n"
     "                  add or replace the manifest's signature line\n"
+    "  rollout MANIFEST SECTION --percent N | --finish\n"
+    "                  change a staged package's share of hosts, or release it to all\n"
     "\n"
     "MANIFEST is a file or an http URL. Every command takes --help, all but new, patch\n"
     "and pack --json.\n"
@@ -52,16 +55,32 @@ const char kEntry[] =
 
 const char kNew[] =
     "usage: marvostell-manifest new --package FILE:VERSION[:SECTION]... --path-prefix /PATH/\n"
-    "                              [--order newest|given] [--output FILE]\n"
+    "                              [--from-dir DIR --version-pattern PATTERN]\n"
+    "                              [--order newest|given] [--display-version SECTION=TEXT]...\n"
+    "                              [--notes SECTION=URL]... [--critical SECTION]...\n"
+    "                              [--staged SECTION... --rollout N]\n"
     "                              [--key FILE|--key-env VAR [--expires DAYS]\n"
     "                               [--passphrase-file FILE|--passphrase-env VAR]]\n"
+    "                              [--output FILE]\n"
     "Writes a whole manifest: [General] with the update list, and for each FILE a\n"
     "section as entry prints it (Package is /PATH/ and FILE's name; the section is\n"
     "named after the file unless SECTION is given). Hosts take the first package\n"
-    "they may have, so the list goes newest first (--order given keeps the order\n"
-    "of the --package options). The manifest is linted: its findings go to stderr,\n"
-    "and with errors nothing is written. With --key or --key-env it is signed as\n"
-    "sign does. It goes to stdout, or replaces --output FILE in one step.\n"
+    "they may have, so the list goes newest first, and each package but the\n"
+    "oldest gets a Support range of the hosts from the next older package's\n"
+    "version up: every host reaches the next release (--order given keeps the\n"
+    "order of the packages and writes no ranges).\n"
+    "  --from-dir DIR --version-pattern PATTERN\n"
+    "             every file of DIR whose name fits PATTERN, in which {major} and\n"
+    "             {minor} (and {patch}) stand for numbers: app-{major}.{minor}.exe\n"
+    "             makes app-2.1.exe version 0x00020001 (2.1.3 is 0x00020103);\n"
+    "             or {version}, the version as manifests write it\n"
+    "  --display-version, --notes, --critical\n"
+    "             DisplayVersion, Notes and Critical=1 for the package SECTION\n"
+    "  --staged SECTION --rollout N\n"
+    "             SECTION goes to the staged list, to N percent of hosts\n"
+    "The manifest is linted: its findings go to stderr, and with errors nothing is\n"
+    "written. With --key or --key-env it is signed as sign does. It goes to\n"
+    "stdout, or replaces --output FILE in one step.\n"
     "exit status: 0 written, 1 refused (lint errors, a file or name hosts refuse),\n"
     "  2 usage, an unreadable file or key, a wrong passphrase, or cannot write\n";
 
@@ -106,22 +125,29 @@ const char kLint[] =
     "exit status: 0 no error, 1 errors, 2 usage or unreadable manifest\n";
 
 const char kExplain[] =
-    "usage: marvostell-manifest explain MANIFEST --host-version V [--trusted-key KEY]...\n"
-    "                                  [--json]\n"
-    "Walks the package list for a host of version V as the module does, and says\n"
-    "for each package whether it was passed over and why, or selected. The last\n"
+    "usage: marvostell-manifest explain MANIFEST --host-version V [--host-id ID]\n"
+    "                                  [--trusted-key KEY]... [--json]\n"
+    "Walks the package lists for a host of version V as CheckNewVersionEx does\n"
+    "(the staged list first, then the update list), and says for each package\n"
+    "whether it was passed over and why, or selected. A staged package goes to a\n"
+    "host in its Rollout: --host-id ID (the 32 digits of a host's host.id) gives\n"
+    "that host's bucket; without it a host is in no rollout. The last\n"
     "line is \"selected: NAME\" or \"selected: none\". A \"note:\" line says when\n"
     "hosts that pass trusted keys refuse the manifest (unsigned, expired); with\n"
     "--trusted-key, a host that refuses it selects none.\n"
     "exit status: 0 explained, 2 usage or unreadable manifest\n";
 
 const char kMap[] =
-    "usage: marvostell-manifest map MANIFEST [--trusted-key KEY]... [--json]\n"
+    "usage: marvostell-manifest map MANIFEST [--host-id ID] [--trusted-key KEY]... [--json]\n"
     "Prints the host versions 0x00000000 to 0xFFFFFFFF as ranges, one a line:\n"
     "\"0xLOW-0xHIGH NAME\" (or \"none\"), in order, computed from the manifest's\n"
-    "boundaries with the module's own selection. When hosts that pass trusted\n"
-    "keys refuse the manifest, a note goes to stderr; with --trusted-key such a\n"
-    "host gets none everywhere.\n"
+    "boundaries with the module's own selection. With a staged list, the ranges\n"
+    "are those of hosts in no rollout (and of CheckNewVersion), and after a line\n"
+    "\"hosts in the rollouts (CheckNewVersionEx):\" those of hosts in every one;\n"
+    "with --host-id ID, those of that host, each staged package's bucket and\n"
+    "whether the host is in its rollout in brackets after NAME. When hosts that\n"
+    "pass trusted keys refuse the manifest, a note goes to stderr; with\n"
+    "--trusted-key such a host gets none everywhere.\n"
     "exit status: 0 mapped, 2 usage or unreadable manifest\n";
 
 const char kVerify[] =
@@ -168,6 +194,21 @@ const char kSign[] =
     "exit status: 0 signed, 1 refused, 2 usage, unreadable manifest or key, a wrong\n"
     "  or missing passphrase, or cannot write\n";
 
+const char kRollout[] =
+    "usage: marvostell-manifest rollout MANIFEST SECTION (--percent N | --finish)\n"
+    "                                  [--key FILE|--key-env VAR [--expires DAYS]\n"
+    "                                   [--passphrase-file FILE|--passphrase-env VAR]]\n"
+    "                                  [--output FILE]\n"
+    "Changes the staged package SECTION of a manifest file: --percent N sets its\n"
+    "Rollout (0 to 100; 0 stops the rollout: no host gets it any more); --finish\n"
+    "moves it from the staged list to the front of the update list, for every\n"
+    "host. The manifest is linted, and nothing is written with errors. A signed\n"
+    "manifest is signed again with --key or --key-env, or refused. MANIFEST is\n"
+    "rewritten in one step, or --output is written.\n"
+    "exit status: 0 written, 1 refused (not staged, lint errors, signed without\n"
+    "  --key), 2 usage, unreadable manifest or key, wrong or missing passphrase,\n"
+    "  or cannot write\n";
+
 }  // namespace
 
 const char *UsageText(const char *command) {
@@ -181,6 +222,7 @@ const char *UsageText(const char *command) {
     if (std::strcmp(command, "verify") == 0) return kVerify;
     if (std::strcmp(command, "keygen") == 0) return kKeygen;
     if (std::strcmp(command, "sign") == 0) return kSign;
+    if (std::strcmp(command, "rollout") == 0) return kRollout;
     return kProgram;
 }
 

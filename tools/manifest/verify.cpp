@@ -263,13 +263,17 @@ int RunVerify(const Arguments &args) {
     if (options.Has("--progress")) progress = true;
     if (options.Has("--no-progress")) progress = false;
 
+    // What hosts in no rollout and hosts in every rollout can get.
     std::set<std::string> reached;
-    for (const VersionRange &range : errorPage ? std::vector<VersionRange>() : MapSelection(source.iniPath))
-        if (range.hasSelection) reached.insert(range.selected);
+    for (const StagedWalk *walk : {static_cast<const StagedWalk *>(nullptr), &kEveryRollout}) {
+        if (errorPage) break;
+        for (const VersionRange &range : MapSelection(source.iniPath, 0, walk))
+            if (range.hasSelection) reached.insert(range.selected);
+    }
     std::vector<PackageCheck> checks;
     Verifier verifier(source, progress, stallSeconds, findings);
     // In list order: the core's walk for a host above every version.
-    for (const PackageExplanation &p : ExplainSelection(source.iniPath, 0xFFFFFFFFu).packages) {
+    for (const PackageExplanation &p : ExplainSelection(source.iniPath, 0xFFFFFFFFu, 0, &kEveryRollout).packages) {
         if (!reached.erase(p.name)) continue;
         checks.emplace_back();
         PackageCheck &c = checks.back();

@@ -6,7 +6,10 @@
 //   path=<text>          or path-untouched when the buffer was not written
 //   progress=<p1,p2,...> the wParam of each progress message, in order
 //   offer=<version> <packageSize> <section>  or offer=none   (--ex only)
-//   guard=intact|written  whether bytes past the path buffer changed (--ex only)
+//   offer-more=flags=<f> display=<text> notes=<text>  or offer-more=   (--ex only)
+//   offer-download=<n>   its downloadSize, -1 for an older structure (--ex only)
+//   guard=intact|written  whether bytes past the path buffer or the offer
+//                        changed (--ex only)
 //   elapsed=<ms>         the call's own duration (--ex only)
 //   errormode=<load>,<unload>   the process's error mode after load and unload
 //   record-end
@@ -14,7 +17,7 @@
 // Usage: test_host DLL URL DIR VERSION [--no-window] [--hold FILE] [--rounds N]
 //                  [--ex] [--flags N] [--deadline S] [--stall S]
 //                  [--cancel-after MS] [--user-agent-hex HEX] [--path-size N]
-//                  [--trusted-keys KEYS] [--trust-ca FILE]
+//                  [--trusted-keys KEYS] [--trust-ca FILE] [--offer-size N]
 //   --no-window  pass a null window (no progress messages expected)
 //   --hold FILE  keep FILE open without sharing during the call
 //   --rounds N   load, check and unload N times in this one process
@@ -29,11 +32,13 @@
 //   --trust-ca FILE  add the CA certificate in FILE (PEM) to the machine's
 //                trusted roots first, for a TLS test server (the test
 //                prefix's store; Windows would ask before adding one)
+//   --offer-size N  the offer's size, 268 (the first header's) to the whole
 #include <windows.h>
 #include <wincrypt.h>
 
 #include <cstdarg>
 #include "marvostell.h"
+#include "offer_area.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -92,6 +97,7 @@ struct Call {
     std::string userAgent;
     long cancelAfterMs = -1;
     DWORD pathSize = MAX_PATH + 1;
+    DWORD offerSize = sizeof(MarvostellOffer);
 };
 
 const DWORD kPathGuardBytes = 64;
@@ -131,20 +137,17 @@ int CallEx(HMODULE module, const Call &call, char *path) {
     Canceller cancel(call.cancelAfterMs);
     MarvostellOptions options = call.options;
     if (call.cancelAfterMs >= 0) options.cancel = &cancel.flag;
-    MarvostellOffer offer{sizeof(MarvostellOffer), 0, 0, {}};
+    marvostell::testing::OfferArea offer(call.offerSize);
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
     const int result = checkEx(call.window, kProgressMessage, call.version, call.url, call.dir, path,
-                               call.pathSize, &options, &offer);
+                               call.pathSize, &options, offer.get());
     QueryPerformanceCounter(&end);
-    if (offer.version == 0 && offer.packageSize == 0 && offer.section[0] == '\0')
-        RecordLine("offer=none\n");
-    else
-        RecordLine("offer=%lu %lu %.*s\n", static_cast<unsigned long>(offer.version),
-                   static_cast<unsigned long>(offer.packageSize),
-                   static_cast<int>(sizeof offer.section), offer.section);
-    bool intact = true;
+    RecordLine("offer=%s\n", offer.Text().c_str());
+    RecordLine("offer-more=%s\n", offer.More().c_str());
+    RecordLine("offer-download=%ld\n", offer.Download());
+    bool intact = !offer.Overrun();
     for (DWORD i = 0; i < kPathGuardBytes; ++i) intact = intact && path[call.pathSize + i] == '#';
     RecordLine("guard=%s\n", intact ? "intact" : "written");
     RecordLine("elapsed=%lld\n", (end.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart);
@@ -250,6 +253,7 @@ bool ExOption(int argc, char **argv, int *i, Call &call) {
     else if (std::strcmp(name, "--stall") == 0) call.options.stallSeconds = number;
     else if (std::strcmp(name, "--cancel-after") == 0) call.cancelAfterMs = static_cast<long>(number);
     else if (std::strcmp(name, "--path-size") == 0) call.pathSize = number;
+    else if (std::strcmp(name, "--offer-size") == 0) call.offerSize = number;
     else if (std::strcmp(name, "--user-agent-hex") == 0) call.userAgent = FromHex(value);
     else if (std::strcmp(name, "--trusted-keys") == 0) call.options.trustedKeys = value;
     else return false;
@@ -262,7 +266,8 @@ int main(int argc, char **argv) {
     const char usage[] =
         "usage: test_host DLL URL DIR VERSION [--no-window] [--hold FILE] [--rounds N]\n"
         "       [--ex] [--flags N] [--deadline S] [--stall S] [--cancel-after MS]\n"
-        "       [--user-agent-hex HEX] [--path-size N] [--trusted-keys KEYS] [--trust-ca FILE]\n";
+        "       [--user-agent-hex HEX] [--path-size N] [--trusted-keys KEYS] [--trust-ca FILE]\n"
+        "       [--offer-size N]\n";
     if (argc < 5) {
         std::fputs(usage, stderr);
         return 2;
