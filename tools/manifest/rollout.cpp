@@ -9,6 +9,7 @@
 #include "line_index.h"
 #include "options.h"
 #include "selection_explain.h"
+#include "signing_key.h"
 #include "signed_text.h"
 #include "text.h"
 #include "usage.h"
