@@ -21,7 +21,10 @@ namespace Marvostell
     }
 
     [Flags]
-    public enum CheckFlags : uint { None = 0, CheckOnly = 0x1, UseHttps = 0x2 }
+    public enum CheckFlags : uint { None = 0, CheckOnly = 0x1, UseHttps = 0x2, IgnoreRollout = 0x4 }
+
+    [Flags]
+    public enum OfferFlags : uint { None = 0, Critical = 0x1, Patch = 0x2, Staged = 0x4 }
 
     // typedef struct MarvostellOptions: pointers are IntPtr, so the layout
     // follows the process's width as the C structure does.
@@ -45,6 +48,12 @@ namespace Marvostell
         public uint packageSize;
         [MarshalAs(UnmanagedType.ByValTStr, SizeConst = 256)]
         public string section;
+        public OfferFlags flags;
+        public uint downloadSize;
+        [MarshalAs(UnmanagedType.ByValTStr, SizeConst = 64)]
+        public string displayVersion;   // DisplayVersion=, empty when absent
+        [MarshalAs(UnmanagedType.ByValTStr, SizeConst = 1024)]
+        public string notesUrl;         // Notes=, empty when absent
     }
 
     // typedef struct MarvostellNotifyTarget (Linux): post() runs on the
@@ -100,7 +109,10 @@ namespace Marvostell
                     deadlineSeconds = DeadlineSeconds, stallSeconds = StallSeconds,
                     userAgent = agent,
                 };
-                var offer = new Offer { size = (uint)Marshal.SizeOf(typeof(Offer)), section = "" };
+                var offer = new Offer
+                {
+                    size = (uint)Marshal.SizeOf(typeof(Offer)), section = "", displayVersion = "", notesUrl = "",
+                };
                 // On Windows progress goes to a window: this console host has none.
                 if (Progress != null && Environment.OSVersion.Platform == PlatformID.Unix)
                 {

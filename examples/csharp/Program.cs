@@ -60,6 +60,12 @@ namespace Marvostell
             }
             int result = worker.Result;
             Console.WriteLine(Describe(result, check.PackagePath));
+            // What the publisher says of the release, for the person who updates.
+            if (result == Result.Updated && check.Offer.displayVersion.Length > 0)
+                Console.WriteLine("Version {0}{1}", check.Offer.displayVersion,
+                    (check.Offer.flags & OfferFlags.Critical) != 0 ? " (critical)" : "");
+            if (result == Result.Updated && check.Offer.notesUrl.Length > 0)
+                Console.WriteLine("What is new: {0}", check.Offer.notesUrl);
             if (result == Result.Cancelled) return 130;
             return result == Result.Updated || result == Result.UpToDate ? 0 : 1;
         }

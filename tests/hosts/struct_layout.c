@@ -22,5 +22,9 @@ int main(void) {
     FIELD(MarvostellOffer, "Offer", version);
     FIELD(MarvostellOffer, "Offer", packageSize);
     FIELD(MarvostellOffer, "Offer", section);
+    FIELD(MarvostellOffer, "Offer", flags);
+    FIELD(MarvostellOffer, "Offer", downloadSize);
+    FIELD(MarvostellOffer, "Offer", displayVersion);
+    FIELD(MarvostellOffer, "Offer", notesUrl);
     return 0;
 }
