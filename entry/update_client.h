@@ -10,6 +10,7 @@
 #include "framework/check_observer.h"
 #include "framework/http_get.h"
 #include "framework/step_result.h"
+#include "manifest/manifest_reader.h"
 #include "manifest/signature.h"
 #include "package/package_step.h"
 #include "platform/win32.h"
@@ -43,7 +44,10 @@ public:
     StepResult FetchManifest(const char *localFile);
 
     // Package selection on the fetched manifest; false (nothing newer) until
-    // PrepareManifest has succeeded.
+    // PrepareManifest has succeeded. Under the controllable export's rules
+    // the selection and the package step read the bytes fetched (and
+    // verified), never the stored copy that another check may replace
+    // meanwhile; CheckNewVersion reads the stored copy as it always has.
     bool FindNewPackage(uint32_t currentVersion, uint32_t wantedLanguage);
 
     // The selected package fetched and verified; see FetchPackage.
@@ -57,6 +61,8 @@ public:
     uint32_t PackageVersion() const { return m_nPackageVersion; }
 
 private:
+    CManifestReader Manifest() const;
+
     bool m_bManifestFetched = false;
     bool m_bHasControl = false;
     HttpControl m_control;
@@ -71,6 +77,7 @@ private:
     uint32_t m_nPackageVersion = 0;
     std::string m_strLocalDir;
     std::string m_strLocalIni;
+    CManifestReader m_served{""};
     uint32_t m_nNotifyMsg = 0;
     HWND m_hNotifyWnd = nullptr;
     std::unique_ptr<BYTE[]> m_pBuffer;

@@ -122,9 +122,9 @@ SignatureVerdict VerifyManifestSignature(const uint8_t *manifest, size_t size,
     return SignatureVerdict::kNoKeyMatches;
 }
 
-bool ManifestExpired(const char *localFile) {
+bool ManifestExpired(const CManifestReader &manifest) {
     char value[32];
-    GetPrivateProfileStringA("General", "Expires", "", value, sizeof value, localFile);
+    manifest.Read("General", "Expires", "", value, sizeof value);
     std::string text = value;
     TrimWhitespace(text);
     if (text.empty()) return false;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "manifest/manifest_reader.h"
 #include "platform/crypto.h"
 
 namespace marvostell {
@@ -46,8 +47,8 @@ SignatureVerdict VerifyManifestSignature(const uint8_t *manifest, size_t size,
 // Days since 1970-01-01 of "YYYY-MM-DD"; false for anything else.
 bool ParseExpiryDate(const std::string &text, int64_t &days);
 
-// Whether the stored manifest's [General] Expires, when it has one, names
-// today or an earlier day (UTC); a date that cannot be read counts as passed.
-bool ManifestExpired(const char *localFile);
+// Whether the manifest's [General] Expires, when it has one, names today or
+// an earlier day (UTC); a date that cannot be read counts as passed.
+bool ManifestExpired(const CManifestReader &manifest);
 
 }  // namespace marvostell

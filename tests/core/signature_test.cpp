@@ -18,6 +18,7 @@
 #include "marvostell.h"
 #include "package/digest.h"
 #include "platform/crypto.h"
+#include "platform/posix/system_calls.h"
 #include "temp_dir.h"
 #include "test_server.h"
 
@@ -112,8 +113,9 @@ struct SignedSite {
         return "[General]\r\nupdate=p\r\n" + extraGeneral + "[p]\r\nversion=2\r\nPackage=/p.bin\r\n"
                "PackageSize=30000\r\nMd5=" + md5 + "\r\nSha256=" + (sha.empty() ? sha256 : sha) + "\r\n";
     }
-    int Check(const std::string &keys) {
-        MarvostellOptions options{sizeof options, 0, keys.c_str(), nullptr, 0, 0, nullptr};
+    int Check(const std::string &keys, bool withKeys = true) {
+        MarvostellOptions options{sizeof options, 0, withKeys ? keys.c_str() : nullptr, nullptr, 0,
+                                  0, nullptr};
         char path[MARVOSTELL_PATH_BUFFER_SIZE];
         return CheckNewVersionEx(nullptr, 0, 1, server.url("/update.ini").c_str(), dir.c_str(), path,
                                  sizeof path, &options, nullptr);
@@ -189,6 +191,54 @@ TEST(SignedManifest, HostsWithoutKeysReadItAsBefore) {
     EXPECT_EQ(CheckNewVersion(nullptr, 0, 1, site.server.url("/update.ini").c_str(), site.dir.c_str(),
                               path),
               1);
+}
+
+namespace {
+
+// What the writer below puts in place of the stored manifest.
+std::string g_replacement;
+
+int RenameThenReplace(const char *from, const char *to) {
+    const int result = posix::RealSystemCalls().renameReplacing(from, to);
+    if (result == 0) std::ofstream(to, std::ios::binary) << g_replacement;
+    return result;
+}
+
+}  // namespace
+
+// A writer replaces update.ini the moment the check has stored it, with a
+// manifest that would decide otherwise (another package, no expiry, a
+// [General] section): the second export decides from the bytes it fetched
+// and verified all the same, and the stored copy is the writer's.
+TEST(SignedManifest, DecisionIgnoresTheStoredCopy) {
+    SignedSite site;
+    g_replacement = "[General]\r\nupdate=e\r\n[e]\r\nversion=3\r\nPackage=/e.bin\r\nPackageSize=5\r\nMd5=" +
+                    std::string(32, '0') + "\r\nSha256=" + std::string(64, '0') + "\r\n";
+    const std::string key = site.publisher.PublicKey();
+    const struct {
+        const char *name;
+        std::string served;
+        bool withKeys;
+        int result;
+    } cases[] = {
+        {"signed", site.publisher.Signed(site.Manifest()), true, 1},
+        {"without keys", site.Manifest(), false, 1},
+        {"signed, expired", site.publisher.Signed(site.Manifest("Expires=2001-02-03\r\n")), true, 7},
+        {"no [General]", "[p]\r\nversion=2\r\n", false, MARVOSTELL_ERR_NOT_A_MANIFEST},
+    };
+    posix::SystemCalls writer = posix::RealSystemCalls();
+    writer.renameReplacing = RenameThenReplace;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::remove((site.dir + "/p.bin").c_str());
+        site.server.file("/update.ini", c.served);
+        site.server.clear_requests();
+        posix::ReplaceSystemCalls(writer);
+        EXPECT_EQ(site.Check(key, c.withKeys), c.result);
+        posix::RestoreSystemCalls();
+        EXPECT_EQ(site.PackageRequested(), c.result == 1);
+        EXPECT_EQ(ReadAll(site.dir + "/update.ini"), g_replacement);
+    }
 }
 
 TEST(SignedManifest, MalformedTrustedKeysAreRefusedBeforeAnyRequest) {
