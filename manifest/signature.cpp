@@ -72,7 +72,10 @@ bool ParseTrustedKeys(const char *text, std::vector<PublicKey> &keys, std::strin
     const auto take = [&]() {
         if (entry.empty()) return true;
         PublicKey key;
-        if (!DecodeFixed(entry, key.data(), key.size())) {
+        // A key the platform's cryptography cannot load is judged later, by
+        // the signature check (unavailable).
+        if (!DecodeFixed(entry, key.data(), key.size()) ||
+            crypto::ImportP256PublicKey(key.data()) == crypto::KeyImport::kRefused) {
             bad = entry;
             return false;
         }

@@ -36,8 +36,8 @@ enum class SignatureVerdict : uint32_t {
 bool DecodeBase64(const std::string &text, std::vector<uint8_t> &bytes);
 
 // Parses keys separated by commas or white space. False, with the offending
-// entry in `bad`, when one is not the base64 of 64 bytes; an empty list is
-// malformed too.
+// entry in `bad`, when one is not the base64 of 64 bytes or not a point of
+// P-256 as the platform imports it; an empty list is malformed too.
 bool ParseTrustedKeys(const char *text, std::vector<PublicKey> &keys, std::string &bad);
 
 // Judges the signature line of a manifest as served.

@@ -241,12 +241,24 @@ TEST(SignedManifest, DecisionIgnoresTheStoredCopy) {
     }
 }
 
+// Any entry that is no key fails the call, even beside a good one: base64
+// of other than 64 bytes, or 64 bytes that are no point of P-256.
 TEST(SignedManifest, MalformedTrustedKeysAreRefusedBeforeAnyRequest) {
     SignedSite site;
     site.server.file("/update.ini", site.publisher.Signed(site.Manifest()));
     const std::string key = site.publisher.PublicKey();
+    std::vector<uint8_t> point;
+    ASSERT_TRUE(DecodeBase64(key, point));
+    const std::string y(point.begin() + 32, point.end());
+    std::string offCurve = std::string(point.begin(), point.end());
+    offCurve.back() ^= 1;
+    // X is the field's prime: no coordinate at all.
+    const std::string p256Prime = std::string(4, '\xFF') + std::string(3, '\0') + '\x01' +
+                                  std::string(12, '\0') + std::string(12, '\xFF');
     for (const std::string &keys : {std::string(""), std::string(" , "), key.substr(1),
-                                    key + ",x", std::string(88, 'A')}) {
+                                    key + ",x", std::string(88, 'A'), key + "," + Base64(offCurve),
+                                    Base64(p256Prime + y) + " " + key,
+                                    Base64(std::string(64, '\0'))}) {
         site.server.clear_requests();
         EXPECT_EQ(site.Check(keys), 87) << keys;
         EXPECT_TRUE(site.server.requests().empty()) << keys;
