@@ -1,6 +1,20 @@
 #include "package/digest.h"
 
+#include <memory>
+
+#include "platform/crypto.h"
+
 namespace marvostell {
+namespace {
+
+// Pieces are small enough that a stop is seen within milliseconds.
+constexpr DWORD kDigestReadSize = 8192;
+
+StepResult FileFailure(DWORD error) {
+    return StepResult::Failure(Stage::kPackageFile, error ? error : ERROR_READ_FAULT);
+}
+
+}  // namespace
 
 std::string DigestHex(const uint8_t *bytes, size_t count) {
     static const char kDigits[] = "0123456789ABCDEF";
@@ -20,52 +34,33 @@ std::string CMd5Hex::Finish() {
     return DigestHex(digest, sizeof digest);
 }
 
-CSha256Alongside::CSha256Alongside() : m_thread([this] { Run(); }) {}
-
-CSha256Alongside::~CSha256Alongside() {
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        WaitIdle(lock);
-        m_bQuit = true;
+StepResult ReadFileDigests(HANDLE file, BYTE *buffer, DWORD bufferSize, bool withSha256,
+                           CCallGuard *guard, FileDigests &digests) {
+    const DWORD readSize = bufferSize < kDigestReadSize ? bufferSize : kDigestReadSize;
+    SetLastError(ERROR_SUCCESS);
+    DWORD remaining = GetFileSize(file, nullptr);
+    if (remaining == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS)
+        return FileFailure(GetLastError());
+    CMd5Hex md5;
+    const std::unique_ptr<crypto::CSha256> sha(withSha256 ? new crypto::CSha256 : nullptr);
+    while (remaining != 0) {
+        const StopReason stop = guard ? guard->Check() : StopReason::kNone;
+        if (stop != StopReason::kNone) return StoppedFailure(stop);
+        DWORD count = 0;
+        if (!ReadFile(file, buffer, remaining < readSize ? remaining : readSize, &count, nullptr))
+            return FileFailure(GetLastError());
+        if (count == 0) return FileFailure(ERROR_HANDLE_EOF);
+        md5.Add(buffer, count);
+        if (sha && !sha->Add(buffer, count)) return StepResult::Failure(Stage::kUnexpected, 0);
+        remaining -= count;
     }
-    m_changed.notify_all();
-    m_thread.join();
-}
-
-void CSha256Alongside::WaitIdle(std::unique_lock<std::mutex> &lock) {
-    m_changed.wait(lock, [this] { return m_pPiece == nullptr; });
-}
-
-void CSha256Alongside::Add(const uint8_t *data, size_t size) {
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        WaitIdle(lock);
-        m_pPiece = data;
-        m_nPieceSize = size;
+    digests.md5 = md5.Finish();
+    if (sha) {
+        uint8_t sum[crypto::kSha256Bytes];
+        if (!sha->Finish(sum)) return StepResult::Failure(Stage::kUnexpected, 0);
+        digests.sha256 = DigestHex(sum, sizeof sum);
     }
-    m_changed.notify_all();
-}
-
-std::string CSha256Alongside::FinishHex() {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    WaitIdle(lock);
-    uint8_t digest[crypto::kSha256Bytes];
-    return m_sha.Finish(digest) ? DigestHex(digest, sizeof digest) : std::string();
-}
-
-void CSha256Alongside::Run() {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    for (;;) {
-        m_changed.wait(lock, [this] { return m_pPiece != nullptr || m_bQuit; });
-        if (!m_pPiece) return;
-        const uint8_t *piece = m_pPiece;
-        const size_t size = m_nPieceSize;
-        lock.unlock();
-        m_sha.Add(piece, size);
-        lock.lock();
-        m_pPiece = nullptr;
-        m_changed.notify_all();
-    }
+    return StepResult::Success();
 }
 
 }  // namespace marvostell

@@ -129,6 +129,66 @@ TEST(FetchPackage, RejectedPackageThatCannotBeMovedIsDeleted) {
     EXPECT_NE(stat((t.Path() + ".err").c_str(), &info), 0);
 }
 
+namespace {
+
+volatile int32_t g_cancel = 0;
+int g_reads = 0;
+
+// The host cancels while the second piece of the digest is being read.
+ssize_t CancelDuringSecondRead(int fd, void *buffer, size_t size) {
+    if (++g_reads == 2) g_cancel = 1;
+    return sys::RealSystemCalls().read(fd, buffer, size);
+}
+
+}  // namespace
+
+// Reading the complete package for its digest fails, or the host cancels
+// between two pieces of it: the digest was not computed, so it is no
+// mismatch. The package stays as it is, nothing is moved aside, and the
+// failure is the read's or the stop.
+TEST(FetchPackage, DigestThatCannotBeComputedKeepsThePackage) {
+    const struct {
+        const char *name;
+        unsigned failingRead;  // 0: the cancel instead
+        StepResult expected;
+    } cases[] = {
+        {"first read fails", 1, {Stage::kPackageFile, ERROR_IO_DEVICE}},
+        {"last read fails", 3, {Stage::kPackageFile, ERROR_IO_DEVICE}},
+        {"cancelled", 0, {Stage::kStopped, ERROR_CANCELLED}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Transfer t;
+        std::ofstream(t.Path()) << t.body;
+        const std::string text = "[pkg]\nPackage=/pkg.bin\nPackageSize=20000\nMd5=" + Md5Hex(t.body) + "\n";
+        const CManifestReader manifest =
+            CManifestReader::Snapshot(reinterpret_cast<const BYTE *>(text.data()), text.size());
+        g_cancel = 0;
+        g_reads = 0;
+        CCallGuard guard(&g_cancel, 0);
+        HttpControl control;
+        control.guard = &guard;
+        PackageStepRequest request{manifest, "pkg",    t.server_address, t.dir,  nullptr,
+                                   0,        t.buffer, sizeof t.buffer,  nullptr};
+        request.control = &control;
+        request.strict = true;
+        PackageStepReport report;
+        if (c.failingRead) {
+            InjectedFault fault(sys::SystemCall::Read, c.failingRead, EIO);
+            ExpectFailure(FetchPackage(request, report), c.expected.stage, c.expected.code);
+        } else {
+            sys::SystemCalls counting = sys::RealSystemCalls();
+            counting.read = CancelDuringSecondRead;
+            sys::ReplaceSystemCalls(counting);
+            ExpectFailure(FetchPackage(request, report), c.expected.stage, c.expected.code);
+            sys::RestoreSystemCalls();
+            EXPECT_EQ(g_reads, 2) << "a piece was read after the cancel";
+        }
+        EXPECT_EQ(ReadAll(t.Path()), t.body);
+        EXPECT_EQ(FileNames(t.dir), std::set<std::string>{"pkg.bin"});
+    }
+}
+
 TEST(TransferPackage, FailedRequestIsAPackageRequestFailure) {
     Transfer t;
     t.server.stop();

@@ -5,10 +5,8 @@
 
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -301,27 +299,5 @@ TEST(ExpiryDate, ReadsCalendarDatesOnly) {
         if (c.ok) {
             EXPECT_EQ(days, c.days) << c.text;
         }
-    }
-}
-
-// The SHA-256 beside MD5 takes its pieces from two buffers that the caller
-// refills in turn: a piece overwritten too early would change the digest.
-TEST(Sha256Alongside, MatchesOneThreadOverReusedBuffers) {
-    std::string data(3 * 1000 * 1000 + 7, '\0');
-    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 131 + (i >> 13)) & 0xFF);
-    crypto::CSha256 whole;
-    uint8_t sum[crypto::kSha256Bytes];
-    whole.Add(data.data(), data.size());
-    ASSERT_TRUE(whole.Finish(sum));
-    for (size_t piece : {size_t{4096}, size_t{262144}, data.size()}) {
-        std::vector<uint8_t> buffers[2] = {std::vector<uint8_t>(piece), std::vector<uint8_t>(piece)};
-        CSha256Alongside alongside;
-        int which = 0;
-        for (size_t at = 0; at < data.size(); at += piece, which ^= 1) {
-            const size_t count = std::min(piece, data.size() - at);
-            std::memcpy(buffers[which].data(), data.data() + at, count);
-            alongside.Add(buffers[which].data(), count);
-        }
-        EXPECT_EQ(alongside.FinishHex(), DigestHex(sum, sizeof sum)) << piece;
     }
 }
