@@ -301,3 +301,28 @@ TEST(ExpiryDate, ReadsCalendarDatesOnly) {
         }
     }
 }
+
+// With SHA-256 the file is read into two pieces in turn while another thread
+// digests the piece before: a piece overwritten too early would change the
+// digest. Twelve pieces and a short last one.
+TEST(ReadFileDigests, BothDigestsOverManyPieces) {
+    std::string data(3 * 1000 * 1000 + 7, '\0');
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 131 + (i >> 13)) & 0xFF);
+    const TempDir temp{"digests"};
+    const std::string path = temp.path() + "/big.bin";
+    std::ofstream(path, std::ios::binary) << data;
+    crypto::CSha256 whole;
+    uint8_t sum[crypto::kSha256Bytes];
+    whole.Add(data.data(), data.size());
+    ASSERT_TRUE(whole.Finish(sum));
+    CMd5Hex md5;
+    md5.Add(data.data(), data.size());
+
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    BYTE buffer[64];
+    FileDigests digests;
+    EXPECT_TRUE(ReadFileDigests(file, buffer, sizeof buffer, true, nullptr, digests).Ok());
+    CloseHandle(file);
+    EXPECT_EQ(digests.sha256, DigestHex(sum, sizeof sum));
+    EXPECT_EQ(digests.md5, md5.Finish());
+}
