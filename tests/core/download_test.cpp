@@ -132,29 +132,34 @@ TEST(FetchPackage, RejectedPackageThatCannotBeMovedIsDeleted) {
 namespace {
 
 volatile int32_t g_cancel = 0;
-int g_reads = 0;
+unsigned g_reads = 0, g_failAt = 0, g_cancelAt = 0;
 
-// The host cancels while the second piece of the digest is being read.
-ssize_t CancelDuringSecondRead(int fd, void *buffer, size_t size) {
-    if (++g_reads == 2) g_cancel = 1;
+// The digest's reads: the g_failAt-th fails; during the g_cancelAt-th the
+// host cancels.
+ssize_t DigestRead(int fd, void *buffer, size_t size) {
+    if (++g_reads == g_failAt) {
+        errno = EIO;
+        return -1;
+    }
+    if (g_reads == g_cancelAt) g_cancel = 1;
     return sys::RealSystemCalls().read(fd, buffer, size);
 }
 
 }  // namespace
 
-// Reading the complete package for its digest fails, or the host cancels
-// between two pieces of it: the digest was not computed, so it is no
+// Reading the complete package for its digest (three pieces) fails, or the
+// host cancels between two pieces: the digest was not computed, so it is no
 // mismatch. The package stays as it is, nothing is moved aside, and the
-// failure is the read's or the stop.
+// failure is the read's or the stop, with no piece read after it.
 TEST(FetchPackage, DigestThatCannotBeComputedKeepsThePackage) {
     const struct {
         const char *name;
-        unsigned failingRead;  // 0: the cancel instead
+        unsigned failAt, cancelAt, reads;
         StepResult expected;
     } cases[] = {
-        {"first read fails", 1, {Stage::kPackageFile, ERROR_IO_DEVICE}},
-        {"last read fails", 3, {Stage::kPackageFile, ERROR_IO_DEVICE}},
-        {"cancelled", 0, {Stage::kStopped, ERROR_CANCELLED}},
+        {"first read fails", 1, 0, 1, {Stage::kPackageFile, ERROR_IO_DEVICE}},
+        {"last read fails", 3, 0, 3, {Stage::kPackageFile, ERROR_IO_DEVICE}},
+        {"cancelled", 0, 2, 2, {Stage::kStopped, ERROR_CANCELLED}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -165,6 +170,8 @@ TEST(FetchPackage, DigestThatCannotBeComputedKeepsThePackage) {
             CManifestReader::Snapshot(reinterpret_cast<const BYTE *>(text.data()), text.size());
         g_cancel = 0;
         g_reads = 0;
+        g_failAt = c.failAt;
+        g_cancelAt = c.cancelAt;
         CCallGuard guard(&g_cancel, 0);
         HttpControl control;
         control.guard = &guard;
@@ -173,17 +180,12 @@ TEST(FetchPackage, DigestThatCannotBeComputedKeepsThePackage) {
         request.control = &control;
         request.strict = true;
         PackageStepReport report;
-        if (c.failingRead) {
-            InjectedFault fault(sys::SystemCall::Read, c.failingRead, EIO);
-            ExpectFailure(FetchPackage(request, report), c.expected.stage, c.expected.code);
-        } else {
-            sys::SystemCalls counting = sys::RealSystemCalls();
-            counting.read = CancelDuringSecondRead;
-            sys::ReplaceSystemCalls(counting);
-            ExpectFailure(FetchPackage(request, report), c.expected.stage, c.expected.code);
-            sys::RestoreSystemCalls();
-            EXPECT_EQ(g_reads, 2) << "a piece was read after the cancel";
-        }
+        sys::SystemCalls reads = sys::RealSystemCalls();
+        reads.read = DigestRead;
+        sys::ReplaceSystemCalls(reads);
+        ExpectFailure(FetchPackage(request, report), c.expected.stage, c.expected.code);
+        sys::RestoreSystemCalls();
+        EXPECT_EQ(g_reads, c.reads);
         EXPECT_EQ(ReadAll(t.Path()), t.body);
         EXPECT_EQ(FileNames(t.dir), std::set<std::string>{"pkg.bin"});
     }
