@@ -77,12 +77,17 @@ StepResult CUpdateClient::FetchManifest(const char *localFile) {
     rules.strict = m_bStrict;
     rules.keys = m_bSigned ? &m_keys : nullptr;
     rules.observer = m_pObserver;
-    return marvostell::FetchManifest(m_strServer, m_strObject, localFile, m_pBuffer.get(), rules);
+    return marvostell::FetchManifest(m_strServer, m_strObject, localFile, m_pBuffer.get(), rules,
+                                     &m_served);
+}
+
+CManifestReader CUpdateClient::Manifest() const {
+    return m_bStrict || m_bSigned ? m_served : CManifestReader(m_strLocalIni);
 }
 
 bool CUpdateClient::FindNewPackage(uint32_t currentVersion, uint32_t wantedLanguage) {
     if (!m_bManifestFetched) return false;
-    const CManifestReader manifest(m_strLocalIni);
+    const CManifestReader manifest = Manifest();
     if (!m_bReleaseKeys)
         return SelectPackage(manifest, currentVersion, wantedLanguage, m_pObserver,
                              m_strPackageSection, &m_nPackageVersion);
@@ -98,7 +103,7 @@ bool CUpdateClient::FindNewPackage(uint32_t currentVersion, uint32_t wantedLangu
 }
 
 StepResult CUpdateClient::DownloadPackage(PackageStepReport &report) {
-    const CManifestReader manifest(m_strLocalIni);
+    const CManifestReader manifest = Manifest();
     PackageStepRequest request{manifest,        m_strPackageSection, m_strServer,
                                m_strLocalDir,   m_hNotifyWnd,        m_nNotifyMsg,
                                m_pBuffer.get(), kTransferBufferSize, m_pObserver};

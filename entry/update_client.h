@@ -11,6 +11,7 @@
 #include "framework/http_get.h"
 #include "framework/step_result.h"
 #include "manifest/package_details.h"
+#include "manifest/manifest_reader.h"
 #include "manifest/signature.h"
 #include "package/package_step.h"
 #include "platform/win32.h"
@@ -48,7 +49,10 @@ public:
     StepResult FetchManifest(const char *localFile);
 
     // Package selection on the fetched manifest; false (nothing newer) until
-    // PrepareManifest has succeeded.
+    // PrepareManifest has succeeded. Under the controllable export's rules
+    // the selection and the package step read the bytes fetched (and
+    // verified), never the stored copy that another check may replace
+    // meanwhile; CheckNewVersion reads the stored copy as it always has.
     bool FindNewPackage(uint32_t currentVersion, uint32_t wantedLanguage);
 
     // The selected package fetched and verified; see FetchPackage.
@@ -64,6 +68,8 @@ public:
     const PackageDetails &Details() const { return m_details; }
 
 private:
+    CManifestReader Manifest() const;
+
     bool m_bManifestFetched = false;
     bool m_bHasControl = false;
     HttpControl m_control;
@@ -82,6 +88,7 @@ private:
     PackageDetails m_details;
     std::string m_strLocalDir;
     std::string m_strLocalIni;
+    CManifestReader m_served{""};
     uint32_t m_nNotifyMsg = 0;
     HWND m_hNotifyWnd = nullptr;
     std::unique_ptr<BYTE[]> m_pBuffer;

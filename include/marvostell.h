@@ -33,8 +33,9 @@ extern "C" {
 /* Results of CheckNewVersion. Any other value is an error code:
  *   401, 407    the server asked for authentication for the manifest;
  *   -1          an unexpected failure inside the module (out of memory, say);
- *   bit 31 set  a local file could not be created or written, or the package
- *               request failed: the low bits hold the system error code
+ *   bit 31 set  a local file could not be created, written or read (a package
+ *               that cannot be read for its digest stays as it is), or the
+ *               package request failed: the low bits hold the system error code
  *               (GetLastError on Windows, its Win32 equivalent on Linux);
  *   otherwise   the Internet error (12000-12200) or system error of the
  *               failed manifest request. */

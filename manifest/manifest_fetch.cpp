@@ -67,11 +67,11 @@ bool IsHttpsScheme(const std::string &scheme) {
     return true;
 }
 
-// Whether the stored manifest has a [General] section (of any case, as the
-// profile reader finds it).
-bool HasGeneralSection(const char *localFile) {
+// Whether the manifest has a [General] section (of any case, as the profile
+// reader finds it).
+bool HasGeneralSection(const CManifestReader &manifest) {
     char names[kManifestLimit + 2];
-    const DWORD length = GetPrivateProfileStringA(nullptr, nullptr, "", names, sizeof names, localFile);
+    const DWORD length = manifest.Read(nullptr, nullptr, "", names, sizeof names);
     for (DWORD at = 0; at < length && names[at] != '\0'; at += static_cast<DWORD>(std::strlen(names + at)) + 1) {
         if (ini::SameName(names + at, "General")) return true;
     }
@@ -131,7 +131,8 @@ StepResult ParseServerUrl(const char *url, std::string &server, std::string &obj
 }
 
 StepResult FetchManifest(const std::string &server, const std::string &object,
-                         const char *localFile, BYTE *buffer, const ManifestFetchRules &rules) {
+                         const char *localFile, BYTE *buffer, const ManifestFetchRules &rules,
+                         CManifestReader *served) {
     CManifestSink sink(rules.strict);
     HttpGetRequest request{server, object, &kManifestRequest};
     request.statusRequired = true;
@@ -182,9 +183,13 @@ StepResult FetchManifest(const std::string &server, const std::string &object,
 
     const StepResult stored = StoreManifest(localFile, buffer, sink.Bytes());
     if (!stored.Ok()) return stored;
-    if (rules.strict && !HasGeneralSection(localFile))
+    // The stored copy is for people and for the other export; another check
+    // may replace it at any moment. What was served is judged as it came.
+    const CManifestReader snapshot = CManifestReader::Snapshot(buffer, sink.Bytes());
+    if (rules.strict && !HasGeneralSection(snapshot))
         return StepResult::Failure(Stage::kNotAManifest, 0);
-    if (rules.keys && ManifestExpired(localFile)) return SignatureFailure(SignatureVerdict::kExpired);
+    if (rules.keys && ManifestExpired(snapshot)) return SignatureFailure(SignatureVerdict::kExpired);
+    if (served) *served = snapshot;
     return StepResult::Success();
 }
 

@@ -8,6 +8,7 @@
 #include "framework/check_observer.h"
 #include "framework/http_get.h"
 #include "framework/step_result.h"
+#include "manifest/manifest_reader.h"
 #include "manifest/signature.h"
 #include "platform/win32.h"
 
@@ -37,8 +38,12 @@ struct ManifestFetchRules {
 
 // One GET of `object` from `server`; the first kManifestLimit bytes of the
 // body replace the file `localFile`. `buffer` holds at least kManifestLimit.
+// `served`, when given, receives a snapshot of those bytes: what a check
+// that must not depend on the stored copy decides from. The strict reading
+// and the expiry are judged on the snapshot too.
 StepResult FetchManifest(const std::string &server, const std::string &object,
                          const char *localFile, BYTE *buffer,
-                         const ManifestFetchRules &rules = ManifestFetchRules());
+                         const ManifestFetchRules &rules = ManifestFetchRules(),
+                         CManifestReader *served = nullptr);
 
 }  // namespace marvostell

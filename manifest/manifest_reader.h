@@ -1,8 +1,13 @@
-// Reads values of a manifest copy, key by key, through the profile reader.
+// Reads values of a manifest: of the stored copy, key by key through the
+// profile reader, or of a snapshot, the bytes as they were fetched, by the
+// same rules. Both give the same answers for the same bytes.
 #pragma once
 
+#include <memory>
 #include <string>
 
+#include "platform/ini_lines.h"
+#include "platform/profile_text.h"
 #include "platform/win32.h"
 
 namespace marvostell {
@@ -12,14 +17,28 @@ constexpr DWORD kValueBufferSize = 255;
 
 class CManifestReader {
 public:
+    // The stored copy at `path`, read afresh at each call.
     explicit CManifestReader(std::string path) : m_strPath(std::move(path)) {}
+    // The bytes themselves: what a check decides from once it has fetched
+    // (and verified) them, whatever happens to the stored copy meanwhile.
+    static CManifestReader Snapshot(const BYTE *bytes, DWORD size) {
+        CManifestReader reader("");
+        reader.m_pSnapshot = std::make_shared<const ini::CProfileText>(
+            ini::FileText(std::string(reinterpret_cast<const char *>(bytes), size)));
+        return reader;
+    }
 
     // GetPrivateProfileStringA on the manifest: the characters copied. With a
-    // null key, the section's key names, each ended by a terminator.
+    // null key, the section's key names, each ended by a terminator; with a
+    // null section too, the section names.
+    DWORD Read(const char *section, const char *key, const char *defaultValue, char *value,
+               DWORD size) const {
+        if (m_pSnapshot) return m_pSnapshot->Read(section, key, defaultValue, value, size);
+        return GetPrivateProfileStringA(section, key, defaultValue, value, size, m_strPath.c_str());
+    }
     DWORD Read(const char *section, const char *key, const char *defaultValue,
                char (&value)[kValueBufferSize]) const {
-        return GetPrivateProfileStringA(section, key, defaultValue, value, kValueBufferSize,
-                                        m_strPath.c_str());
+        return Read(section, key, defaultValue, value, kValueBufferSize);
     }
     std::string Value(const char *section, const char *key, const char *defaultValue) const {
         char value[kValueBufferSize];
@@ -30,13 +49,14 @@ public:
     // than the others.
     std::string LongValue(const char *section, const char *key, DWORD size) const {
         std::string value(size, '\0');
-        value.resize(GetPrivateProfileStringA(section, key, "", &value[0], size, m_strPath.c_str()));
+        value.resize(Read(section, key, "", &value[0], size));
         return value;
     }
     const std::string &Path() const { return m_strPath; }
 
 private:
     std::string m_strPath;
+    std::shared_ptr<const ini::CProfileText> m_pSnapshot;
 };
 
 }  // namespace marvostell

@@ -72,7 +72,10 @@ bool ParseTrustedKeys(const char *text, std::vector<PublicKey> &keys, std::strin
     const auto take = [&]() {
         if (entry.empty()) return true;
         PublicKey key;
-        if (!DecodeFixed(entry, key.data(), key.size())) {
+        // A key the platform's cryptography cannot load is judged later, by
+        // the signature check (unavailable).
+        if (!DecodeFixed(entry, key.data(), key.size()) ||
+            crypto::ImportP256PublicKey(key.data()) == crypto::KeyImport::kRefused) {
             bad = entry;
             return false;
         }
@@ -122,9 +125,9 @@ SignatureVerdict VerifyManifestSignature(const uint8_t *manifest, size_t size,
     return SignatureVerdict::kNoKeyMatches;
 }
 
-bool ManifestExpired(const char *localFile) {
+bool ManifestExpired(const CManifestReader &manifest) {
     char value[32];
-    GetPrivateProfileStringA("General", "Expires", "", value, sizeof value, localFile);
+    manifest.Read("General", "Expires", "", value, sizeof value);
     std::string text = value;
     TrimWhitespace(text);
     if (text.empty()) return false;

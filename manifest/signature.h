@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "manifest/manifest_reader.h"
 #include "platform/crypto.h"
 
 namespace marvostell {
@@ -35,8 +36,8 @@ enum class SignatureVerdict : uint32_t {
 bool DecodeBase64(const std::string &text, std::vector<uint8_t> &bytes);
 
 // Parses keys separated by commas or white space. False, with the offending
-// entry in `bad`, when one is not the base64 of 64 bytes; an empty list is
-// malformed too.
+// entry in `bad`, when one is not the base64 of 64 bytes or not a point of
+// P-256 as the platform imports it; an empty list is malformed too.
 bool ParseTrustedKeys(const char *text, std::vector<PublicKey> &keys, std::string &bad);
 
 // Judges the signature line of a manifest as served.
@@ -46,8 +47,8 @@ SignatureVerdict VerifyManifestSignature(const uint8_t *manifest, size_t size,
 // Days since 1970-01-01 of "YYYY-MM-DD"; false for anything else.
 bool ParseExpiryDate(const std::string &text, int64_t &days);
 
-// Whether the stored manifest's [General] Expires, when it has one, names
-// today or an earlier day (UTC); a date that cannot be read counts as passed.
-bool ManifestExpired(const char *localFile);
+// Whether the manifest's [General] Expires, when it has one, names today or
+// an earlier day (UTC); a date that cannot be read counts as passed.
+bool ManifestExpired(const CManifestReader &manifest);
 
 }  // namespace marvostell

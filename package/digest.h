@@ -1,15 +1,16 @@
-// A package's digest as the manifest writes it: MD5 in upper-case hexadecimal.
+// A package's digests: MD5 as the manifest writes it (upper-case
+// hexadecimal) and, for a signed manifest, SHA-256, both from one read of
+// the file.
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <string>
-#include <thread>
 
+#include "framework/call_guard.h"
+#include "framework/step_result.h"
 #include "package/md5.h"
-#include "platform/crypto.h"
+#include "platform/win32.h"
 
 namespace marvostell {
 
@@ -28,33 +29,23 @@ private:
     Md5Context m_context;
 };
 
-// SHA-256 on a thread of its own, beside the caller's work on the same bytes
-// (MD5, say): on two cores a signed check then costs little more than an
-// unsigned one.
-class CSha256Alongside {
-public:
-    CSha256Alongside();
-    ~CSha256Alongside();
-    CSha256Alongside(const CSha256Alongside &) = delete;
-    CSha256Alongside &operator=(const CSha256Alongside &) = delete;
-
-    // Hands on a piece, once the piece before it is digested: the caller may
-    // then reuse that earlier piece's memory, never this one's.
-    void Add(const uint8_t *data, size_t size);
-    // The digest in hexadecimal, or empty when SHA-256 could not be computed.
-    std::string FinishHex();
-
-private:
-    void Run();
-    void WaitIdle(std::unique_lock<std::mutex> &lock);
-
-    crypto::CSha256 m_sha;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    const uint8_t *m_pPiece = nullptr;
-    size_t m_nPieceSize = 0;
-    bool m_bQuit = false;
-    std::thread m_thread;
+struct FileDigests {
+    std::string md5;
+    std::string sha256;  // only when asked for
 };
+
+// Reads an open file once, from its start to its size, and feeds each piece
+// to MD5 and, when `withSha256`, to SHA-256. Without SHA-256 the pieces are
+// of at most 8192 bytes through `buffer`. With it, SHA-256 runs on a thread
+// of its own beside MD5, over large pieces that alternate between two
+// buffers: on two cores a signed check then costs little more than an
+// unsigned one (bench/run measured 1.15 to 1.32 times without the thread).
+// The guard, when given, is asked before each piece, so a stop lands within
+// a piece's time whatever the file's size. A failed read or a file that
+// ends early is a package-file failure with the system's code, a SHA-256
+// the platform cannot compute an unexpected one: a digest that cannot be
+// computed is never reported as a digest.
+StepResult ReadFileDigests(HANDLE file, BYTE *buffer, DWORD bufferSize, bool withSha256,
+                           CCallGuard *guard, FileDigests &digests);
 
 }  // namespace marvostell

@@ -1,70 +1,18 @@
 #include "package/package_step.h"
 
 #include <cctype>
-#include <vector>
 
 #include "framework/files.h"
 #include "framework/trace.h"
 #include "package/digest.h"
 #include "package/package_entry.h"
 #include "package/transfer.h"
-#include "platform/crypto.h"
 
 namespace marvostell {
 namespace {
 
-constexpr DWORD kDigestReadSize = 8192;
-// Pieces of the signed check's read: few hand-overs between the two threads.
-constexpr DWORD kAlongsidePiece = 256 * 1024;
-
 void Tell(CCheckObserver *observer, const PackageEvent &event) {
     if (observer) observer->OnPackageEvent(event);
-}
-
-struct FileDigests {
-    std::string md5;
-    std::string sha256;  // only when asked for; empty when it could not be computed
-};
-
-// The MD5 of an open file from its start, read once in pieces through
-// `buffer`.
-FileDigests ReadMd5(HANDLE file, BYTE *buffer, DWORD bufferSize) {
-    const DWORD readSize = bufferSize < kDigestReadSize ? bufferSize : kDigestReadSize;
-    DWORD remaining = GetFileSize(file, nullptr);
-    CMd5Hex md5;
-    while (remaining != 0) {
-        DWORD count = 0;
-        ReadFile(file, buffer, remaining < readSize ? remaining : readSize, &count, nullptr);
-        if (count == 0) break;
-        md5.Add(buffer, count);
-        remaining -= count;
-    }
-    return FileDigests{md5.Finish(), ""};
-}
-
-// Both digests in one read: MD5 here, SHA-256 beside it on the other core,
-// in large pieces that alternate between two buffers.
-FileDigests ReadBothDigests(HANDLE file) {
-    std::vector<uint8_t> pieces[2] = {std::vector<uint8_t>(kAlongsidePiece),
-                                      std::vector<uint8_t>(kAlongsidePiece)};
-    DWORD remaining = GetFileSize(file, nullptr);
-    CMd5Hex md5;
-    CSha256Alongside sha;
-    for (int which = 0; remaining != 0; which ^= 1) {
-        uint8_t *piece = pieces[which].data();
-        DWORD count = 0;
-        ReadFile(file, piece, remaining < kAlongsidePiece ? remaining : kAlongsidePiece, &count,
-                 nullptr);
-        if (count == 0) break;
-        sha.Add(piece, count);
-        md5.Add(piece, count);
-        remaining -= count;
-    }
-    return FileDigests{md5.Finish(), sha.FinishHex()};
-}
-
-FileDigests ReadDigests(HANDLE file, BYTE *buffer, DWORD bufferSize, bool withSha256) {
-    return withSha256 ? ReadBothDigests(file) : ReadMd5(file, buffer, bufferSize);
 }
 
 bool SameHex(const std::string &a, const std::string &b) {
@@ -75,21 +23,11 @@ bool SameHex(const std::string &a, const std::string &b) {
     return true;
 }
 
-// Whether the MD5 of the open file, read from its start, is `expected`
-// exactly, and its SHA-256 `sha256` (in either case) when that is given.
-bool DigestMatches(HANDLE file, const char *localPath, const std::string &expected, BYTE *buffer,
-                   DWORD bufferSize, CCheckObserver *observer, const std::string &sha256) {
-    const FileDigests actual = ReadDigests(file, buffer, bufferSize, !sha256.empty());
-    Trace("Marvostell!Md5:%s, Server:%s\n", actual.md5.c_str(), expected.c_str());
-    PackageEvent event{PackageEvent::kDigest};
-    event.localPath = localPath;
-    event.computed = actual.md5.c_str();
-    event.expected = expected.c_str();
-    event.computedSha256 = actual.sha256.c_str();
-    event.expectedSha256 = sha256.c_str();
-    event.passed = actual.md5 == expected && (sha256.empty() || SameHex(actual.sha256, sha256));
-    Tell(observer, event);
-    return event.passed;
+DigestCheck DigestCheckOf(const PackageStepRequest &request, const PackageEntry &entry) {
+    DigestCheck check{entry.md5, request.sha256Required ? entry.sha256 : std::string(),
+                      request.buffer, request.bufferSize, request.observer};
+    check.guard = request.control ? request.control->guard : nullptr;
+    return check;
 }
 
 // The package is read for its digest without read or write sharing, so no
@@ -116,12 +54,17 @@ StepResult CheckWithoutRequest(const PackageStepRequest &request, const PackageE
     const bool found = FindFileByName(localPath.c_str()) && GetFileStatusSize(localPath.c_str(), size);
     // A whole file that fails its digest is fetched again from its start.
     report.downloadSize = found && size < entry.size ? entry.size - size : entry.size;
-    if (found && size >= entry.size &&
-        VerifyMd5(localPath.c_str(), entry.md5, request.buffer, request.bufferSize,
-                  request.observer, request.sha256Required ? entry.sha256 : std::string())) {
-        report.pathForHost = localPath;
-        report.downloadSize = 0;
-        return StepResult::Success();
+    // A file another check holds (fetching or verifying it) is not here yet.
+    CFileHandle file(found && size >= entry.size ? OpenForDigest(localPath.c_str())
+                                                 : INVALID_HANDLE_VALUE);
+    if (file.IsOpen()) {
+        const StepResult verified =
+            CheckDigests(file.Get(), localPath.c_str(), DigestCheckOf(request, entry));
+        if (verified.Ok()) {
+            report.pathForHost = localPath;
+            report.downloadSize = 0;
+        }
+        if (verified.stage != Stage::kDigest) return verified;
     }
     report.available = true;
     return StepResult::Success();
@@ -168,12 +111,12 @@ StepResult FetchPackage(const PackageStepRequest &request, PackageStepReport &re
             // it), or gone: not a mismatch, and not this call's to move.
             return StepResult::Failure(Stage::kPackageFile, GetLastError());
         }
-        if (DigestMatches(file.Get(), localPath.c_str(), entry.md5, request.buffer,
-                          request.bufferSize, request.observer,
-                          request.sha256Required ? entry.sha256 : std::string())) {
-            pathForHost = localPath;
-            return StepResult::Success();
-        }
+        const StepResult verified =
+            CheckDigests(file.Get(), localPath.c_str(), DigestCheckOf(request, entry));
+        if (verified.Ok()) pathForHost = localPath;
+        // A digest that could not be computed, or a stop, is no mismatch:
+        // the package stays as it is.
+        if (verified.stage != Stage::kDigest) return verified;
         DeleteFileA(rejectedPath.c_str());
         if (MoveFileA(localPath.c_str(), rejectedPath.c_str())) {
             PackageEvent moved{PackageEvent::kMovedAside};
@@ -193,11 +136,22 @@ StepResult FetchPackage(const PackageStepRequest &request, PackageStepReport &re
     return result;
 }
 
-bool VerifyMd5(const char *localPath, const std::string &expected, BYTE *buffer, DWORD bufferSize,
-               CCheckObserver *observer, const std::string &sha256) {
-    CFileHandle file(OpenForDigest(localPath));
-    return file.IsOpen() &&
-           DigestMatches(file.Get(), localPath, expected, buffer, bufferSize, observer, sha256);
+StepResult CheckDigests(HANDLE file, const char *localPath, const DigestCheck &check) {
+    FileDigests actual;
+    const StepResult read = ReadFileDigests(file, check.buffer, check.bufferSize,
+                                            !check.sha256.empty(), check.guard, actual);
+    if (!read.Ok()) return read;
+    Trace("Marvostell!Md5:%s, Server:%s\n", actual.md5.c_str(), check.md5.c_str());
+    PackageEvent event{PackageEvent::kDigest};
+    event.localPath = localPath;
+    event.computed = actual.md5.c_str();
+    event.expected = check.md5.c_str();
+    event.computedSha256 = actual.sha256.c_str();
+    event.expectedSha256 = check.sha256.c_str();
+    event.passed = actual.md5 == check.md5 &&
+                   (check.sha256.empty() || SameHex(actual.sha256, check.sha256));
+    Tell(check.observer, event);
+    return event.passed ? StepResult::Success() : StepResult::Failure(Stage::kDigest, 0);
 }
 
 }  // namespace marvostell

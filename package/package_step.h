@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "framework/call_guard.h"
 #include "framework/check_observer.h"
 #include "framework/http_get.h"
 #include "framework/step_result.h"
@@ -41,9 +42,19 @@ struct PackageStepReport {
 // call is tried once more, and leaves the path there even if it then fails.
 StepResult FetchPackage(const PackageStepRequest &request, PackageStepReport &report);
 
-// Whether the file's MD5, in upper-case hexadecimal, is `expected` exactly,
-// and, when `sha256` is not empty, its SHA-256 is that (in either case).
-bool VerifyMd5(const char *localPath, const std::string &expected, BYTE *buffer, DWORD bufferSize,
-               CCheckObserver *observer, const std::string &sha256 = std::string());
+// What a package file must match, and what its digest check uses.
+struct DigestCheck {
+    std::string md5;     // the manifest's Md5, compared exactly
+    std::string sha256;  // its Sha256, compared in either case; empty: not checked
+    BYTE *buffer;        // the transfer buffer
+    DWORD bufferSize;
+    CCheckObserver *observer = nullptr;
+    CCallGuard *guard = nullptr;  // asked between pieces of the file
+};
+
+// The digest check of an open package file, read from its start: success
+// when it matches, kDigest when it does not. A digest that cannot be
+// computed fails as ReadFileDigests says, and so does a stop.
+StepResult CheckDigests(HANDLE file, const char *localPath, const DigestCheck &check);
 
 }  // namespace marvostell

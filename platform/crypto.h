@@ -34,6 +34,14 @@ private:
     std::unique_ptr<State> m_state;
 };
 
+// What the platform makes of a public key.
+enum class KeyImport {
+    kImported,     // a point of P-256: it can verify signatures
+    kRefused,      // not a point of the curve
+    kUnavailable,  // the platform's cryptography could not be loaded
+};
+KeyImport ImportP256PublicKey(const uint8_t key[kP256KeyBytes]);
+
 // Whether `signature` is a valid ECDSA signature of the SHA-256 `digest` by
 // the public key `key`. A key that is not a point of the curve is no match.
 bool VerifyP256(const uint8_t key[kP256KeyBytes], const uint8_t signature[kP256SignatureBytes],

@@ -20,6 +20,7 @@
     X(ERROR_NOT_SAME_DEVICE, 17, "")                                                      \
     X(ERROR_NO_MORE_FILES, 18, "")                                                        \
     X(ERROR_WRITE_PROTECT, 19, "")                                                        \
+    X(ERROR_READ_FAULT, 30, "The system cannot read from the specified device.")         \
     X(ERROR_SHARING_VIOLATION, 32,                                                        \
       "The process cannot access the file because it is being used by another process.")  \
     X(ERROR_LOCK_VIOLATION, 33, "")                                                       \

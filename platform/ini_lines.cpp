@@ -4,6 +4,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/win32.h"
+
 namespace marvostell::ini {
 namespace {
 
@@ -77,6 +79,25 @@ std::vector<Line> SplitLines(const std::string &text) {
     return lines;
 }
 
+#ifdef _WIN32
+
+// Windows hands the A functions the text in the ANSI code page.
+std::string FileText(const std::string &raw) {
+    if (raw.size() < 2 || raw[0] != '\xFF' || raw[1] != '\xFE') return raw;
+    std::wstring units;
+    for (size_t i = 2; i + 1 < raw.size(); i += 2)
+        units += static_cast<wchar_t>(static_cast<unsigned char>(raw[i]) |
+                                      static_cast<unsigned char>(raw[i + 1]) << 8);
+    if (units.empty()) return "";
+    const int size = static_cast<int>(units.size());
+    const int length = WideCharToMultiByte(CP_ACP, 0, units.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<size_t>(length > 0 ? length : 0), '\0');
+    if (length > 0) WideCharToMultiByte(CP_ACP, 0, units.data(), size, &text[0], length, nullptr, nullptr);
+    return text;
+}
+
+#else
+
 namespace {
 
 void AppendUtf8(std::string &out, uint32_t c) {
@@ -119,5 +140,7 @@ std::string FileText(const std::string &raw) {
     }
     return text;
 }
+
+#endif
 
 }  // namespace marvostell::ini

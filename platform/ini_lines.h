@@ -2,8 +2,8 @@
 // reader splits it: LF, CRLF or a lone CR end a line; a NUL ends its content;
 // blanks around names and values are trimmed; ";" first makes a comment; a
 // "[" line names a section up to its last "]"; a line with "=" is a key.
-// The POSIX profile reader and the manifest tool's line index both read
-// text through this one unit.
+// The profile rules (profile_text.h) and the manifest tool's line index
+// both read text through this one unit.
 #pragma once
 
 #include <cstddef>
@@ -32,12 +32,13 @@ struct Line {
 
 std::vector<Line> SplitLines(const std::string &text);
 
-// The text the POSIX reader reads from a file's bytes. Windows reads a file
-// that starts with the UTF-16LE byte-order mark as Unicode and hands the A
-// function its text in the system code page, which is UTF-8 on POSIX. A lone
-// surrogate becomes U+FFFD, as in Windows' conversion to UTF-8; an odd last
-// byte is no character. Any other file, one with a UTF-8 mark included, is
-// read as bytes: Windows does not skip that mark.
+// The text the profile reader reads from a file's bytes. Windows reads a
+// file that starts with the UTF-16LE byte-order mark as Unicode and hands the
+// A function its text in the system code page: the ANSI code page on
+// Windows, UTF-8 on POSIX (where a lone surrogate becomes U+FFFD, as in
+// Windows' conversion to UTF-8). An odd last byte is no character. Any
+// other file, one with a UTF-8 mark included, is read as bytes: Windows does
+// not skip that mark.
 std::string FileText(const std::string &bytes);
 
 }  // namespace marvostell::ini

@@ -67,6 +67,16 @@ bool CSha256::Finish(uint8_t digest[kSha256Bytes]) {
     return m_state->ok;
 }
 
+// libcrypto decodes the point on the curve's field and checks that it lies
+// on the curve; the public-key check asks for that explicitly.
+KeyImport ImportP256PublicKey(const uint8_t key[kP256KeyBytes]) {
+    Owned<EVP_PKEY, EVP_PKEY_free> pkey{PublicKey(key)};
+    if (!pkey.p) return KeyImport::kRefused;
+    Owned<EVP_PKEY_CTX, EVP_PKEY_CTX_free> context{EVP_PKEY_CTX_new(pkey.p, nullptr)};
+    return context.p && EVP_PKEY_public_check(context.p) == 1 ? KeyImport::kImported
+                                                                : KeyImport::kRefused;
+}
+
 bool VerifyP256(const uint8_t key[kP256KeyBytes], const uint8_t signature[kP256SignatureBytes],
                 const uint8_t digest[kSha256Bytes]) {
     Owned<EVP_PKEY, EVP_PKEY_free> pkey{PublicKey(key)};

@@ -88,27 +88,49 @@ bool CSha256::Finish(uint8_t digest[kSha256Bytes]) {
     return m_state->ok;
 }
 
+namespace {
+
+// The ECDSA P-256 provider and a public key imported into it. Windows
+// validates the public point on import unless BCRYPT_NO_KEY_VALIDATION is
+// given (Wine 8 does not, and accepts a point off the curve).
+struct ImportedKey {
+    BCRYPT_ALG_HANDLE algorithm = nullptr;
+    BCRYPT_KEY_HANDLE key = nullptr;
+    KeyImport result = KeyImport::kUnavailable;
+
+    explicit ImportedKey(const uint8_t bytes[kP256KeyBytes]) {
+        const Cng &cng = Library();
+        if (!cng.loaded || !Succeeded(cng.open(&algorithm, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0)))
+            return;
+        UCHAR blob[sizeof(BCRYPT_ECCKEY_BLOB) + kP256KeyBytes];
+        BCRYPT_ECCKEY_BLOB header = {BCRYPT_ECDSA_PUBLIC_P256_MAGIC, 32};
+        std::memcpy(blob, &header, sizeof header);
+        std::memcpy(blob + sizeof header, bytes, kP256KeyBytes);
+        result = Succeeded(cng.importKey(algorithm, nullptr, BCRYPT_ECCPUBLIC_BLOB, &key, blob,
+                                         sizeof blob, 0))
+                     ? KeyImport::kImported
+                     : KeyImport::kRefused;
+    }
+    ~ImportedKey() {
+        if (key) Library().destroyKey(key);
+        if (algorithm) Library().close(algorithm, 0);
+    }
+    ImportedKey(const ImportedKey &) = delete;
+    ImportedKey &operator=(const ImportedKey &) = delete;
+};
+
+}  // namespace
+
+KeyImport ImportP256PublicKey(const uint8_t key[kP256KeyBytes]) { return ImportedKey(key).result; }
+
 bool VerifyP256(const uint8_t key[kP256KeyBytes], const uint8_t signature[kP256SignatureBytes],
                 const uint8_t digest[kSha256Bytes]) {
-    const Cng &cng = Library();
-    if (!cng.loaded) return false;
-    BCRYPT_ALG_HANDLE algorithm = nullptr;
-    if (!Succeeded(cng.open(&algorithm, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0))) return false;
-    UCHAR blob[sizeof(BCRYPT_ECCKEY_BLOB) + kP256KeyBytes];
-    BCRYPT_ECCKEY_BLOB header = {BCRYPT_ECDSA_PUBLIC_P256_MAGIC, 32};
-    std::memcpy(blob, &header, sizeof header);
-    std::memcpy(blob + sizeof header, key, kP256KeyBytes);
-    BCRYPT_KEY_HANDLE publicKey = nullptr;
-    bool valid = false;
-    if (Succeeded(cng.importKey(algorithm, nullptr, BCRYPT_ECCPUBLIC_BLOB, &publicKey, blob,
-                                sizeof blob, 0))) {
-        // CNG takes the signature as r then s, as the manifest carries it.
-        valid = Succeeded(cng.verify(publicKey, nullptr, const_cast<UCHAR *>(digest), kSha256Bytes,
-                                     const_cast<UCHAR *>(signature), kP256SignatureBytes, 0));
-        cng.destroyKey(publicKey);
-    }
-    cng.close(algorithm, 0);
-    return valid;
+    const ImportedKey publicKey(key);
+    // CNG takes the signature as r then s, as the manifest carries it.
+    return publicKey.result == KeyImport::kImported &&
+           Succeeded(Library().verify(publicKey.key, nullptr, const_cast<UCHAR *>(digest),
+                                      kSha256Bytes, const_cast<UCHAR *>(signature),
+                                      kP256SignatureBytes, 0));
 }
 
 bool RandomBytes(void *out, size_t size) {

@@ -226,22 +226,25 @@ TEST(DigestHex, WritesUpperCaseDigitsHighHalfFirst) {
     EXPECT_EQ(md5.Finish(), "D41D8CD98F00B204E9800998ECF8427E") << "starts afresh after Finish";
 }
 
-TEST(VerifyMd5, ComparesExactlyAndTraces) {
+TEST(CheckDigests, ComparesExactlyAndTraces) {
     TraceCaptured traces;
     const TempDir temp{"core"};
-    const std::string dir = temp.path();
-    std::ofstream(dir + "/abc") << "abc";
+    const std::string path = temp.path() + "/abc";
+    std::ofstream(path) << "abc";
     BYTE buffer[64];
-    const auto verify = [&](const char *name, const char *expected) {
-        return VerifyMd5((dir + name).c_str(), expected, buffer, sizeof buffer, nullptr);
+    const auto verify = [&](const char *expected) {
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        const StepResult result =
+            CheckDigests(file, path.c_str(), DigestCheck{expected, "", buffer, sizeof buffer});
+        CloseHandle(file);
+        return result.stage;
     };
-    EXPECT_TRUE(verify("/abc", "900150983CD24FB0D6963F7D28E17F72"));
-    EXPECT_FALSE(verify("/abc", "900150983cd24fb0d6963f7d28e17f72"));
-    EXPECT_FALSE(verify("/abc", "900150983CD24FB0D6963F7D28E17F7"));
-    EXPECT_FALSE(verify("/missing", "900150983CD24FB0D6963F7D28E17F72"));
+    EXPECT_EQ(verify("900150983CD24FB0D6963F7D28E17F72"), Stage::kNone);
+    EXPECT_EQ(verify("900150983cd24fb0d6963f7d28e17f72"), Stage::kDigest);
+    EXPECT_EQ(verify("900150983CD24FB0D6963F7D28E17F7"), Stage::kDigest);
     EXPECT_EQ(g_traces.front(),
               "Marvostell!Md5:900150983CD24FB0D6963F7D28E17F72, Server:900150983CD24FB0D6963F7D28E17F72\n");
-    EXPECT_EQ(g_traces.size(), 3u) << "no trace for a file that cannot be opened";
+    EXPECT_EQ(g_traces.size(), 3u);
 }
 
 TEST(CheckNewVersion, NullArgumentsDoNotCrash) {

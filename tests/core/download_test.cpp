@@ -129,6 +129,68 @@ TEST(FetchPackage, RejectedPackageThatCannotBeMovedIsDeleted) {
     EXPECT_NE(stat((t.Path() + ".err").c_str(), &info), 0);
 }
 
+namespace {
+
+volatile int32_t g_cancel = 0;
+unsigned g_reads = 0, g_failAt = 0, g_cancelAt = 0;
+
+// The digest's reads: the g_failAt-th fails; during the g_cancelAt-th the
+// host cancels.
+ssize_t DigestRead(int fd, void *buffer, size_t size) {
+    if (++g_reads == g_failAt) {
+        errno = EIO;
+        return -1;
+    }
+    if (g_reads == g_cancelAt) g_cancel = 1;
+    return sys::RealSystemCalls().read(fd, buffer, size);
+}
+
+}  // namespace
+
+// Reading the complete package for its digest (three pieces) fails, or the
+// host cancels between two pieces: the digest was not computed, so it is no
+// mismatch. The package stays as it is, nothing is moved aside, and the
+// failure is the read's or the stop, with no piece read after it.
+TEST(FetchPackage, DigestThatCannotBeComputedKeepsThePackage) {
+    const struct {
+        const char *name;
+        unsigned failAt, cancelAt, reads;
+        StepResult expected;
+    } cases[] = {
+        {"first read fails", 1, 0, 1, {Stage::kPackageFile, ERROR_IO_DEVICE}},
+        {"last read fails", 3, 0, 3, {Stage::kPackageFile, ERROR_IO_DEVICE}},
+        {"cancelled", 0, 2, 2, {Stage::kStopped, ERROR_CANCELLED}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Transfer t;
+        std::ofstream(t.Path()) << t.body;
+        const std::string text = "[pkg]\nPackage=/pkg.bin\nPackageSize=20000\nMd5=" + Md5Hex(t.body) + "\n";
+        const CManifestReader manifest =
+            CManifestReader::Snapshot(reinterpret_cast<const BYTE *>(text.data()), text.size());
+        g_cancel = 0;
+        g_reads = 0;
+        g_failAt = c.failAt;
+        g_cancelAt = c.cancelAt;
+        CCallGuard guard(&g_cancel, 0);
+        HttpControl control;
+        control.guard = &guard;
+        PackageStepRequest request{manifest, "pkg",    t.server_address, t.dir,  nullptr,
+                                   0,        t.buffer, sizeof t.buffer,  nullptr};
+        request.control = &control;
+        request.strict = true;
+        PackageStepReport report;
+        sys::SystemCalls reads = sys::RealSystemCalls();
+        reads.read = DigestRead;
+        sys::ReplaceSystemCalls(reads);
+        ExpectFailure(FetchPackage(request, report), c.expected.stage, c.expected.code);
+        sys::RestoreSystemCalls();
+        EXPECT_EQ(g_reads, c.reads);
+        EXPECT_EQ(ReadAll(t.Path()), t.body);
+        EXPECT_EQ(FileNames(t.dir), std::set<std::string>{"pkg.bin"});
+    }
+}
+
 TEST(TransferPackage, FailedRequestIsAPackageRequestFailure) {
     Transfer t;
     t.server.stop();

@@ -5,10 +5,8 @@
 
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -18,6 +16,7 @@
 #include "marvostell.h"
 #include "package/digest.h"
 #include "platform/crypto.h"
+#include "platform/posix/system_calls.h"
 #include "temp_dir.h"
 #include "test_server.h"
 
@@ -112,8 +111,9 @@ struct SignedSite {
         return "[General]\r\nupdate=p\r\n" + extraGeneral + "[p]\r\nversion=2\r\nPackage=/p.bin\r\n"
                "PackageSize=30000\r\nMd5=" + md5 + "\r\nSha256=" + (sha.empty() ? sha256 : sha) + "\r\n";
     }
-    int Check(const std::string &keys) {
-        MarvostellOptions options{sizeof options, 0, keys.c_str(), nullptr, 0, 0, nullptr};
+    int Check(const std::string &keys, bool withKeys = true) {
+        MarvostellOptions options{sizeof options, 0, withKeys ? keys.c_str() : nullptr, nullptr, 0,
+                                  0, nullptr};
         char path[MARVOSTELL_PATH_BUFFER_SIZE];
         return CheckNewVersionEx(nullptr, 0, 1, server.url("/update.ini").c_str(), dir.c_str(), path,
                                  sizeof path, &options, nullptr);
@@ -191,12 +191,72 @@ TEST(SignedManifest, HostsWithoutKeysReadItAsBefore) {
               1);
 }
 
+namespace {
+
+// What the writer below puts in place of the stored manifest.
+std::string g_replacement;
+
+int RenameThenReplace(const char *from, const char *to) {
+    const int result = posix::RealSystemCalls().renameReplacing(from, to);
+    if (result == 0) std::ofstream(to, std::ios::binary) << g_replacement;
+    return result;
+}
+
+}  // namespace
+
+// A writer replaces update.ini the moment the check has stored it, with a
+// manifest that would decide otherwise (another package, no expiry, a
+// [General] section): the second export decides from the bytes it fetched
+// and verified all the same, and the stored copy is the writer's.
+TEST(SignedManifest, DecisionIgnoresTheStoredCopy) {
+    SignedSite site;
+    g_replacement = "[General]\r\nupdate=e\r\n[e]\r\nversion=3\r\nPackage=/e.bin\r\nPackageSize=5\r\nMd5=" +
+                    std::string(32, '0') + "\r\nSha256=" + std::string(64, '0') + "\r\n";
+    const std::string key = site.publisher.PublicKey();
+    const struct {
+        const char *name;
+        std::string served;
+        bool withKeys;
+        int result;
+    } cases[] = {
+        {"signed", site.publisher.Signed(site.Manifest()), true, 1},
+        {"without keys", site.Manifest(), false, 1},
+        {"signed, expired", site.publisher.Signed(site.Manifest("Expires=2001-02-03\r\n")), true, 7},
+        {"no [General]", "[p]\r\nversion=2\r\n", false, MARVOSTELL_ERR_NOT_A_MANIFEST},
+    };
+    posix::SystemCalls writer = posix::RealSystemCalls();
+    writer.renameReplacing = RenameThenReplace;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::remove((site.dir + "/p.bin").c_str());
+        site.server.file("/update.ini", c.served);
+        site.server.clear_requests();
+        posix::ReplaceSystemCalls(writer);
+        EXPECT_EQ(site.Check(key, c.withKeys), c.result);
+        posix::RestoreSystemCalls();
+        EXPECT_EQ(site.PackageRequested(), c.result == 1);
+        EXPECT_EQ(ReadAll(site.dir + "/update.ini"), g_replacement);
+    }
+}
+
+// Any entry that is no key fails the call, even beside a good one: base64
+// of other than 64 bytes, or 64 bytes that are no point of P-256.
 TEST(SignedManifest, MalformedTrustedKeysAreRefusedBeforeAnyRequest) {
     SignedSite site;
     site.server.file("/update.ini", site.publisher.Signed(site.Manifest()));
     const std::string key = site.publisher.PublicKey();
+    std::vector<uint8_t> point;
+    ASSERT_TRUE(DecodeBase64(key, point));
+    const std::string y(point.begin() + 32, point.end());
+    std::string offCurve = std::string(point.begin(), point.end());
+    offCurve.back() ^= 1;
+    // X is the field's prime: no coordinate at all.
+    const std::string p256Prime = std::string(4, '\xFF') + std::string(3, '\0') + '\x01' +
+                                  std::string(12, '\0') + std::string(12, '\xFF');
     for (const std::string &keys : {std::string(""), std::string(" , "), key.substr(1),
-                                    key + ",x", std::string(88, 'A')}) {
+                                    key + ",x", std::string(88, 'A'), key + "," + Base64(offCurve),
+                                    Base64(p256Prime + y) + " " + key,
+                                    Base64(std::string(64, '\0'))}) {
         site.server.clear_requests();
         EXPECT_EQ(site.Check(keys), 87) << keys;
         EXPECT_TRUE(site.server.requests().empty()) << keys;
@@ -242,24 +302,27 @@ TEST(ExpiryDate, ReadsCalendarDatesOnly) {
     }
 }
 
-// The SHA-256 beside MD5 takes its pieces from two buffers that the caller
-// refills in turn: a piece overwritten too early would change the digest.
-TEST(Sha256Alongside, MatchesOneThreadOverReusedBuffers) {
+// With SHA-256 the file is read into two pieces in turn while another thread
+// digests the piece before: a piece overwritten too early would change the
+// digest. Twelve pieces and a short last one.
+TEST(ReadFileDigests, BothDigestsOverManyPieces) {
     std::string data(3 * 1000 * 1000 + 7, '\0');
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 131 + (i >> 13)) & 0xFF);
+    const TempDir temp{"digests"};
+    const std::string path = temp.path() + "/big.bin";
+    std::ofstream(path, std::ios::binary) << data;
     crypto::CSha256 whole;
     uint8_t sum[crypto::kSha256Bytes];
     whole.Add(data.data(), data.size());
     ASSERT_TRUE(whole.Finish(sum));
-    for (size_t piece : {size_t{4096}, size_t{262144}, data.size()}) {
-        std::vector<uint8_t> buffers[2] = {std::vector<uint8_t>(piece), std::vector<uint8_t>(piece)};
-        CSha256Alongside alongside;
-        int which = 0;
-        for (size_t at = 0; at < data.size(); at += piece, which ^= 1) {
-            const size_t count = std::min(piece, data.size() - at);
-            std::memcpy(buffers[which].data(), data.data() + at, count);
-            alongside.Add(buffers[which].data(), count);
-        }
-        EXPECT_EQ(alongside.FinishHex(), DigestHex(sum, sizeof sum)) << piece;
-    }
+    CMd5Hex md5;
+    md5.Add(data.data(), data.size());
+
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    BYTE buffer[64];
+    FileDigests digests;
+    EXPECT_TRUE(ReadFileDigests(file, buffer, sizeof buffer, true, nullptr, digests).Ok());
+    CloseHandle(file);
+    EXPECT_EQ(digests.sha256, DigestHex(sum, sizeof sum));
+    EXPECT_EQ(digests.md5, md5.Finish());
 }

@@ -251,6 +251,7 @@ struct Setup {
     bool wine = false;
     std::unique_ptr<TempDir> root = std::make_unique<TempDir>("scenario");
     std::string sep, dir, url, hostDir;
+    std::string givenUrl, server;  // check.url as given; the host and port {server} names
     // The listeners the URL names, alive until the check is over.
     std::unique_ptr<StuckPort> stuck;
     std::unique_ptr<PlainAnswerPort> plain;
@@ -268,9 +269,9 @@ Setup Prepare(const Target &target, TestServer &server, const Check &check) {
         else if (seed.directory) mkdir(path.c_str(), 0755);
         else std::ofstream(path, std::ios::binary) << seed.content;
     }
-    s.url = check.url;
-    ReplaceAll(s.url, "{server}",
-               (check.tls ? "localhost:" : "127.0.0.1:") + std::to_string(server.port()));
+    s.url = s.givenUrl = check.url;
+    s.server = (check.tls ? "localhost:" : "127.0.0.1:") + std::to_string(server.port());
+    ReplaceAll(s.url, "{server}", s.server);
     ReplaceAll(s.url, "{server6}", "[::1]:" + std::to_string(server.port()));
     ReplaceAll(s.url, "{closed}", "127.0.0.1:" + std::to_string(ClosedPort()));
     if (s.url.find("{stuck}") != std::string::npos) {
@@ -294,11 +295,15 @@ Setup Prepare(const Target &target, TestServer &server, const Check &check) {
 
 // Runs one check of a prepared directory.
 void RunOne(const Target &target, const Setup &s, const Check &check, Outcome &outcome) {
+    // A check run beside the prepared one may name another {server} URL.
+    std::string url = check.url;
+    ReplaceAll(url, "{server}", s.server);
+    if (check.url == s.givenUrl) url = s.url;
     if (s.wine) {
-        RunWine(target, s.url, s.hostDir, check,
+        RunWine(target, url, s.hostDir, check,
                 check.hold.empty() ? "" : ToWinePath(s.dir + "/" + check.hold), outcome);
     } else {
-        RunNative(check, s.url, s.hostDir, outcome);
+        RunNative(check, url, s.hostDir, outcome);
     }
     // The path as the host received it, made relative to the local directory.
     const std::string prefix = (s.wine ? ToWinePath(s.dir) : s.dir) + s.sep;
@@ -343,26 +348,27 @@ Outcome RunCheck(const Target &target, TestServer &server, const Check &check, T
 }
 
 std::vector<Outcome> RunChecksTogether(const Target &target, TestServer &server,
-                                       const Check &check, int count) {
-    const Setup s = Prepare(target, server, check);
-    std::vector<Outcome> outcomes(static_cast<size_t>(count));
+                                       const std::vector<Check> &checks) {
+    const Setup s = Prepare(target, server, checks.front());
+    const int count = static_cast<int>(checks.size());
+    std::vector<Outcome> outcomes(checks.size());
     std::mutex mutex;
     std::condition_variable go;
     int waiting = 0;
     std::vector<std::thread> threads;
-    for (Outcome &outcome : outcomes) {
-        threads.emplace_back([&, o = &outcome] {
+    for (size_t i = 0; i < checks.size(); ++i) {
+        threads.emplace_back([&, i] {
             {
                 // All start when the last one is ready.
                 std::unique_lock<std::mutex> lock(mutex);
                 if (++waiting == count) go.notify_all();
                 go.wait(lock, [&] { return waiting == count; });
             }
-            RunOne(target, s, check, *o);
+            RunOne(target, s, checks[i], outcomes[i]);
         });
     }
     for (std::thread &t : threads) t.join();
-    Finish(server, s, check, outcomes.front(), nullptr);
+    Finish(server, s, checks.front(), outcomes.front(), nullptr);
     for (Outcome &o : outcomes) {
         o.files = outcomes.front().files;
         o.digests = outcomes.front().digests;

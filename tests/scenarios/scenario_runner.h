@@ -126,12 +126,13 @@ Outcome RunCheck(const Target &target, TestServer &server, const Check &check,
 // The certificates of TLS checks, made once per process.
 const TestCertificates &ScenarioCertificates();
 
-// Starts `count` checks in one local directory at once (threads natively,
-// test host processes under Wine) and waits for all. The files and requests
-// are those of the whole run; each outcome has its own result, path and
-// progress.
+// Starts the checks in one local directory at once (threads natively, test
+// host processes under Wine) and waits for all; the first check's seeds and
+// directory are used, and any check's URL may name {server}. The files and
+// requests are those of the whole run; each outcome has its own result,
+// path, offer and progress.
 std::vector<Outcome> RunChecksTogether(const Target &target, TestServer &server,
-                                       const Check &check, int count);
+                                       const std::vector<Check> &checks);
 
 std::string Md5Hex(const std::string &data);
 

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -72,7 +73,7 @@ void TwoChecksTogether(bool completeBefore) {
     check.digests = true;
     std::map<int, int> results;
     for (int round = 0; round < rounds; ++round) {
-        const std::vector<Outcome> outcomes = RunChecksTogether(CurrentTarget(), server, check, 2);
+        const std::vector<Outcome> outcomes = RunChecksTogether(CurrentTarget(), server, {check, check});
         const std::vector<std::string> &left = outcomes.front().digests;
         const std::string where = "round " + std::to_string(round);
         bool anyUpdated = false;
@@ -104,6 +105,44 @@ void TwoChecksTogether(bool completeBefore) {
 TEST(TwoChecksInOneDirectory, CompletePackage) { TwoChecksTogether(true); }
 
 TEST(TwoChecksInOneDirectory, StalePackage) { TwoChecksTogether(false); }
+
+// A signed check, and beside it in the same directory checks without keys
+// on an attacker's unsigned manifest, which store that manifest there over
+// and over: the signed check decides from the manifest it verified, every
+// round. (The signature is the one of signed.txt, made by the openssl
+// command line; the attacker's manifest offers a version 3 to any host
+// below it, and the checks without keys select nothing, being version 5.)
+TEST(TwoChecksInOneDirectory, SignedCheckDecidesFromWhatItVerified) {
+    const bool wine = CurrentTarget().name != "native";
+    TestServer server;
+    server.file("/update/update.ini",
+                "[General]\nupdate=p\n[p]\nversion=2\nPackage=/pkg/a.bin\nPackageSize=20000\n"
+                "Md5=D4C6B33EBFC8A4CAAF85061412304098\nSha256=deaada94af862cbbd9f7c0507c8050cc688e88c6"
+                "ab9c1e773643f15a50c77a41\n;signature=ClJHiq62ATQlCCDAmwdXhlEQ7NDRQYFr7akvuLJ1mgymyR7Z"
+                "vtxn54iPwHAQJM1VblX8Lhf1B7Wj/uaUXvEo2w==\n");
+    server.file("/pkg/a.bin", Pattern(20000));
+    server.file("/attacker/update.ini", "[General]\nupdate=e\n[e]\nversion=3\nPackage=/pkg/e.bin\n"
+                                         "PackageSize=5\nMd5=" + std::string(32, '0') + "\n");
+    Check signedCheck;
+    signedCheck.ex = ExOptions();
+    signedCheck.ex->trustedKeys = "672AGti70ErDvpa/F4uF4izF9tVGN1ARQZYfXLXDfx1b6alF2sRJP3X5BFugXAwl"
+                                  "dTD8G6RBEj4zqMwPJH5HmA==";
+    Check attacker;
+    attacker.url = "http://{server}/attacker/update.ini";
+    attacker.version = 5;
+    attacker.window = false;
+    attacker.rounds = wine ? 40 : 20;
+    const int rounds = wine ? 12 : 100;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(wine ? 150 : 60);
+    int ran = 0;
+    for (; ran < rounds && std::chrono::steady_clock::now() < until; ++ran) {
+        const Outcome got = RunChecksTogether(CurrentTarget(), server, {signedCheck, attacker}).front();
+        EXPECT_TRUE(got.result == 1 && got.path == "a.bin" && got.offer == "2 20000 p")
+            << "round " << ran << ": result " << got.result << ", path " << got.path << ", offer "
+            << got.offer;
+    }
+    std::cout << CurrentTarget().name << ": " << ran << " rounds\n";
+}
 
 // A file of the local directory that is a symbolic link: never written,
 // extended or read through, whatever it leads to; the call fails with a

@@ -542,7 +542,7 @@ TEST(JsonReport, NamesEachFieldAndNullsWhatTheCheckDidNotReach) {
     facts.message = "error 6: \"x\"\n";
     facts.elapsedSeconds = 1.25;
     EXPECT_EQ("{\"result\":6,\"result_name\":\"MARVOSTELL_ERR_DIGEST_MISMATCH\",\"exit_status\":6,"
-              "\"message\":\"error 6: \\\"x\\\"\\u000a\",\"manifest_status\":200,\"rollouts\":[],"
+              "\"message\":\"error 6: \\\"x\\\"\\u000a\",\"manifest_status\":200,\"reason\":null,\"rollouts\":[],"
               "\"package\":{\"section\":\"app\",\"version\":\"0x00020000\",\"size\":100,"
               "\"staged\":false,\"display_version\":null,\"notes_url\":null,\"critical\":false},"
               "\"package_status\":206,\"range_start\":40,\"bytes_received\":60,"

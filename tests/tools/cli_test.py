@@ -173,28 +173,39 @@ def check_staged(run, base, local, work, size, failures):
             failures.append(f"staged {n}: exit {result.returncode}, host.id {made!r}, {result.stdout!r}")
 
 
-def check_signed(check, base, work, keys, failures):
-    """--trusted-key and --trusted-keys-file, and the words for each refusal."""
+def check_signed(check, run, local, base, work, keys, failures):
+    """--trusted-key and --trusted-keys-file, the words for each refusal, and
+    the reason --json gives for result 7 (null for any other)."""
     publisher, stranger = keys
     keys_file = os.path.join(work, "keys.txt")
     with open(keys_file, "w") as f:
         f.write(f"# the keys of this test\n{stranger}\n{publisher}\n")
     cases = [
         ("signed", ["--trusted-key", publisher, base + "/signed.ini"], 1,
-         ["downloaded and verified"], "s1"),
+         ["downloaded and verified"], "s1", None),
         ("keys from a file", ["--trusted-keys-file", keys_file, base + "/signed.ini"], 1,
-         ["downloaded and verified"], "s2"),
+         ["downloaded and verified"], "s2", None),
         ("unsigned", ["--trusted-key", publisher, base + "/good256.ini"], 15,
-         ["error 7", "no signature"], "s3"),
+         ["error 7", "no signature"], "s3", "missing"),
         ("another key", ["--trusted-key", stranger, base + "/signed.ini"], 15,
-         ["changed after signing, or it was signed by a key that is not trusted"], "s4"),
+         ["changed after signing, or it was signed by a key that is not trusted"], "s4",
+         "no_key_matches"),
         ("expired", ["--trusted-key", publisher, base + "/expired.ini"], 15,
-         ["expired on 2001-02-03"], "s5"),
+         ["expired on 2001-02-03"], "s5", "expired"),
         ("malformed key", ["--trusted-key", "not-a-key", base + "/signed.ini"], 2,
-         ["error 87"], "s6"),
+         ["error 87"], "s6", None),
     ]
-    for name, arguments, status, words, dir_name in cases:
+    for name, arguments, status, words, dir_name, reason in cases:
         check(name, ["--host-version", "1"] + arguments, status, words, dir_name)
+        d = os.path.join(work, dir_name + "-json")
+        os.makedirs(d)
+        result = run(["--json", "--dir", local(d), "--host-version", "1"] + arguments)
+        try:
+            got = json.loads(result.stdout).get("reason", "(absent)")
+        except ValueError:
+            got = result.stdout
+        if got != reason:
+            failures.append(f"--json, {name}: reason {got!r}, want {reason!r}")
 
 
 def check_interrupt(cli, base, work, failures):
@@ -412,7 +423,7 @@ def main():
         check_ex(check, server, local, work, len(package), failures, args.wine)
         check_json(run, base, local, work, len(package), digest, failures)
         check_staged(run, base, local, work, len(package), failures)
-        check_signed(check, base, work, (publisher, stranger), failures)
+        check_signed(check, run, local, base, work, (publisher, stranger), failures)
         if not args.wine:
             check_interrupt(args.cli, base, work, failures)
 

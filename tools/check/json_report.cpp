@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "manifest/signature.h"
 #include "marvostell.h"
 #include "platform/error_names.h"
 
@@ -42,6 +43,22 @@ std::string StringOrNull(const std::string &text) {
 // The status the manifest request's answer carried, as the check saw it.
 std::string ManifestStatus(const CallRecord &record) {
     return NumberOrNull(record.manifestStatus != 0, record.manifestStatus);
+}
+
+// Why the signature was refused, for result 7; null for any other result.
+std::string SignatureReason(const marvostell::CheckOutcome &outcome) {
+    using marvostell::SignatureVerdict;
+    if (outcome.failure.stage != Stage::kSignature) return "null";
+    switch (static_cast<SignatureVerdict>(outcome.failure.code)) {
+    case SignatureVerdict::kMissing: return "\"missing\"";
+    case SignatureVerdict::kNotLast: return "\"not_last\"";
+    case SignatureVerdict::kMalformed: return "\"malformed\"";
+    case SignatureVerdict::kNoKeyMatches: return "\"no_key_matches\"";
+    case SignatureVerdict::kExpired: return "\"expired\"";
+    case SignatureVerdict::kUnavailable: return "\"unavailable\"";
+    case SignatureVerdict::kValid: break;
+    }
+    return "null";
 }
 
 }  // namespace
@@ -86,7 +103,8 @@ std::string JsonReport(const JsonFacts &facts, const marvostell::CheckOutcome &o
                       ",\"result_name\":" + JsonString(ResultName(facts.result, stage)) +
                       ",\"exit_status\":" + std::to_string(facts.exitStatus) +
                       ",\"message\":" + JsonString(facts.message) +
-                      ",\"manifest_status\":" + ManifestStatus(record);
+                      ",\"manifest_status\":" + ManifestStatus(record) +
+                      ",\"reason\":" + SignatureReason(outcome);
     out += ",\"rollouts\":[";
     bool first = true;
     for (const marvostell::tools::PackageExplanation &p : record.selection.packages) {

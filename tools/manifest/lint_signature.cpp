@@ -99,11 +99,12 @@ void LintSignature(const ManifestSource &source, const LineIndex &index,
 }
 
 void LintExpiry(const ManifestSource &source, const LineIndex &index, Findings &findings) {
-    std::string value = CManifestReader(source.iniPath).Value("General", "Expires", "");
+    const CManifestReader manifest(source.iniPath);
+    std::string value = manifest.Value("General", "Expires", "");
     value = ini::Trim(value);
     if (value.empty()) return;
     const int line = index.KeyLine("General", "Expires");
-    if (!ManifestExpired(source.iniPath.c_str())) return;
+    if (!ManifestExpired(manifest)) return;
     int64_t expiry = 0;
     if (!ParseExpiryDate(value, expiry))
         findings.Error(line, "expires-format",
