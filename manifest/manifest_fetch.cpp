@@ -151,7 +151,12 @@ StepResult FetchManifest(const std::string &server, const std::string &object,
     // A manifest cut off, by a reset or before its declared length, would
     // read as "nothing newer": a failed request instead.
     if (answer.failure == HttpGetResult::kNone) {
-        if (answer.readFailed) return RequestFailure(answer.error);
+        // A reset mid-body fails the read (10054) or, when the reset comes
+        // after the bytes were taken, ends it short; both are one cut-off
+        // manifest, so the result does not hang on when the reset arrived.
+        if (answer.readFailed)
+            return RequestFailure(answer.error == WSAECONNRESET ? ERROR_INTERNET_CONNECTION_ABORTED
+                                                                : answer.error);
         const DWORD expected = answer.declaredLength < kManifestLimit ? answer.declaredLength
                                                                       : kManifestLimit;
         if (answer.lengthKnown && sink.Bytes() < expected)
