@@ -1,14 +1,14 @@
 # What ships on Linux carries the protections Debian expects of its packages,
 # which lintian checks for: fortified libc calls in optimised builds, the
 # stack protector, and relocations read-only and bound at load time. Not in
-# the sanitizer and fuzz tree, whose runtimes replace those libc calls; not
-# for the tests, which ship nothing.
+# the sanitizer trees (ASan, TSan) and the fuzz tree, whose runtimes replace
+# those libc calls; not for the tests, which ship nothing.
 #
 # marvostell_harden(DIRECTORY dir... [RECURSE]) applies them to the targets
 # defined in each directory (and, with RECURSE, in those below it).
 function(marvostell_harden)
   cmake_parse_arguments(H "RECURSE" "" "DIRECTORY" ${ARGN})
-  if(WIN32 OR MSVC OR MARVOSTELL_SANITIZE OR MARVOSTELL_FUZZ)
+  if(WIN32 OR MSVC OR MARVOSTELL_SANITIZED OR MARVOSTELL_FUZZ)
     return()
   endif()
   foreach(dir IN LISTS H_DIRECTORY)
