@@ -25,7 +25,7 @@ public:
     // The observer, when given, is told what the check does; the module's
     // own calls pass none.
     explicit CUpdateClient(CCheckObserver *observer = nullptr);
-    virtual ~CUpdateClient();
+    ~CUpdateClient();
     CUpdateClient(const CUpdateClient &) = delete;
     CUpdateClient &operator=(const CUpdateClient &) = delete;
 
@@ -58,8 +58,6 @@ public:
     // The selected package fetched and verified; see FetchPackage.
     StepResult DownloadPackage(PackageStepReport &report);
 
-    const std::string &Server() const { return m_strServer; }
-    const std::string &Object() const { return m_strObject; }
     const std::string &LocalIni() const { return m_strLocalIni; }
     const std::string &PackageSection() const { return m_strPackageSection; }
     // The selected package's version.

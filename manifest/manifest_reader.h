@@ -52,7 +52,6 @@ public:
         value.resize(Read(section, key, "", &value[0], size));
         return value;
     }
-    const std::string &Path() const { return m_strPath; }
 
 private:
     std::string m_strPath;

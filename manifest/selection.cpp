@@ -91,6 +91,62 @@ bool InRollout(const CManifestReader &manifest, const char *name, const RolloutR
     return event.passed;
 }
 
+// Whether the range section admits `currentVersion`: `support` selects the
+// rules of a Support range (an empty or missing section admits every version)
+// over those of an Unsupport range (it admits none).
+bool IsVersionInRange(const CManifestReader &manifest, const char *section,
+                      uint32_t currentVersion, bool support, CCheckObserver *observer) {
+    const CNotifier Notify(observer);
+    char value[kValueBufferSize];
+    manifest.Read(section, "lower", "", value);
+    if (value[0] != '\0') {
+        const uint32_t lower = ParseManifestNumber(value);
+        Notify(BoundEvent(section, support, "lower", value, 0, lower, currentVersion));
+        if (currentVersion <= lower) return true;
+    }
+    manifest.Read(section, "greater", "", value);
+    if (value[0] != '\0') {
+        const uint32_t greater = ParseManifestNumber(value);
+        Notify(BoundEvent(section, support, "greater", value, greater, 0xFFFFFFFFu, currentVersion));
+        if (currentVersion >= greater) return true;
+    }
+
+    // A read without a key name lists the section's key names, each ended by a
+    // terminator; an empty or missing section admits every version when it
+    // names the supported range.
+    char keys[kValueBufferSize];
+    const DWORD listLength = manifest.Read(section, nullptr, "", keys);
+    if (listLength == 0 || keys[0] == '\0') {
+        SelectionEvent event{SelectionEvent::kRangeEmpty};
+        event.section = section;
+        event.support = support;
+        event.passed = support;
+        Notify(event);
+        return support;
+    }
+
+    for (DWORD offset = 0; offset < listLength && keys[offset] != '\0';
+         offset += static_cast<DWORD>(std::strlen(keys + offset)) + 1) {
+        const char *key = keys + offset;
+        if (!StartsWithVer(key)) continue;
+        manifest.Read(section, key, "", value);
+        if (value[0] == '\0') continue;
+        const char *stop = nullptr;
+        const uint32_t low = ParseManifestNumber(value, &stop);
+        if (support && low == 0xFFFFFFFFu) {
+            SelectionEvent event =
+                BoundEvent(section, support, key, value, 0, 0xFFFFFFFFu, currentVersion);
+            event.kind = SelectionEvent::kRangeAll;
+            Notify(event);
+            return true;
+        }
+        const uint32_t high = *stop == '-' ? ParseManifestNumber(stop + 1) : low;
+        Notify(BoundEvent(section, support, key, value, low, high, currentVersion));
+        if (low <= currentVersion && currentVersion <= high) return true;
+    }
+    return false;
+}
+
 // Walks the list `listKey` of [General]: the update list, or, with
 // `rollout`, the staged one. An observer, when there is one, is told of
 // every test of the host's version with the interval it admits; a map of the
@@ -215,59 +271,6 @@ bool SelectStagedOrUpdate(const CManifestReader &manifest, uint32_t currentVersi
                       section, &version);
     return staged || SelectPackage(manifest, currentVersion, wantedLanguage, observer, section,
                                    &version);
-}
-
-bool IsVersionInRange(const CManifestReader &manifest, const char *section,
-                      uint32_t currentVersion, bool support, CCheckObserver *observer) {
-    const CNotifier Notify(observer);
-    char value[kValueBufferSize];
-    manifest.Read(section, "lower", "", value);
-    if (value[0] != '\0') {
-        const uint32_t lower = ParseManifestNumber(value);
-        Notify(BoundEvent(section, support, "lower", value, 0, lower, currentVersion));
-        if (currentVersion <= lower) return true;
-    }
-    manifest.Read(section, "greater", "", value);
-    if (value[0] != '\0') {
-        const uint32_t greater = ParseManifestNumber(value);
-        Notify(BoundEvent(section, support, "greater", value, greater, 0xFFFFFFFFu, currentVersion));
-        if (currentVersion >= greater) return true;
-    }
-
-    // A read without a key name lists the section's key names, each ended by a
-    // terminator; an empty or missing section admits every version when it
-    // names the supported range.
-    char keys[kValueBufferSize];
-    const DWORD listLength = manifest.Read(section, nullptr, "", keys);
-    if (listLength == 0 || keys[0] == '\0') {
-        SelectionEvent event{SelectionEvent::kRangeEmpty};
-        event.section = section;
-        event.support = support;
-        event.passed = support;
-        Notify(event);
-        return support;
-    }
-
-    for (DWORD offset = 0; offset < listLength && keys[offset] != '\0';
-         offset += static_cast<DWORD>(std::strlen(keys + offset)) + 1) {
-        const char *key = keys + offset;
-        if (!StartsWithVer(key)) continue;
-        manifest.Read(section, key, "", value);
-        if (value[0] == '\0') continue;
-        const char *stop = nullptr;
-        const uint32_t low = ParseManifestNumber(value, &stop);
-        if (support && low == 0xFFFFFFFFu) {
-            SelectionEvent event =
-                BoundEvent(section, support, key, value, 0, 0xFFFFFFFFu, currentVersion);
-            event.kind = SelectionEvent::kRangeAll;
-            Notify(event);
-            return true;
-        }
-        const uint32_t high = *stop == '-' ? ParseManifestNumber(stop + 1) : low;
-        Notify(BoundEvent(section, support, key, value, low, high, currentVersion));
-        if (low <= currentVersion && currentVersion <= high) return true;
-    }
-    return false;
 }
 
 }  // namespace marvostell

@@ -28,10 +28,4 @@ bool SelectStagedOrUpdate(const CManifestReader &manifest, uint32_t currentVersi
                           CCheckObserver *observer, std::string &section, uint32_t &version,
                           bool &staged);
 
-// Whether the range section admits `currentVersion`: `support` selects the
-// rules of a Support range (an empty or missing section admits every version)
-// over those of an Unsupport range (it admits none).
-bool IsVersionInRange(const CManifestReader &manifest, const char *section,
-                      uint32_t currentVersion, bool support, CCheckObserver *observer);
-
 }  // namespace marvostell
