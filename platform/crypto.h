@@ -59,8 +59,6 @@ namespace signing {
 constexpr size_t kP256PrivateKeyBytes = 32;  // d, big-endian
 constexpr size_t kAesBlockBytes = 16;
 
-bool RandomBytes(uint8_t *out, size_t size);
-
 // A new key pair: d, and the public key as X then Y.
 bool MakeP256(uint8_t privateKey[kP256PrivateKeyBytes], uint8_t publicKey[kP256KeyBytes]);
 

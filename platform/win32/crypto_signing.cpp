@@ -17,7 +17,6 @@ struct Cng {
     decltype(&BCryptOpenAlgorithmProvider) open = nullptr;
     decltype(&BCryptCloseAlgorithmProvider) close = nullptr;
     decltype(&BCryptSetProperty) setProperty = nullptr;
-    decltype(&BCryptGenRandom) random = nullptr;
     decltype(&BCryptGenerateKeyPair) generateKeyPair = nullptr;
     decltype(&BCryptFinalizeKeyPair) finalizeKeyPair = nullptr;
     decltype(&BCryptExportKey) exportKey = nullptr;
@@ -37,7 +36,6 @@ const Cng &Library() {
         c.loaded = ResolveBcrypt("BCryptOpenAlgorithmProvider", c.open) &&
                    ResolveBcrypt("BCryptCloseAlgorithmProvider", c.close) &&
                    ResolveBcrypt("BCryptSetProperty", c.setProperty) &&
-                   ResolveBcrypt("BCryptGenRandom", c.random) &&
                    ResolveBcrypt("BCryptGenerateKeyPair", c.generateKeyPair) &&
                    ResolveBcrypt("BCryptFinalizeKeyPair", c.finalizeKeyPair) &&
                    ResolveBcrypt("BCryptExportKey", c.exportKey) &&
@@ -79,11 +77,6 @@ struct P256PrivateBlob {
 void Wipe(void *data, size_t size) { SecureZeroMemory(data, size); }
 
 }  // namespace
-
-bool RandomBytes(uint8_t *out, size_t size) {
-    return Library().loaded && size <= 0xFFFFFFFFu &&
-           Succeeded(Library().random(nullptr, out, static_cast<ULONG>(size), BCRYPT_USE_SYSTEM_PREFERRED_RNG));
-}
 
 bool MakeP256(uint8_t privateKey[kP256PrivateKeyBytes], uint8_t publicKey[kP256KeyBytes]) {
     Handles h;

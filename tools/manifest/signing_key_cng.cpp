@@ -43,8 +43,8 @@ bool Encrypt(const std::vector<uint8_t> &plain, const std::string &passphrase, E
     Secret aesKey(out.keyBytes);
     out.ciphertext.resize(plain.size() + kCipherBlockBytes);
     size_t size = 0;
-    const bool ok = signing::RandomBytes(out.salt.data(), out.salt.size()) &&
-                    signing::RandomBytes(out.iv, sizeof out.iv) &&
+    const bool ok = crypto::RandomBytes(out.salt.data(), out.salt.size()) &&
+                    crypto::RandomBytes(out.iv, sizeof out.iv) &&
                     signing::Pbkdf2Sha256(passphrase.data(), passphrase.size(), out.salt.data(), out.salt.size(),
                                           out.iterations, aesKey.bytes.data(), aesKey.bytes.size()) &&
                     signing::AesCbc(true, aesKey.bytes.data(), aesKey.bytes.size(), out.iv, plain.data(),
