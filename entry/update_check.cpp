@@ -8,7 +8,7 @@
 
 #include "entry/socket_init.h"
 #include "entry/update_client.h"
-#include "framework/call_guard.h"
+#include "http/call_guard.h"
 #include "manifest/signature.h"
 #include "marvostell.h"
 

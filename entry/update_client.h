@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "framework/check_observer.h"
-#include "framework/http_get.h"
 #include "framework/step_result.h"
-#include "manifest/package_details.h"
+#include "http/http_get.h"
 #include "manifest/manifest_reader.h"
+#include "manifest/package_details.h"
 #include "manifest/signature.h"
 #include "package/package_step.h"
 #include "platform/win32.h"

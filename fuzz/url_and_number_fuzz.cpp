@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "framework/http_get.h"
-#include "framework/http_redirect.h"
+#include "http/http_get.h"
+#include "http/http_redirect.h"
 #include "manifest/manifest_fetch.h"
 #include "manifest/number.h"
 

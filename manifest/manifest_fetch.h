@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "framework/check_observer.h"
-#include "framework/http_get.h"
 #include "framework/step_result.h"
+#include "http/http_get.h"
 #include "manifest/manifest_reader.h"
 #include "manifest/signature.h"
 #include "platform/win32.h"

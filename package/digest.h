@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "framework/call_guard.h"
 #include "framework/step_result.h"
+#include "http/call_guard.h"
 #include "package/md5.h"
 #include "platform/win32.h"
 

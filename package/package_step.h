@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <string>
 
-#include "framework/call_guard.h"
 #include "framework/check_observer.h"
-#include "framework/http_get.h"
 #include "framework/step_result.h"
+#include "http/call_guard.h"
+#include "http/http_get.h"
 #include "manifest/manifest_reader.h"
 #include "platform/win32.h"
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "framework/files.h"
-#include "framework/http_get.h"
+#include "http/http_get.h"
 
 namespace marvostell {
 namespace {

@@ -15,8 +15,8 @@
 
 #include "entry/update_check.h"
 #include "entry/update_client.h"
-#include "framework/http_get.h"
-#include "framework/http_redirect.h"
+#include "http/http_get.h"
+#include "http/http_redirect.h"
 #include "framework/trace.h"
 #include "manifest/manifest_fetch.h"
 #include "manifest/selection.h"

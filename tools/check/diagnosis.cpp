@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "framework/http_get.h"
+#include "http/http_get.h"
 #include "local_file.h"
 #include "manifest/manifest_fetch.h"
 #include "manifest/manifest_reader.h"

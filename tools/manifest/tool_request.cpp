@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "framework/call_guard.h"
+#include "http/call_guard.h"
 #include "platform/shared_flag.h"
 
 namespace marvostell::tools {

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "framework/http_get.h"
+#include "http/http_get.h"
 
 namespace marvostell::tools {
 

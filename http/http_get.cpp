@@ -1,4 +1,4 @@
-#include "framework/http_get.h"
+#include "http/http_get.h"
 
 #include <algorithm>
 #include <chrono>
@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "framework/files.h"
-#include "framework/http_redirect.h"
+#include "http/http_redirect.h"
 
 namespace marvostell {
 

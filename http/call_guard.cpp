@@ -1,4 +1,4 @@
-#include "framework/call_guard.h"
+#include "http/call_guard.h"
 
 #include "platform/shared_flag.h"
 

@@ -1,8 +1,8 @@
-#include "framework/http_redirect.h"
+#include "http/http_redirect.h"
 
 #include <cctype>
 
-#include "framework/http_get.h"
+#include "http/http_get.h"
 
 namespace marvostell {
 namespace {

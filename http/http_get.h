@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "framework/call_guard.h"
+#include "http/call_guard.h"
 #include "platform/win32.h"
 
 namespace marvostell {
