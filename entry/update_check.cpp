@@ -93,29 +93,6 @@ StepResult FinalFailure(const CheckOutcome &outcome, size_t bufferSize) {
     return outcome.failure;
 }
 
-int32_t ResultOf(const StepResult &failure) {
-    const uint32_t local = static_cast<uint32_t>(MARVOSTELL_LOCAL_FILE_FLAG);
-    switch (failure.stage) {
-    case Stage::kNone: return MARVOSTELL_UP_TO_DATE;
-    case Stage::kSockets: return MARVOSTELL_ERR_SOCKETS;
-    case Stage::kManifestUrl: return MARVOSTELL_ERR_BAD_URL;
-    case Stage::kManifestRequest:
-    case Stage::kArgument:
-    case Stage::kStopped: return static_cast<int32_t>(failure.code);
-    case Stage::kPackageEntry: return MARVOSTELL_ERR_PACKAGE_ENTRY;
-    case Stage::kDigest: return MARVOSTELL_ERR_DIGEST_MISMATCH;
-    case Stage::kNotAManifest: return MARVOSTELL_ERR_NOT_A_MANIFEST;
-    case Stage::kSignature: return MARVOSTELL_ERR_SIGNATURE;
-    case Stage::kLocalDirectory:
-    case Stage::kManifestFile:
-    case Stage::kPackageRequest:
-    case Stage::kPackageFile:
-    case Stage::kHostBuffer: return static_cast<int32_t>(failure.code | local);
-    case Stage::kUnexpected: break;
-    }
-    return MARVOSTELL_ERR_UNEXPECTED;
-}
-
 int32_t FinishCheck(const CheckOutcome &outcome, char *buffer, size_t bufferSize) {
     const StepResult failure = FinalFailure(outcome, bufferSize);
     if (buffer && !outcome.pathForHost.empty() && outcome.pathForHost.size() < bufferSize)

@@ -64,10 +64,6 @@ CheckOutcome RunUpdateCheck(const CheckRequest &request, CCheckObserver *observe
 // ERROR_INSUFFICIENT_BUFFER.
 StepResult FinalFailure(const CheckOutcome &outcome, size_t bufferSize);
 
-// The exports' result for a failed step: module codes as they are, local-file
-// and package-request codes with MARVOSTELL_LOCAL_FILE_FLAG.
-int32_t ResultOf(const StepResult &failure);
-
 // The exports' result for the outcome. The path goes to `buffer` (when not
 // null) only if it fits in `bufferSize` bytes; nothing is ever written past.
 int32_t FinishCheck(const CheckOutcome &outcome, char *buffer, size_t bufferSize);

@@ -55,7 +55,7 @@ StepResult CUpdateClient::PrepareManifest(const char *url, const char *dir) {
     // for a reader to look at.
     const bool stored = fetched.stage == Stage::kNotAManifest ||
                         (fetched.stage == Stage::kSignature &&
-                         fetched.code == static_cast<uint32_t>(SignatureVerdict::kExpired));
+                         fetched.verdict == SignatureVerdict::kExpired);
     if (stored) m_strLocalIni = localIni;
     if (!fetched.Ok()) return fetched;
 

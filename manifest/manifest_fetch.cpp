@@ -78,10 +78,6 @@ bool HasGeneralSection(const CManifestReader &manifest) {
     return false;
 }
 
-StepResult SignatureFailure(SignatureVerdict verdict) {
-    return StepResult::Failure(Stage::kSignature, static_cast<uint32_t>(verdict));
-}
-
 // A name beside the manifest that no other check uses at the same time.
 std::string TemporaryName(const char *localFile) {
     static std::atomic<unsigned> counter{0};
@@ -166,7 +162,7 @@ StepResult FetchManifest(const std::string &server, const std::string &object,
     // from them or stored.
     if (rules.keys && answer.failure == HttpGetResult::kNone) {
         const SignatureVerdict verdict = VerifyManifestSignature(buffer, sink.Bytes(), *rules.keys);
-        if (verdict != SignatureVerdict::kValid) return SignatureFailure(verdict);
+        if (verdict != SignatureVerdict::kValid) return StepResult::Refused(verdict);
     }
     // The failure traces number the steps: 1 open, 2 connect, 3 request,
     // 4 send (HttpGetResult's order), 5 status, 6 a refused status.
@@ -193,7 +189,7 @@ StepResult FetchManifest(const std::string &server, const std::string &object,
     const CManifestReader snapshot = CManifestReader::Snapshot(buffer, sink.Bytes());
     if (rules.strict && !HasGeneralSection(snapshot))
         return StepResult::Failure(Stage::kNotAManifest, 0);
-    if (rules.keys && ManifestExpired(snapshot)) return SignatureFailure(SignatureVerdict::kExpired);
+    if (rules.keys && ManifestExpired(snapshot)) return StepResult::Refused(SignatureVerdict::kExpired);
     if (served) *served = snapshot;
     return StepResult::Success();
 }

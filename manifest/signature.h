@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/step_result.h"
 #include "manifest/manifest_reader.h"
 #include "platform/crypto.h"
 
@@ -20,17 +21,6 @@ using PublicKey = std::array<uint8_t, crypto::kP256KeyBytes>;
 
 // The start of the signature line.
 inline constexpr char kSignaturePrefix[] = ";signature=";
-
-// Why a manifest's signature is refused.
-enum class SignatureVerdict : uint32_t {
-    kValid = 0,
-    kMissing,       // the last line is no signature line
-    kNotLast,       // a signature line with more lines after it
-    kMalformed,     // the signature is not 88 characters of base64 for 64 bytes
-    kNoKeyMatches,  // no trusted key signed these bytes: changed, or another key's
-    kExpired,       // Expires has passed (or cannot be read as a date)
-    kUnavailable,   // the platform's cryptography could not be loaded
-};
 
 // Decodes standard base64 with padding; false for any other text.
 bool DecodeBase64(const std::string &text, std::vector<uint8_t> &bytes);

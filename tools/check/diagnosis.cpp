@@ -211,9 +211,9 @@ uint64_t KeptBytes(const CallRecord &record) {
 namespace {
 
 // Which check of a signed manifest failed.
-std::string SignatureRefusal(uint32_t verdict, const std::string &manifestPath) {
+std::string SignatureRefusal(marvostell::SignatureVerdict verdict, const std::string &manifestPath) {
     using marvostell::SignatureVerdict;
-    switch (static_cast<SignatureVerdict>(verdict)) {
+    switch (verdict) {
     case SignatureVerdict::kMissing:
         return "the manifest has no signature: its last line is no \";signature=\" line";
     case SignatureVerdict::kNotLast:
@@ -289,7 +289,7 @@ Diagnosis Diagnose(int result, const marvostell::CheckOutcome &outcome, const Ca
         DescribeDigestMismatch(record, out);
         break;
     case Stage::kSignature:
-        out.lines.push_back(SignatureRefusal(outcome.failure.code, record.manifestPath));
+        out.lines.push_back(SignatureRefusal(outcome.failure.verdict, record.manifestPath));
         break;
     case Stage::kManifestRequest:
     case Stage::kPackageRequest:

@@ -49,7 +49,7 @@ std::string ManifestStatus(const CallRecord &record) {
 std::string SignatureReason(const marvostell::CheckOutcome &outcome) {
     using marvostell::SignatureVerdict;
     if (outcome.failure.stage != Stage::kSignature) return "null";
-    switch (static_cast<SignatureVerdict>(outcome.failure.code)) {
+    switch (outcome.failure.verdict) {
     case SignatureVerdict::kMissing: return "\"missing\"";
     case SignatureVerdict::kNotLast: return "\"not_last\"";
     case SignatureVerdict::kMalformed: return "\"malformed\"";

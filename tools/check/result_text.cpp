@@ -110,11 +110,10 @@ ResultText DescribeManifestRequest(int result) {
 
 ResultText DescribeResult(int result, Stage stage, const ResultFacts &facts) {
     const unsigned code = static_cast<unsigned>(result);
-    const bool namedStage = stage == Stage::kNone || stage == Stage::kSockets ||
-                            stage == Stage::kManifestUrl || stage == Stage::kPackageEntry ||
-                            stage == Stage::kDigest || stage == Stage::kUnexpected ||
-                            stage == Stage::kNotAManifest || stage == Stage::kSignature ||
-                            stage == Stage::kStopped;
+    // A stage with a result of its own, or a stop (its two codes are named).
+    const int32_t rule = marvostell::ResultRuleOf(stage);
+    const bool namedStage =
+        (rule != marvostell::kAsCode && rule != marvostell::kLocalCode) || stage == Stage::kStopped;
     if (namedStage) {
         for (const NamedResult &named : kNamedResults) {
             if (named.code != result) continue;

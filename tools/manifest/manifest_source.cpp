@@ -22,7 +22,7 @@ bool WriteFileText(const std::string &path, const std::string &text) {
 std::string FetchErrorText(const StepResult &failure) {
     const std::string code = std::to_string(failure.code);
     switch (failure.stage) {
-    case Stage::kManifestUrl: return "bad URL: no \"/\" after the host name";
+    case Stage::kManifestUrl: return StageText(Stage::kManifestUrl);
     case Stage::kManifestFile: return "cannot write the local copy (error " + code + ")";
     case Stage::kManifestRequest:
         if (failure.code == 401 || failure.code == 407)
