@@ -7,15 +7,77 @@
 #include <vector>
 
 #include "entry/socket_init.h"
-#include "entry/update_client.h"
+#include "framework/strings.h"
+#include "framework/trace.h"
 #include "http/call_guard.h"
+#include "http/check_rules.h"
+#include "manifest/manifest_fetch.h"
+#include "manifest/selection.h"
 #include "manifest/signature.h"
 #include "marvostell.h"
+#include "package/package_step.h"
+#include "package/transfer.h"
 
 namespace marvostell {
 namespace {
 
 constexpr uint32_t kDefaultStallSeconds = 60;
+// The check's one buffer: the manifest as served, then the package's pieces.
+constexpr DWORD kCheckBufferSize = std::max(kManifestLimit, kPackagePieceSize);
+
+// The manifest named by `url`, stored in `dir` as update.ini. A stored answer
+// that is no manifest, or an expired one, is still there for a reader to look
+// at: its path goes to the outcome as well.
+StepResult FetchCheckManifest(const CheckRequest &request, HttpControl &control, bool https,
+                              const CheckRules &rules, BYTE *buffer, std::string &server,
+                              std::string &localDir, CManifestReader &served,
+                              CheckOutcome &outcome) {
+    localDir = request.dir;
+    TrimTrailing(localDir, kPathSeparator);
+    const std::string localIni = localDir + kPathSeparator + kLocalManifestName;
+    std::string object;
+    bool httpsUrl = false;
+    const StepResult parsed = ParseServerUrl(request.url, server, object, &httpsUrl);
+    control.secure = https && httpsUrl;
+    if (!parsed.Ok()) return parsed;
+    // No directory, or only separators, would put the files in the root
+    // directory (of the current drive, on Windows): refused before any request.
+    if (localDir.find_first_not_of(kPathSeparators) == std::string::npos)
+        return StepResult::Failure(Stage::kLocalDirectory, ERROR_PATH_NOT_FOUND);
+    Trace("Marvostell!Server %s, File %s\n", server.c_str(), object.c_str());
+    const StepResult fetched = FetchManifest(server, object, localIni.c_str(), buffer, rules, &served);
+    const bool stored = fetched.Ok() || fetched.stage == Stage::kNotAManifest ||
+                        fetched.verdict == SignatureVerdict::kExpired;
+    if (stored) outcome.localManifest = localIni;
+    return fetched;
+}
+
+// The package offered to `currentVersion`, into the outcome; false: nothing newer.
+bool SelectCheckPackage(const CManifestReader &manifest, const CheckRequest &request,
+                        const CheckOptions &options, const std::string &localDir,
+                        const CheckRules &rules, CheckOutcome &outcome) {
+    std::string section;
+    uint32_t version = 0;
+    bool staged = false;
+    if (!options.releaseKeys) {
+        if (!SelectPackage(manifest, request.currentVersion, 0, rules.observer, section, &version))
+            return false;
+    } else {
+        CHostIdentity identity(localDir);
+        RolloutRules rollout;
+        rollout.identity = &identity;
+        rollout.ignore = options.ignoreRollout;
+        if (!SelectStagedOrUpdate(manifest, request.currentVersion, 0, rollout, rules.observer,
+                                  section, version, staged))
+            return false;
+        outcome.details = ReadPackageDetails(manifest, section);
+    }
+    outcome.selected = true;
+    outcome.section = section;
+    outcome.version = version;
+    outcome.staged = staged;
+    return true;
+}
 
 void RunSteps(const CheckRequest &request, CCheckObserver *observer, CheckOutcome &outcome) {
     static const CheckOptions kLegacy;
@@ -43,30 +105,37 @@ void RunSteps(const CheckRequest &request, CCheckObserver *observer, CheckOutcom
         options.strict ? static_cast<DWORD>(std::min<uint64_t>(stallMilliseconds, 0xFFFFFFFFu)) : 0;
     control.userAgent = options.userAgent;
 
-    CUpdateClient client(observer);
-    client.SetNotifyTarget(request.notifyWnd, request.notifyMsg);
-    client.SetRules(options.strict ? &control : nullptr, options.strict, options.checkOnly,
-                    options.https);
-    if (options.trustedKeys) client.SetTrustedKeys(keys);
-    client.SetReleaseKeys(options.releaseKeys, options.ignoreRollout);
+    CheckRules rules;
+    rules.control = options.strict ? &control : nullptr;
+    rules.checkOnly = options.checkOnly;
+    rules.keys = options.trustedKeys ? &keys : nullptr;
+    rules.observer = observer;
+    rules.notifyWnd = request.notifyWnd;
+    rules.notifyMsg = request.notifyMsg;
     const auto stopped = [&] {
         const StopReason reason = guard.Check();
         if (reason != StopReason::kNone) outcome.failure = StoppedFailure(reason);
         return reason != StopReason::kNone;
     };
     if (stopped()) return;
-    outcome.failure = client.PrepareManifest(request.url, request.dir);
-    outcome.localManifest = client.LocalIni();
+    const std::unique_ptr<BYTE[]> buffer(new BYTE[kCheckBufferSize]);
+    std::string server, localDir;
+    CManifestReader served{""};
+    outcome.failure = FetchCheckManifest(request, control, options.https, rules, buffer.get(),
+                                         server, localDir, served, outcome);
     if (!outcome.failure.Ok() || stopped()) return;
-    if (!client.FindNewPackage(request.currentVersion, 0)) return;
-    outcome.selected = true;
-    outcome.section = client.PackageSection();
-    outcome.version = client.PackageVersion();
-    outcome.staged = client.PackageStaged();
-    outcome.details = client.Details();
+    // Under the controllable export's rules the selection and the package
+    // step read the bytes fetched (and verified), never the stored copy that
+    // another check may replace meanwhile; CheckNewVersion reads the stored
+    // copy as it always has.
+    const CManifestReader manifest =
+        rules.Strict() || rules.keys ? served : CManifestReader(outcome.localManifest);
+    if (!SelectCheckPackage(manifest, request, options, localDir, rules, outcome)) return;
     if (stopped()) return;
     PackageStepReport report;
-    outcome.failure = client.DownloadPackage(report);
+    const PackageStepRequest package{manifest, outcome.section, server, localDir, rules,
+                                     buffer.get()};
+    outcome.failure = FetchPackage(package, report);
     outcome.packageSize = report.size;
     outcome.downloadSize = report.downloadSize;
     outcome.pathForHost = report.pathForHost;

@@ -17,6 +17,7 @@
 #include "manifest/package_details.h"
 #include "manifest/selection.h"
 #include "package/package_step.h"
+#include "package/transfer.h"
 
 namespace {
 
@@ -59,9 +60,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         details.notesUrl.size() > marvostell::kNotesUrlBytes)
         std::abort();
 
-    static BYTE buffer[32768];
+    static BYTE buffer[marvostell::kPackagePieceSize];
+    const marvostell::CheckRules plain;
     const marvostell::PackageStepRequest request{manifest, section, "no request.invalid", dir,
-                                                 nullptr,  0,       buffer, sizeof buffer, nullptr};
+                                                 plain,    buffer};
     marvostell::PackageStepReport report;
     const marvostell::StepResult result = marvostell::FetchPackage(request, report);
     using marvostell::Stage;

@@ -127,9 +127,9 @@ StepResult ParseServerUrl(const char *url, std::string &server, std::string &obj
 }
 
 StepResult FetchManifest(const std::string &server, const std::string &object,
-                         const char *localFile, BYTE *buffer, const ManifestFetchRules &rules,
+                         const char *localFile, BYTE *buffer, const CheckRules &rules,
                          CManifestReader *served) {
-    CManifestSink sink(rules.strict);
+    CManifestSink sink(rules.Strict());
     HttpGetRequest request{server, object, &kManifestRequest};
     request.statusRequired = true;
     request.buffer = buffer;
@@ -143,7 +143,7 @@ StepResult FetchManifest(const std::string &server, const std::string &object,
         rules.observer->OnManifestEvent(event);
     }
     if (answer.failure == HttpGetResult::kStopped) return StoppedFailure(answer.stop);
-    if (rules.strict && answer.stalled) return RequestFailure(ERROR_INTERNET_TIMEOUT);
+    if (rules.Strict() && answer.stalled) return RequestFailure(ERROR_INTERNET_TIMEOUT);
     // A manifest cut off, by a reset or before its declared length, would
     // read as "nothing newer": a failed request instead.
     if (answer.failure == HttpGetResult::kNone) {
@@ -187,7 +187,7 @@ StepResult FetchManifest(const std::string &server, const std::string &object,
     // The stored copy is for people and for the other export; another check
     // may replace it at any moment. What was served is judged as it came.
     const CManifestReader snapshot = CManifestReader::Snapshot(buffer, sink.Bytes());
-    if (rules.strict && !HasGeneralSection(snapshot))
+    if (rules.Strict() && !HasGeneralSection(snapshot))
         return StepResult::Failure(Stage::kNotAManifest, 0);
     if (rules.keys && ManifestExpired(snapshot)) return StepResult::Refused(SignatureVerdict::kExpired);
     if (served) *served = snapshot;

@@ -5,9 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "framework/check_observer.h"
 #include "framework/step_result.h"
-#include "http/http_get.h"
+#include "http/check_rules.h"
 #include "manifest/manifest_reader.h"
 #include "manifest/signature.h"
 #include "platform/win32.h"
@@ -25,25 +24,16 @@ inline constexpr char kLocalManifestName[] = "update.ini";
 StepResult ParseServerUrl(const char *url, std::string &server, std::string &object,
                           bool *https = nullptr);
 
-struct ManifestFetchRules {
-    const HttpControl *control = nullptr;
-    // The controllable export's reading: an answer other than 200, a failed
-    // read and a stall fail the fetch, and a 200 answer must be a manifest.
-    bool strict = false;
-    // Trusted keys: the manifest must be signed by one of them and not have
-    // expired. Null: the signature line is a comment like any other.
-    const std::vector<PublicKey> *keys = nullptr;
-    CCheckObserver *observer = nullptr;  // told the answer's status
-};
-
 // One GET of `object` from `server`; the first kManifestLimit bytes of the
 // body replace the file `localFile`. `buffer` holds at least kManifestLimit.
-// `served`, when given, receives a snapshot of those bytes: what a check
-// that must not depend on the stored copy decides from. The strict reading
-// and the expiry are judged on the snapshot too.
+// Strict rules fail the fetch on an answer other than 200, a failed read and
+// a stall, and want a 200 answer to be a manifest; with keys the signature
+// line is judged, else it is a comment like any other. The observer is told
+// the answer's status. `served`, when given, receives a snapshot of the
+// bytes: what a check that must not depend on the stored copy decides from.
+// The strict reading and the expiry are judged on the snapshot too.
 StepResult FetchManifest(const std::string &server, const std::string &object,
                          const char *localFile, BYTE *buffer,
-                         const ManifestFetchRules &rules = ManifestFetchRules(),
-                         CManifestReader *served = nullptr);
+                         const CheckRules &rules = CheckRules(), CManifestReader *served = nullptr);
 
 }  // namespace marvostell

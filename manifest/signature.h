@@ -12,12 +12,11 @@
 #include <vector>
 
 #include "framework/step_result.h"
+#include "http/check_rules.h"
 #include "manifest/manifest_reader.h"
 #include "platform/crypto.h"
 
 namespace marvostell {
-
-using PublicKey = std::array<uint8_t, crypto::kP256KeyBytes>;
 
 // The start of the signature line.
 inline constexpr char kSignaturePrefix[] = ";signature=";

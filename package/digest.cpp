@@ -12,7 +12,6 @@ namespace marvostell {
 namespace {
 
 // Pieces are small enough that a stop is seen within milliseconds.
-constexpr DWORD kDigestReadSize = 8192;
 // SHA-256's pieces: few hand-overs between the two threads.
 constexpr DWORD kAlongsidePiece = 256 * 1024;
 
@@ -107,9 +106,7 @@ std::string CMd5Hex::Finish() {
 StepResult ReadFileDigests(HANDLE file, BYTE *buffer, DWORD bufferSize, bool withSha256,
                            CCallGuard *guard, FileDigests &digests) {
     const std::unique_ptr<CSha256Alongside> sha(withSha256 ? new CSha256Alongside : nullptr);
-    const DWORD readSize = sha                          ? kAlongsidePiece
-                           : bufferSize < kDigestReadSize ? bufferSize
-                                                          : kDigestReadSize;
+    const DWORD readSize = sha ? kAlongsidePiece : bufferSize;
     SetLastError(ERROR_SUCCESS);
     DWORD remaining = GetFileSize(file, nullptr);
     if (remaining == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS)

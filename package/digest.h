@@ -36,7 +36,7 @@ struct FileDigests {
 
 // Reads an open file once, from its start to its size, and feeds each piece
 // to MD5 and, when `withSha256`, to SHA-256. Without SHA-256 the pieces are
-// of at most 8192 bytes through `buffer`. With it, SHA-256 runs on a thread
+// of `bufferSize` bytes through `buffer`. With it, SHA-256 runs on a thread
 // of its own beside MD5, over large pieces that alternate between two
 // buffers: on two cores a signed check then costs little more than an
 // unsigned one (bench/run measured 1.15 to 1.32 times without the thread).

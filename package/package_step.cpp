@@ -24,9 +24,10 @@ bool SameHex(const std::string &a, const std::string &b) {
 }
 
 DigestCheck DigestCheckOf(const PackageStepRequest &request, const PackageEntry &entry) {
-    DigestCheck check{entry.md5, request.sha256Required ? entry.sha256 : std::string(),
-                      request.buffer, request.bufferSize, request.observer};
-    check.guard = request.control ? request.control->guard : nullptr;
+    const CheckRules &rules = request.rules;
+    DigestCheck check{entry.md5, rules.keys ? entry.sha256 : std::string(), request.buffer,
+                      kPackagePieceSize, rules.observer};
+    check.guard = rules.control ? rules.control->guard : nullptr;
     return check;
 }
 
@@ -75,7 +76,7 @@ StepResult CheckWithoutRequest(const PackageStepRequest &request, const PackageE
 StepResult FetchPackage(const PackageStepRequest &request, PackageStepReport &report) {
     std::string &pathForHost = report.pathForHost;
     const PackageEntry entry =
-        ReadPackageEntry(request.manifest, request.section.c_str(), request.sha256Required);
+        ReadPackageEntry(request.manifest, request.section.c_str(), request.rules.keys != nullptr);
     report.size = entry.size;
     if (entry.fault != EntryFault::kNone) return StepResult::Failure(Stage::kPackageEntry, 0);
     const std::string localPath = request.localDir + kPathSeparator + entry.localName;
@@ -86,13 +87,11 @@ StepResult FetchPackage(const PackageStepRequest &request, PackageStepReport &re
     described.path = entry.path.c_str();
     described.localPath = localPath.c_str();
     described.size = entry.size;
-    Tell(request.observer, described);
-    if (request.checkOnly) return CheckWithoutRequest(request, entry, localPath, report);
+    Tell(request.rules.observer, described);
+    if (request.rules.checkOnly) return CheckWithoutRequest(request, entry, localPath, report);
 
-    const TransferRequest transfer{request.server,    entry.path,        localPath,
-                                   entry.size,        request.notifyWnd, request.notifyMsg,
-                                   request.buffer,    request.observer,  request.control,
-                                   request.strict};
+    const TransferRequest transfer{request.server, entry.path,    localPath,
+                                   entry.size,     request.rules, request.buffer};
     const bool existedBefore = FindFileByName(localPath.c_str());
     const std::string rejectedPath = localPath + ".err";
     StepResult result = StepResult::Failure(Stage::kUnexpected, 0);
@@ -101,7 +100,7 @@ StepResult FetchPackage(const PackageStepRequest &request, PackageStepReport &re
         report.downloadSize += MissingBytes(localPath, entry.size);
         const StepResult transferred = TransferPackage(transfer, complete);
         if (!transferred.Ok()) {
-            if (request.strict) return transferred;
+            if (request.rules.Strict()) return transferred;
             result = transferred;
             continue;
         }
@@ -122,7 +121,7 @@ StepResult FetchPackage(const PackageStepRequest &request, PackageStepReport &re
             PackageEvent moved{PackageEvent::kMovedAside};
             moved.localPath = localPath.c_str();
             moved.movedTo = rejectedPath.c_str();
-            Tell(request.observer, moved);
+            Tell(request.rules.observer, moved);
         } else {
             // Left in place, the same bad file would fail every later call
             // without a new download: it goes, and the next call starts afresh.

@@ -8,7 +8,7 @@
 #include "framework/check_observer.h"
 #include "framework/step_result.h"
 #include "http/call_guard.h"
-#include "http/http_get.h"
+#include "http/check_rules.h"
 #include "manifest/manifest_reader.h"
 #include "platform/win32.h"
 
@@ -19,15 +19,11 @@ struct PackageStepRequest {
     std::string section;   // the selected package
     std::string server;    // the manifest's server, which serves the package too
     std::string localDir;  // without a trailing separator
-    HWND notifyWnd;
-    uint32_t notifyMsg;
-    BYTE *buffer;          // the transfer buffer
-    DWORD bufferSize;
-    CCheckObserver *observer;
-    const HttpControl *control = nullptr;
-    bool strict = false;     // see TransferRequest::strict; a failed transfer is not retried
-    bool checkOnly = false;  // request nothing: a complete, verified package, or `available`
-    bool sha256Required = false;  // the package must match its Sha256 as well as its Md5
+    // Strict: a failed transfer is not retried. Check only: nothing is
+    // requested, and the package is verified or `available`. With keys the
+    // package must match its Sha256 as well as its Md5.
+    const CheckRules &rules;
+    BYTE *buffer;          // at least kPackagePieceSize bytes
 };
 
 struct PackageStepReport {

@@ -22,12 +22,12 @@ public:
         : m_request(request), m_nExisting(existingSize), m_nTotal(existingSize) {}
 
     bool OnAnswer(DWORD status) override {
-        if (m_request.observer) {
+        if (m_request.rules.observer) {
             PackageEvent event{PackageEvent::kAnswer};
             event.status = status;
-            m_request.observer->OnPackageEvent(event);
+            m_request.rules.observer->OnPackageEvent(event);
         }
-        if (m_request.strict && status != 200 && status != 206) {
+        if (m_request.rules.Strict() && status != 200 && status != 206) {
             m_nRefusedStatus = status;
             return false;
         }
@@ -39,7 +39,7 @@ public:
         // a second copy appended: this attempt gives way to that opener.
         if (GetFileSize(m_file.Get(), nullptr) != m_nExisting) return Fail(ERROR_SHARING_VIOLATION);
         // A whole body (200) in answer to a range starts the file afresh.
-        const bool restart = m_request.strict && status == 200 && m_nExisting != 0;
+        const bool restart = m_request.rules.Strict() && status == 200 && m_nExisting != 0;
         SetLastError(ERROR_SUCCESS);
         if (SetFilePointer(m_file.Get(), 0, nullptr, restart ? FILE_BEGIN : FILE_END) ==
                 INVALID_SET_FILE_POINTER &&
@@ -63,8 +63,9 @@ public:
         m_nTotal += count;
         const int64_t percent =
             static_cast<int64_t>(static_cast<uint64_t>(m_nTotal) * 100 / m_request.size);
-        if (percent != m_nLastPercent && m_request.notifyWnd) {
-            PostMessageA(m_request.notifyWnd, m_request.notifyMsg, static_cast<WPARAM>(percent), 0);
+        if (percent != m_nLastPercent && m_request.rules.notifyWnd) {
+            PostMessageA(m_request.rules.notifyWnd, m_request.rules.notifyMsg,
+                         static_cast<WPARAM>(percent), 0);
             m_nLastPercent = percent;
         }
         return m_nTotal >= m_request.size ? kStop : kMore;
@@ -108,32 +109,32 @@ StepResult TransferPackage(const TransferRequest &request, bool &complete) {
 
     char range[32];
     std::snprintf(range, sizeof range, "Range:bytes=%u-", static_cast<unsigned>(existingSize));
-    if (request.observer) {
+    if (request.rules.observer) {
         PackageEvent event{PackageEvent::kRequest};
         event.from = existingSize;
-        request.observer->OnPackageEvent(event);
+        request.rules.observer->OnPackageEvent(event);
     }
     CPackageSink sink(request, existingSize);
     HttpGetRequest get{request.server, request.path, &kPackageRequest, range};
     get.buffer = request.buffer;
-    get.readSize = kTransferReadSize;
-    get.control = request.control;
+    get.readSize = kPackagePieceSize;
+    get.control = request.rules.control;
     const HttpGetResult answer = HttpGet(get, sink);
     sink.Close();
-    if (request.observer) {
+    if (request.rules.observer) {
         PackageEvent event{PackageEvent::kTransferEnd};
         event.from = existingSize;
         event.received = sink.Total() - existingSize;
         event.status = answer.status;
-        request.observer->OnPackageEvent(event);
+        request.rules.observer->OnPackageEvent(event);
     }
     complete = sink.Total() >= request.size;
     if (answer.failure == HttpGetResult::kStopped) return StoppedFailure(answer.stop);
     if (sink.RefusedStatus()) return RequestFailure(sink.RefusedStatus());
     if (answer.failure == HttpGetResult::kSink) return FileFailure(sink.FileError());
-    if (request.strict && answer.stalled) return RequestFailure(ERROR_INTERNET_TIMEOUT);
+    if (request.rules.Strict() && answer.stalled) return RequestFailure(ERROR_INTERNET_TIMEOUT);
     if (answer.failure != HttpGetResult::kNone) return RequestFailure(answer.error);
-    if (request.strict && !complete) return RequestFailure(ERROR_INTERNET_CONNECTION_ABORTED);
+    if (request.rules.Strict() && !complete) return RequestFailure(ERROR_INTERNET_CONNECTION_ABORTED);
     return StepResult::Success();
 }
 

@@ -5,9 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "framework/check_observer.h"
 #include "framework/step_result.h"
-#include "http/http_get.h"
+#include "http/check_rules.h"
 #include "platform/win32.h"
 
 namespace marvostell {
@@ -17,18 +16,17 @@ struct TransferRequest {
     std::string path;       // the package's path on the server
     std::string localPath;  // the file the body continues
     uint32_t size;          // the declared size: the transfer ends there
-    HWND notifyWnd;         // progress target, or null
-    uint32_t notifyMsg;
-    BYTE *buffer;           // at least kTransferReadSize bytes
-    CCheckObserver *observer;
-    const HttpControl *control = nullptr;
-    // The controllable export's reading: only a 200 or 206 answer is written
-    // (a 200 one from the file's start), and a transfer that ends early, a
-    // stall or a stop fails, keeping what arrived for the next call.
-    bool strict = false;
+    // Strict: only a 200 or 206 answer is written (a 200 one from the file's
+    // start), and a transfer that ends early, a stall or a stop fails,
+    // keeping what arrived for the next call. Progress goes to the notify
+    // target.
+    const CheckRules &rules;
+    BYTE *buffer;           // at least kPackagePieceSize bytes
 };
 
-constexpr DWORD kTransferReadSize = 8192;
+// The bytes of the package each read moves, in the transfer and in the
+// digest check.
+constexpr DWORD kPackagePieceSize = 8192;
 
 // Nothing is asked for a file that already holds `size` bytes. Otherwise the
 // body, whatever comes (the range, the whole file or an error page), is

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "entry/update_check.h"
-#include "entry/update_client.h"
 #include "http/http_get.h"
 #include "http/http_redirect.h"
 #include "framework/trace.h"
@@ -136,15 +135,14 @@ TEST(ResolveLocation, FollowsOnlyToTls) {
 
 TEST(FetchManifest, TracesTheFailingCallAndStoresItsCode) {
     TraceCaptured traces;
-    CUpdateClient client;
     const TempDir temp{"core"};
-    const std::string dir = temp.path();
-    const StepResult result =
-        client.PrepareManifest("http://nonexistent.invalid/update.ini", (dir + "///").c_str());
-    EXPECT_EQ(result.stage, Stage::kManifestRequest);
-    EXPECT_EQ(ResultOf(result), 12007);
-    EXPECT_TRUE(client.LocalIni().empty());
-    EXPECT_FALSE(client.FindNewPackage(0, 0)) << "no selection without a manifest";
+    const std::string dir = temp.path() + "///";
+    const CheckRequest request{nullptr, 0, 0, "http://nonexistent.invalid/update.ini", dir.c_str()};
+    const CheckOutcome outcome = RunUpdateCheck(request, nullptr);
+    EXPECT_EQ(outcome.failure.stage, Stage::kManifestRequest);
+    EXPECT_EQ(ResultOf(outcome.failure), 12007);
+    EXPECT_TRUE(outcome.localManifest.empty());
+    EXPECT_FALSE(outcome.selected) << "no selection without a manifest";
     const std::vector<std::string> expected = {
         "Marvostell!Server nonexistent.invalid, File /update.ini\n",
         "HttpSendRequest failed with error 0x2ee7\n",

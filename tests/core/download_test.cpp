@@ -44,8 +44,7 @@ struct Transfer {
     std::string Path() const { return dir + "/pkg.bin"; }
     StepResult Run(const std::string &localPath) {
         const TransferRequest request{server_address, "/pkg.bin", localPath,
-                                      static_cast<uint32_t>(body.size()), nullptr, 0, buffer,
-                                      nullptr};
+                                      static_cast<uint32_t>(body.size()), CheckRules(), buffer};
         return TransferPackage(request, complete);
     }
 };
@@ -116,8 +115,8 @@ TEST(FetchPackage, RejectedPackageThatCannotBeMovedIsDeleted) {
     std::ofstream(t.dir + "/update.ini") << "[pkg]\nPackage=/pkg.bin\nPackageSize=20000\n"
                                             "Md5=00000000000000000000000000000000\n";
     const CManifestReader manifest(t.dir + "/update.ini");
-    const PackageStepRequest request{manifest, "pkg",    t.server_address, t.dir,  nullptr,
-                                     0,        t.buffer, sizeof t.buffer,  nullptr};
+    const PackageStepRequest request{manifest, "pkg", t.server_address, t.dir, CheckRules(),
+                                     t.buffer};
     PackageStepReport report;
     {
         InjectedFault fault(sys::SystemCall::Rename, 1, EACCES);
@@ -175,10 +174,9 @@ TEST(FetchPackage, DigestThatCannotBeComputedKeepsThePackage) {
         CCallGuard guard(&g_cancel, 0);
         HttpControl control;
         control.guard = &guard;
-        PackageStepRequest request{manifest, "pkg",    t.server_address, t.dir,  nullptr,
-                                   0,        t.buffer, sizeof t.buffer,  nullptr};
-        request.control = &control;
-        request.strict = true;
+        CheckRules rules;
+        rules.control = &control;
+        const PackageStepRequest request{manifest, "pkg", t.server_address, t.dir, rules, t.buffer};
         PackageStepReport report;
         sys::SystemCalls reads = sys::RealSystemCalls();
         reads.read = DigestRead;
