@@ -230,17 +230,12 @@ void CHttpGet::ReadBody() {
     for (;;) {
         DWORD count = 0;
         const bool read = Read(count);
-        if (!read) {
-            const DWORD status = m_result.status;
-            Fail(HttpGetResult::kNone);
-            m_result.status = status;
-            m_result.readFailed = true;
-        }
+        if (!read) Fail(HttpGetResult::kRead);
         if (read || count > 0) {
             m_lastHeard = Clock::now();
             m_result.bodyBytes += count;
             const CHttpSink::BodyVerdict verdict = m_sink.OnBody(m_request.buffer, count);
-            if (verdict == CHttpSink::kFail && m_result.failure == HttpGetResult::kNone)
+            if (verdict == CHttpSink::kFail && m_result.failure != HttpGetResult::kStopped)
                 m_result.failure = HttpGetResult::kSink;
             if (verdict != CHttpSink::kMore) return;
         }

@@ -41,7 +41,7 @@ struct HttpRequestStyle {
 
 // Receives the answer of a request. Each call may end the transfer: false
 // from OnAnswer or kStop/kFail from OnBody stops reading; kFail also makes
-// the GET a failure of the sink (HttpGetResult::sinkFailed).
+// the GET a failure of the sink (HttpGetResult::kSink).
 class CHttpSink {
 public:
     enum BodyVerdict { kMore, kStop, kFail };
@@ -52,20 +52,20 @@ public:
 };
 
 struct HttpGetResult {
-    // The step that failed, if one did.
-    enum Failure { kNone, kOpen, kConnect, kOpenRequest, kSend, kStatus, kSink, kStopped };
+    // The step that failed, if one did: a call, the sink, a read of the body
+    // (what came before it went to the sink), or a stop.
+    enum Failure { kNone, kOpen, kConnect, kOpenRequest, kSend, kStatus, kSink, kRead, kStopped };
     Failure failure = kNone;
-    DWORD error = 0;        // GetLastError() of the failed call, or of a failed read
+    DWORD error = 0;        // GetLastError() of the failed call or read
     DWORD status = 0;       // the HTTP status, once sent
     bool lengthKnown = false;  // the answer declared its body's length:
     DWORD declaredLength = 0;
-    bool readFailed = false;  // a read failed; the body so far went to the sink
     bool stalled = false;     // the failed call had received nothing for the stall limit
     StopReason stop = StopReason::kNone;  // kStopped: why
     uint64_t bodyBytes = 0;
 
     // The status line came back (the body may still have broken off).
-    bool Answered() const { return failure == kNone || failure == kSink; }
+    bool Answered() const { return failure == kNone || failure == kSink || failure == kRead; }
 };
 
 struct HttpGetRequest {

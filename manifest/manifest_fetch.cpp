@@ -9,6 +9,7 @@
 #include "framework/files.h"
 #include "framework/strings.h"
 #include "framework/trace.h"
+#include "http/transport_failure.h"
 #include "platform/ini_lines.h"
 
 namespace marvostell {
@@ -48,14 +49,17 @@ const char *CallName(HttpGetResult::Failure failure) {
     }
 }
 
-// A failed call's code; a call that gave none, or one that would read as
-// "updated" (1) to the host, is reported as unexpected instead.
-StepResult RequestFailure(uint32_t code) {
-    if (code == 0 || code == 1) return StepResult::Failure(Stage::kUnexpected, 0);
-    return StepResult::Failure(Stage::kManifestRequest, code);
+// The failure traces number the steps: 1 open, 2 connect, 3 request,
+// 4 send (HttpGetResult's order), 5 status, 6 a refused status.
+void TraceFailure(const HttpGetResult &answer) {
+    if (answer.failure == HttpGetResult::kSink || answer.failure == HttpGetResult::kStatus) {
+        Trace("Exception %d\n", answer.failure == HttpGetResult::kSink ? 6 : 5);
+    } else if (const char *call = CallName(answer.failure)) {
+        Trace("%s failed with error 0x%x\n", call,
+              answer.error ? static_cast<unsigned>(answer.error) : 0xFFFFFFFFu);
+        Trace("Exception %d\n", static_cast<int>(answer.failure));
+    }
 }
-
-StepResult FileFailure(DWORD code) { return StepResult::Failure(Stage::kManifestFile, code); }
 
 // A reader holds the manifest for a few milliseconds at a time.
 constexpr int kMoveAttempts = 50;
@@ -92,7 +96,7 @@ std::string TemporaryName(const char *localFile) {
 StepResult StoreManifest(const char *localFile, const BYTE *bytes, DWORD size) {
     const std::string temporary = TemporaryName(localFile);
     CFileHandle file(OpenLocalFile(temporary.c_str(), GENERIC_WRITE, 0, CREATE_NEW));
-    if (!file.IsOpen()) return FileFailure(GetLastError());
+    if (!file.IsOpen()) return StepResult::Failure(Stage::kManifestFile, GetLastError());
     DWORD written = 0;
     SetLastError(ERROR_DISK_FULL);  // the code of a short write that sets none
     const bool wroteAll = WriteFile(file.Get(), bytes, size, &written, nullptr) && written == size;
@@ -107,7 +111,7 @@ StepResult StoreManifest(const char *localFile, const BYTE *bytes, DWORD size) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     DeleteFileA(temporary.c_str());
-    return FileFailure(wroteAll ? moveError : writeError);
+    return StepResult::Failure(Stage::kManifestFile, wroteAll ? moveError : writeError);
 }
 
 }  // namespace
@@ -142,44 +146,29 @@ StepResult FetchManifest(const std::string &server, const std::string &object,
         event.bytes = sink.Bytes();
         rules.observer->OnManifestEvent(event);
     }
-    if (answer.failure == HttpGetResult::kStopped) return StoppedFailure(answer.stop);
-    if (rules.Strict() && answer.stalled) return RequestFailure(ERROR_INTERNET_TIMEOUT);
+    const Stage stage = Stage::kManifestRequest;
+    const StepResult transport = TransportFailure(answer, stage);
+    // A stop or a stall is not the call's own failure: no trace names it.
+    if (!answer.stalled) TraceFailure(answer);
+    if (!transport.Ok()) return transport;
+    if (answer.failure == HttpGetResult::kSink) return RequestFailure(stage, answer.status);
     // A manifest cut off, by a reset or before its declared length, would
-    // read as "nothing newer": a failed request instead.
-    if (answer.failure == HttpGetResult::kNone) {
-        // A reset mid-body fails the read (10054) or, when the reset comes
-        // after the bytes were taken, ends it short; both are one cut-off
-        // manifest, so the result does not hang on when the reset arrived.
-        if (answer.readFailed)
-            return RequestFailure(answer.error == WSAECONNRESET ? ERROR_INTERNET_CONNECTION_ABORTED
-                                                                : answer.error);
-        const DWORD expected = answer.declaredLength < kManifestLimit ? answer.declaredLength
-                                                                      : kManifestLimit;
-        if (answer.lengthKnown && sink.Bytes() < expected)
-            return RequestFailure(ERROR_INTERNET_CONNECTION_ABORTED);
-    }
+    // read as "nothing newer": a failed request instead. A reset mid-body
+    // fails the read (10054) or, when the reset comes after the bytes were
+    // taken, ends it short; both are one cut-off manifest, so the result does
+    // not hang on when the reset arrived.
+    if (answer.failure == HttpGetResult::kRead)
+        return RequestFailure(stage, answer.error == WSAECONNRESET ? ERROR_INTERNET_CONNECTION_ABORTED
+                                                                   : answer.error);
+    const DWORD expected = answer.declaredLength < kManifestLimit ? answer.declaredLength
+                                                                  : kManifestLimit;
+    if (answer.lengthKnown && sink.Bytes() < expected)
+        return RequestFailure(stage, ERROR_INTERNET_CONNECTION_ABORTED);
     // The signature is judged on the bytes as served, before anything is read
     // from them or stored.
-    if (rules.keys && answer.failure == HttpGetResult::kNone) {
+    if (rules.keys) {
         const SignatureVerdict verdict = VerifyManifestSignature(buffer, sink.Bytes(), *rules.keys);
         if (verdict != SignatureVerdict::kValid) return StepResult::Refused(verdict);
-    }
-    // The failure traces number the steps: 1 open, 2 connect, 3 request,
-    // 4 send (HttpGetResult's order), 5 status, 6 a refused status.
-    switch (answer.failure) {
-    case HttpGetResult::kNone:
-        break;
-    case HttpGetResult::kSink:
-        Trace("Exception %d\n", 6);
-        return RequestFailure(answer.status);
-    case HttpGetResult::kStatus:
-        Trace("Exception %d\n", 5);
-        return RequestFailure(answer.error);
-    default:
-        Trace("%s failed with error 0x%x\n", CallName(answer.failure),
-              answer.error ? static_cast<unsigned>(answer.error) : 0xFFFFFFFFu);
-        Trace("Exception %d\n", static_cast<int>(answer.failure));
-        return RequestFailure(answer.error);
     }
 
     const StepResult stored = StoreManifest(localFile, buffer, sink.Bytes());

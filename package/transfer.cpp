@@ -4,6 +4,7 @@
 
 #include "framework/files.h"
 #include "http/http_get.h"
+#include "http/transport_failure.h"
 
 namespace marvostell {
 namespace {
@@ -11,8 +12,6 @@ namespace {
 // Never written to the Internet cache: the package is already kept in the
 // local directory, and a second copy (up to 128 MiB) only fills the user's cache.
 const HttpRequestStyle kPackageRequest = {nullptr, true, INTERNET_FLAG_NO_CACHE_WRITE, 0, nullptr};
-
-StepResult FileFailure(DWORD code) { return StepResult::Failure(Stage::kPackageFile, code); }
 
 // Opens the local file once the server has answered and appends each piece,
 // posting the percentage whenever it changes.
@@ -92,8 +91,6 @@ private:
     DWORD m_nRefusedStatus = 0;
 };
 
-StepResult RequestFailure(DWORD code) { return StepResult::Failure(Stage::kPackageRequest, code); }
-
 }  // namespace
 
 StepResult TransferPackage(const TransferRequest &request, bool &complete) {
@@ -129,12 +126,14 @@ StepResult TransferPackage(const TransferRequest &request, bool &complete) {
         request.rules.observer->OnPackageEvent(event);
     }
     complete = sink.Total() >= request.size;
-    if (answer.failure == HttpGetResult::kStopped) return StoppedFailure(answer.stop);
-    if (sink.RefusedStatus()) return RequestFailure(sink.RefusedStatus());
-    if (answer.failure == HttpGetResult::kSink) return FileFailure(sink.FileError());
-    if (request.rules.Strict() && answer.stalled) return RequestFailure(ERROR_INTERNET_TIMEOUT);
-    if (answer.failure != HttpGetResult::kNone) return RequestFailure(answer.error);
-    if (request.rules.Strict() && !complete) return RequestFailure(ERROR_INTERNET_CONNECTION_ABORTED);
+    // The sink refused the answer's status, or the local file failed.
+    if (answer.failure == HttpGetResult::kSink)
+        return sink.RefusedStatus() ? RequestFailure(Stage::kPackageRequest, sink.RefusedStatus())
+                                    : StepResult::Failure(Stage::kPackageFile, sink.FileError());
+    const StepResult transport = TransportFailure(answer, Stage::kPackageRequest);
+    if (!transport.Ok()) return transport;
+    if (request.rules.Strict() && !complete)
+        return RequestFailure(Stage::kPackageRequest, ERROR_INTERNET_CONNECTION_ABORTED);
     return StepResult::Success();
 }
 
