@@ -21,15 +21,18 @@ namespace marvostell {
     X(kLocalDirectory, kLocalCode, "the local directory cannot be used")                         \
     X(kManifestRequest, kAsCode, "the manifest request failed")                                  \
     X(kManifestFile, kLocalCode, "the local manifest cannot be written")                         \
-    X(kPackageEntry, MARVOSTELL_ERR_PACKAGE_ENTRY, "the selected package's entry is unusable")   \
+    X(kPackageEntry, MARVOSTELL_ERR_PACKAGE_ENTRY,                                               \
+      "the manifest's package entry cannot be used (Package, PackageSize or Md5)")               \
     X(kPackageRequest, kLocalCode, "the package request failed")                                 \
     X(kPackageFile, kLocalCode, "the local package file cannot be used")                         \
-    X(kDigest, MARVOSTELL_ERR_DIGEST_MISMATCH, "the package does not match its digest")          \
+    X(kDigest, MARVOSTELL_ERR_DIGEST_MISMATCH,                                                   \
+      "the package does not match its MD5 digest (moved aside as .err)")                         \
     X(kHostBuffer, kLocalCode, "the package's path does not fit the host's buffer")              \
-    X(kUnexpected, MARVOSTELL_ERR_UNEXPECTED, "an exception, or a failure that gave no code")    \
+    X(kUnexpected, MARVOSTELL_ERR_UNEXPECTED, "unexpected failure inside the module")            \
     X(kArgument, kAsCode, "an option the host passed is unusable")                               \
     X(kStopped, kAsCode, "the host cancelled, or the deadline passed")                           \
-    X(kNotAManifest, MARVOSTELL_ERR_NOT_A_MANIFEST, "a 200 answer without a [General] section")  \
+    X(kNotAManifest, MARVOSTELL_ERR_NOT_A_MANIFEST,                                              \
+      "the server's answer is not a manifest (no [General] section)")                            \
     X(kSignature, MARVOSTELL_ERR_SIGNATURE, "the manifest's signature cannot be accepted")
 
 enum class Stage : uint8_t {

@@ -39,20 +39,27 @@ std::string SystemErrorText(unsigned code) {
     return "system error " + std::to_string(code);
 }
 
+namespace {
+
+// A stage's failure with its own result, as "error <result>: <its text>".
+NamedResult StageResult(marvostell::Stage stage, int exitStatus) {
+    const int result = marvostell::ResultRuleOf(stage);
+    return {result, exitStatus, "error " + std::to_string(result) + ": " + marvostell::StageText(stage)};
+}
+
+}  // namespace
+
 const NamedResult kNamedResults[] = {
     {MARVOSTELL_UP_TO_DATE, 0, "up to date: no newer package is offered"},
     {MARVOSTELL_UPDATED, 1, "downloaded and verified: "},
-    {MARVOSTELL_ERR_SOCKETS, 3, "error 3: the socket layer cannot be started"},
-    {MARVOSTELL_ERR_BAD_URL, 4, "error 4: bad URL: no \"/\" after the host name"},
-    {MARVOSTELL_ERR_PACKAGE_ENTRY, 5,
-     "error 5: the manifest's package entry cannot be used (Package, PackageSize or Md5)"},
-    {MARVOSTELL_ERR_DIGEST_MISMATCH, 6,
-     "error 6: the package does not match its MD5 digest (moved aside as .err)"},
-    {MARVOSTELL_ERR_UNEXPECTED, 10, "error -1: unexpected failure inside the module"},
+    StageResult(marvostell::Stage::kSockets, 3),
+    StageResult(marvostell::Stage::kManifestUrl, 4),
+    StageResult(marvostell::Stage::kPackageEntry, 5),
+    StageResult(marvostell::Stage::kDigest, 6),
+    StageResult(marvostell::Stage::kUnexpected, 10),
     {MARVOSTELL_AVAILABLE, 12, "available: a newer package is offered; nothing was downloaded"},
-    {MARVOSTELL_ERR_SIGNATURE, 15, "error 7: the manifest's signature cannot be accepted"},
-    {MARVOSTELL_ERR_NOT_A_MANIFEST, 11,
-     "error 9: the server's answer is not a manifest (no [General] section)"},
+    StageResult(marvostell::Stage::kSignature, 15),
+    StageResult(marvostell::Stage::kNotAManifest, 11),
     {MARVOSTELL_CANCELLED, kExitCancelled, "cancelled"},
     {MARVOSTELL_TIMED_OUT, 14, "error 1460: the deadline passed"},
 };

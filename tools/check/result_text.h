@@ -30,7 +30,7 @@ ResultText DescribeResult(int result, marvostell::Stage stage, const ResultFacts
 struct NamedResult {
     int code;
     int exitStatus;
-    const char *text;
+    std::string text;  // a stage's from the stage list
 };
 extern const NamedResult kNamedResults[];
 extern const size_t kNamedResultCount;
