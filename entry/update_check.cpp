@@ -25,31 +25,25 @@ constexpr uint32_t kDefaultStallSeconds = 60;
 // The check's one buffer: the manifest as served, then the package's pieces.
 constexpr DWORD kCheckBufferSize = std::max(kManifestLimit, kPackagePieceSize);
 
-// The manifest named by `url`, stored in `dir` as update.ini. A stored answer
-// that is no manifest, or an expired one, is still there for a reader to look
-// at: its path goes to the outcome as well.
-StepResult FetchCheckManifest(const CheckRequest &request, HttpControl &control, bool https,
-                              const CheckRules &rules, BYTE *buffer, std::string &server,
-                              std::string &localDir, CManifestReader &served,
-                              CheckOutcome &outcome) {
-    localDir = request.dir;
-    TrimTrailing(localDir, kPathSeparator);
-    const std::string localIni = localDir + kPathSeparator + kLocalManifestName;
+// Where a check's requests and files go: the manifest's server and path, from
+// the URL, and the local directory without its trailing separators.
+struct CheckPlace {
+    std::string server;
     std::string object;
-    bool httpsUrl = false;
-    const StepResult parsed = ParseServerUrl(request.url, server, object, &httpsUrl);
-    control.secure = https && httpsUrl;
+    bool https = false;  // the URL's scheme
+    std::string localDir;
+};
+
+StepResult FindPlace(const CheckRequest &request, CheckPlace &place) {
+    place.localDir = request.dir;
+    TrimTrailing(place.localDir, kPathSeparator);
+    const StepResult parsed = ParseServerUrl(request.url, place.server, place.object, &place.https);
     if (!parsed.Ok()) return parsed;
     // No directory, or only separators, would put the files in the root
     // directory (of the current drive, on Windows): refused before any request.
-    if (localDir.find_first_not_of(kPathSeparators) == std::string::npos)
+    if (place.localDir.find_first_not_of(kPathSeparators) == std::string::npos)
         return StepResult::Failure(Stage::kLocalDirectory, ERROR_PATH_NOT_FOUND);
-    Trace("Marvostell!Server %s, File %s\n", server.c_str(), object.c_str());
-    const StepResult fetched = FetchManifest(server, object, localIni.c_str(), buffer, rules, &served);
-    const bool stored = fetched.Ok() || fetched.stage == Stage::kNotAManifest ||
-                        fetched.verdict == SignatureVerdict::kExpired;
-    if (stored) outcome.localManifest = localIni;
-    return fetched;
+    return StepResult::Success();
 }
 
 // The package offered to `currentVersion`, into the outcome; false: nothing newer.
@@ -118,23 +112,34 @@ void RunSteps(const CheckRequest &request, CCheckObserver *observer, CheckOutcom
         return reason != StopReason::kNone;
     };
     if (stopped()) return;
+    CheckPlace place;
+    outcome.failure = FindPlace(request, place);
+    control.secure = options.https && place.https;
+    if (!outcome.failure.Ok()) return;
+    Trace("Marvostell!Server %s, File %s\n", place.server.c_str(), place.object.c_str());
+    const std::string localIni = place.localDir + kPathSeparator + kLocalManifestName;
     const std::unique_ptr<BYTE[]> buffer(new BYTE[kCheckBufferSize]);
-    std::string server, localDir;
     CManifestReader served{""};
-    outcome.failure = FetchCheckManifest(request, control, options.https, rules, buffer.get(),
-                                         server, localDir, served, outcome);
-    if (!outcome.failure.Ok() || stopped()) return;
+    outcome.failure =
+        FetchManifest(place.server, place.object, localIni.c_str(), buffer.get(), rules, &served);
+    // A stored answer that is no manifest, or an expired one, is still there
+    // for a reader to look at.
+    const StepResult &fetched = outcome.failure;
+    if (fetched.Ok() || fetched.stage == Stage::kNotAManifest ||
+        fetched.verdict == SignatureVerdict::kExpired)
+        outcome.localManifest = localIni;
+    if (!fetched.Ok() || stopped()) return;
     // Under the controllable export's rules the selection and the package
     // step read the bytes fetched (and verified), never the stored copy that
     // another check may replace meanwhile; CheckNewVersion reads the stored
     // copy as it always has.
     const CManifestReader manifest =
         rules.Strict() || rules.keys ? served : CManifestReader(outcome.localManifest);
-    if (!SelectCheckPackage(manifest, request, options, localDir, rules, outcome)) return;
+    if (!SelectCheckPackage(manifest, request, options, place.localDir, rules, outcome)) return;
     if (stopped()) return;
     PackageStepReport report;
-    const PackageStepRequest package{manifest, outcome.section, server, localDir, rules,
-                                     buffer.get()};
+    const PackageStepRequest package{manifest, outcome.section, place.server, place.localDir,
+                                     rules,    buffer.get()};
     outcome.failure = FetchPackage(package, report);
     outcome.packageSize = report.size;
     outcome.downloadSize = report.downloadSize;
