@@ -69,6 +69,8 @@ void RunSteps(const CheckRequest &request, CCheckObserver *observer, CheckOutcom
     outcome.failure = client.DownloadPackage(report);
     outcome.packageSize = report.size;
     outcome.downloadSize = report.downloadSize;
+    outcome.delta = report.delta;
+    outcome.deltaBase = report.deltaBase;
     outcome.pathForHost = report.pathForHost;
     outcome.available = outcome.failure.Ok() && report.available;
     outcome.updated = outcome.failure.Ok() && !report.available;

@@ -111,6 +111,7 @@ StepResult CUpdateClient::DownloadPackage(PackageStepReport &report) {
     request.strict = m_bStrict;
     request.checkOnly = m_bCheckOnly;
     request.sha256Required = m_bSigned;
+    request.deltas = m_bSigned && m_bReleaseKeys;
     return FetchPackage(request, report);
 }
 
