@@ -72,7 +72,8 @@ void FillOffer(const CheckOutcome &outcome, MarvostellOffer *offer) {
         CopyText(outcome.section, offer->section, sizeof offer->section);
     if (Holds(size, MARVOSTELL_FIELD_END(MarvostellOffer, flags)))
         offer->flags = (outcome.details.critical ? MARVOSTELL_OFFER_CRITICAL : 0u) |
-                       (outcome.staged ? MARVOSTELL_OFFER_STAGED : 0u);
+                       (outcome.staged ? MARVOSTELL_OFFER_STAGED : 0u) |
+                       (outcome.delta == marvostell::DeltaKind::kPatch ? MARVOSTELL_OFFER_PATCH : 0u);
     if (Holds(size, MARVOSTELL_FIELD_END(MarvostellOffer, downloadSize)))
         offer->downloadSize = outcome.downloadSize;
     if (Holds(size, MARVOSTELL_FIELD_END(MarvostellOffer, displayVersion)))

@@ -143,6 +143,8 @@ void RunSteps(const CheckRequest &request, CCheckObserver *observer, CheckOutcom
     outcome.failure = FetchPackage(package, report);
     outcome.packageSize = report.size;
     outcome.downloadSize = report.downloadSize;
+    outcome.delta = report.delta;
+    outcome.deltaBase = report.deltaBase;
     outcome.pathForHost = report.pathForHost;
     outcome.available = outcome.failure.Ok() && report.available;
     outcome.updated = outcome.failure.Ok() && !report.available;

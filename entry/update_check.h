@@ -9,6 +9,7 @@
 #include "framework/check_observer.h"
 #include "framework/step_result.h"
 #include "manifest/package_details.h"
+#include "package/package_step.h"
 #include "platform/win32.h"
 
 namespace marvostell {
@@ -53,6 +54,8 @@ struct CheckOutcome {
     bool staged = false;        // it came from the staged list
     PackageDetails details;     // with releaseKeys only
     uint32_t downloadSize = 0;  // the bytes the package step asked for (or would ask)
+    DeltaKind delta = DeltaKind::kNone;  // a patch or the packed package instead (signed only)
+    std::string deltaBase;      // a patch's earlier package, by its local name
 };
 
 // Starts the socket layer, fetches the manifest, selects a package, fetches

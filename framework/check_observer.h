@@ -54,6 +54,10 @@ struct PackageEvent {
         kTransferEnd, // received: the bytes this transfer appended; from: where it began
         kDigest,      // computed and expected digests of localPath; passed: they match
         kMovedAside,  // the rejected file went from localPath to movedTo
+        kDelta,       // a smaller file (path, size) is fetched into localPath; movedTo:
+                      // the earlier package a patch applies to, or empty for the packed one
+        kDeltaFellBack,  // the smaller file did not work out (expected: why); the whole
+                         // package follows
     };
 
     Kind kind;

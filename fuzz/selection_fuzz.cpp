@@ -1,5 +1,6 @@
 // Package selection (the staged list first, for a host of a fixed identity),
-// the package's details and the package entry's checks on any manifest. The
+// the package's details, its patches and packed file, and the package
+// entry's checks on any manifest. The
 // input's first line is the host's version (the manifest's number rule), the
 // rest the manifest. The details fit the offer's fields. The server name is one no request can be sent to, so a
 // package entry that passes its checks ends in the failed request (12007)
@@ -16,6 +17,8 @@
 #include "manifest/number.h"
 #include "manifest/package_details.h"
 #include "manifest/selection.h"
+#include "package/delta_entry.h"
+#include "package/package_entry.h"
 #include "package/package_step.h"
 #include "package/transfer.h"
 
@@ -59,6 +62,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (details.displayVersion.size() > marvostell::kDisplayVersionBytes ||
         details.notesUrl.size() > marvostell::kNotesUrlBytes)
         std::abort();
+
+    // Every patch kept names a base inside the directory, other than the package.
+    const marvostell::DeltaOffer offer = marvostell::ReadDeltaOffer(manifest, section.c_str(), "p.bin");
+    if (offer.patches.size() > marvostell::kMaxPatches) std::abort();
+    for (const marvostell::PatchEntry &patch : offer.patches)
+        if (!marvostell::IsSafeLocalName(patch.from) || patch.from == "p.bin" || patch.patch.size == 0 ||
+            patch.patch.size > marvostell::kMaxPackageSize)
+            std::abort();
 
     static BYTE buffer[marvostell::kPackagePieceSize];
     const marvostell::CheckRules plain;

@@ -132,7 +132,8 @@ typedef struct MarvostellOptions {
 
 /* The offer's flags. */
 #define MARVOSTELL_OFFER_CRITICAL 0x1u  /* the manifest marks the package Critical=1 */
-#define MARVOSTELL_OFFER_PATCH    0x2u  /* reserved: a patch instead of the whole package (always 0 here) */
+#define MARVOSTELL_OFFER_PATCH    0x2u  /* a patch from an earlier package in lpszLocalDir instead of the whole
+                                         * package (signed manifests only); downloadSize is the patch's */
 #define MARVOSTELL_OFFER_STAGED   0x4u  /* the package came from the staged list: this host is in its rollout */
 
 /* The package selected, filled whenever one is (results 1, 2, 5, 6 and the

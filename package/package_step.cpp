@@ -4,6 +4,7 @@
 
 #include "framework/files.h"
 #include "framework/trace.h"
+#include "package/delta_step.h"
 #include "package/digest.h"
 #include "package/package_entry.h"
 #include "package/transfer.h"
@@ -68,7 +69,33 @@ StepResult CheckWithoutRequest(const PackageStepRequest &request, const PackageE
         if (verified.stage != Stage::kDigest) return verified;
     }
     report.available = true;
+    if (!request.rules.keys || found) return StepResult::Success();
+    const DeltaOffer offer = ReadDeltaOffer(request.manifest, request.section.c_str(), entry.localName);
+    DeltaChoice choice;
+    const StepResult chosen = ChooseDelta(request, localPath, offer, choice);
+    if (!chosen.Ok() || choice.kind == DeltaKind::kNone) return chosen;
+    report.delta = choice.kind;
+    if (choice.patch) report.deltaBase = choice.patch->from;
+    report.downloadSize = MissingBytes(DeltaDownloadPath(localPath, choice.kind), choice.file->size);
     return StepResult::Success();
+}
+
+// A package not begun yet may come as a patch or packed; false when it came
+// neither way and the whole package is to be fetched.
+bool FetchSmaller(const PackageStepRequest &request, const PackageEntry &entry,
+                  const std::string &localPath, PackageStepReport &report, StepResult &result) {
+    if (!request.rules.keys || FindFileByName(localPath.c_str())) return false;
+    const DeltaOffer offer = ReadDeltaOffer(request.manifest, request.section.c_str(), entry.localName);
+    DeltaChoice choice;
+    result = ChooseDelta(request, localPath, offer, choice);
+    if (!result.Ok()) return true;
+    if (choice.kind == DeltaKind::kNone) return false;
+    bool fellBack = false;
+    result = FetchDelta(request, entry, localPath, choice, fellBack, report);
+    if (fellBack) return false;
+    report.delta = choice.kind;
+    if (choice.patch) report.deltaBase = choice.patch->from;
+    return true;
 }
 
 }  // namespace
@@ -90,6 +117,8 @@ StepResult FetchPackage(const PackageStepRequest &request, PackageStepReport &re
     Tell(request.rules.observer, described);
     if (request.rules.checkOnly) return CheckWithoutRequest(request, entry, localPath, report);
 
+    StepResult smaller;
+    if (FetchSmaller(request, entry, localPath, report, smaller)) return smaller;
     const TransferRequest transfer{request.server, entry.path,    localPath,
                                    entry.size,     request.rules, request.buffer};
     const bool existedBefore = FindFileByName(localPath.c_str());

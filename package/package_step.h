@@ -14,6 +14,9 @@
 
 namespace marvostell {
 
+// What a signed manifest's package may come as instead of the whole file.
+enum class DeltaKind : uint8_t { kNone, kPatch, kPacked };
+
 struct PackageStepRequest {
     const CManifestReader &manifest;
     std::string section;   // the selected package
@@ -31,6 +34,8 @@ struct PackageStepReport {
     std::string pathForHost;  // the path for the host's buffer, or empty
     bool available = false;   // check only: the package is offered and not yet here
     uint32_t downloadSize = 0;  // the bytes asked of the server (check only: that it would ask)
+    DeltaKind delta = DeltaKind::kNone;  // what came (check only: would come) instead
+    std::string deltaBase;  // kPatch: the earlier package's local name
 };
 
 // Fetches and verifies the package. Success leaves its local path in

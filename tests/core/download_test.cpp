@@ -2,7 +2,6 @@
 // directly: each failure names its stage.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +22,7 @@
 
 using namespace marvostell;
 using marvostell::testing::Response;
+using marvostell::testing::FileNames;
 using marvostell::testing::ReadAll;
 using marvostell::testing::TempDir;
 using marvostell::testing::TestServer;
@@ -60,16 +60,6 @@ std::string Md5Hex(const std::string &data) {
     CMd5Hex md5;
     md5.Add(data.data(), data.size());
     return md5.Finish();
-}
-
-std::set<std::string> FileNames(const std::string &dir) {
-    std::set<std::string> names;
-    if (DIR *d = opendir(dir.c_str())) {
-        while (const dirent *entry = readdir(d))
-            if (entry->d_name[0] != '.') names.insert(entry->d_name);
-        closedir(d);
-    }
-    return names;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <sstream>
@@ -87,7 +88,8 @@ bool ExLine(const std::string &word, const std::string &rest, ExOptions &ex, std
 
 class Reader {
 public:
-    explicit Reader(std::vector<Scenario> *out) : out_(out) {}
+    // body-file names files relative to `dir`.
+    Reader(std::vector<Scenario> *out, std::string dir) : out_(out), dir_(std::move(dir)) {}
 
     bool Line(const std::string &raw, int depth, std::string *error);
     bool Finish(std::string *error);
@@ -99,6 +101,7 @@ private:
     bool Expand(const std::string &name, const std::string &args, int depth, std::string *error);
 
     std::vector<Scenario> *out_;
+    std::string dir_;
     std::map<std::string, std::vector<std::string>> macros_;
     std::string defining_;
     bool open_ = false;
@@ -153,6 +156,11 @@ bool Reader::Call(const std::string &word, const std::string &rest, Check &check
         std::string content(static_cast<size_t>(n), '\0');
         for (size_t i = 0; i < content.size(); ++i) content[i] = PatternByte(i);
         check.seed.push_back({name, content});
+    } else if (word == "seed-file") {
+        auto [name, file] = Split(rest);
+        std::ifstream in(dir_ + "/" + file, std::ios::binary);
+        if (!in) return *error = "cannot read " + file, false;
+        check.seed.push_back({name, std::string(std::istreambuf_iterator<char>(in), {})});
     } else if (word == "dir") {
         check.dirAsGiven = rest;
     } else if (word == "dir-suffix") {
@@ -289,6 +297,7 @@ bool Reader::Line(const std::string &raw, int depth, std::string *error) {
         if (!names_.insert(rest).second) return *error = "scenario named twice", false;
         out_->emplace_back();
         out_->back().name = rest;
+        out_->back().server = ServerScript(dir_);
         open_ = true;
         return true;
     }
@@ -310,7 +319,7 @@ bool Reader::Line(const std::string &raw, int depth, std::string *error) {
 
 bool LoadScenarios(const std::string &dir, const std::vector<std::string> &files,
                    std::vector<Scenario> *scenarios, std::string *error) {
-    Reader reader(scenarios);
+    Reader reader(scenarios, dir);
     for (const std::string &file : files) {
         const std::string path = dir + "/" + file;
         std::ifstream in(path);

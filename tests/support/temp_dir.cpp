@@ -37,3 +37,17 @@ std::string ReadAll(const std::string &path) {
 }
 
 }  // namespace marvostell::testing
+
+namespace marvostell::testing {
+
+std::set<std::string> FileNames(const std::string &dir) {
+    std::set<std::string> names;
+    std::error_code ec;
+    for (const auto &entry : fs::directory_iterator(dir, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name[0] != '.') names.insert(name);
+    }
+    return names;
+}
+
+}  // namespace marvostell::testing

@@ -2,6 +2,7 @@
 // object goes out of scope, whatever the test did to the permissions inside.
 #pragma once
 
+#include <set>
 #include <string>
 
 namespace marvostell::testing {
@@ -25,5 +26,8 @@ private:
 
 // The whole content of a file, or "" when it cannot be read.
 std::string ReadAll(const std::string &path);
+
+// The names of a directory's files, those starting with "." left out.
+std::set<std::string> FileNames(const std::string &dir);
 
 }  // namespace marvostell::testing

@@ -75,6 +75,12 @@ std::string DescribePackageEvent(const PackageEvent &e) {
                (e.passed ? ": they match" : ": they differ");
     case PackageEvent::kMovedAside:
         return "moved aside: " + std::string(e.localPath) + " to " + e.movedTo;
+    case PackageEvent::kDelta:
+        return (*e.movedTo ? "patch from " + std::string(e.movedTo) : std::string("packed package")) + ": " +
+               e.path + " to " + e.localPath + ", " + n(e.size) + " bytes";
+    case PackageEvent::kDeltaFellBack:
+        return "the smaller download " + std::string(e.path) + " did not work out (" + e.expected +
+               "): the whole package instead";
     }
     return "";
 }

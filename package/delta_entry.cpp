@@ -1,0 +1,70 @@
+#include "package/delta_entry.h"
+
+#include <cctype>
+#include <cstring>
+
+#include "framework/strings.h"
+#include "manifest/number.h"
+#include "package/package_entry.h"
+
+namespace marvostell {
+namespace {
+
+std::string Trimmed(const CManifestReader &manifest, const char *section, const char *key) {
+    std::string value = manifest.Value(section, key, "");
+    TrimWhitespace(value);
+    return value;
+}
+
+bool SameName(const std::string &a, const std::string &b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+// `prefix` names the keys: "Packed" reads Packed, PackedSize, PackedSha256.
+bool ReadServedFile(const CManifestReader &manifest, const char *section, const std::string &prefix,
+                    ServedFile &file) {
+    file.path = Trimmed(manifest, section, prefix.c_str());
+    file.size = ParseManifestNumber(Trimmed(manifest, section, (prefix + "Size").c_str()).c_str());
+    file.sha256 = Trimmed(manifest, section, (prefix + "Sha256").c_str());
+    return !file.path.empty() && file.size != 0 && file.size <= kMaxPackageSize && IsSha256Text(file.sha256);
+}
+
+// A base is another file of the local directory: never the package itself,
+// nor a file the module writes beside it.
+bool IsUsableBase(const std::string &from, const std::string &localName) {
+    if (!IsSafeLocalName(from) || SameName(from, localName)) return false;
+    const std::string::size_type dot = from.rfind('.');
+    return dot == std::string::npos || !SameName(from.substr(dot), ".err");
+}
+
+}  // namespace
+
+DeltaOffer ReadDeltaOffer(const CManifestReader &manifest, const char *section,
+                          const std::string &localName) {
+    DeltaOffer offer;
+    offer.packed = ReadServedFile(manifest, section, "Packed", offer.packedFile);
+    const std::string list = manifest.Value(section, "Patches", "");
+    std::string::size_type at = 0;
+    while (offer.patches.size() < kMaxPatches) {
+        at = list.find_first_not_of(", ;\t", at);
+        if (at == std::string::npos) break;
+        const std::string::size_type end = list.find_first_of(", ;\t", at);
+        PatchEntry entry;
+        entry.section = list.substr(at, end == std::string::npos ? end : end - at);
+        at = end;
+        const char *name = entry.section.c_str();
+        entry.from = Trimmed(manifest, name, "From");
+        entry.fromSize = ParseManifestNumber(Trimmed(manifest, name, "FromSize").c_str());
+        entry.fromSha256 = Trimmed(manifest, name, "FromSha256");
+        if (ReadServedFile(manifest, name, "Patch", entry.patch) && IsUsableBase(entry.from, localName) &&
+            entry.fromSize != 0 && entry.fromSize <= kMaxPackageSize && IsSha256Text(entry.fromSha256))
+            offer.patches.push_back(entry);
+    }
+    return offer;
+}
+
+}  // namespace marvostell
