@@ -174,7 +174,7 @@ int RunPatch(const Arguments &args) {
     const std::string from = options.Value("--from") ? *options.Value("--from") : BaseName(oldName);
     const std::string path = prefix + BaseName(*output);
     const std::string section = options.Value("--section") ? *options.Value("--section") : BaseName(*output);
-    std::string warning, refusal = RefusedNameReason(from);
+    std::string warning, refusal = from.find('/') == std::string::npos ? RefusedNameReason(from) : "it holds a \"/\"";
     if (!refusal.empty()) return Fail("patch", kExitFindings, "the base's name \"" + from + "\": " + refusal);
     if (!(refusal = PathRefusal(path, warning)).empty() || !(refusal = SectionRefusal(section)).empty())
         return Fail("patch", kExitFindings, refusal);

@@ -41,6 +41,7 @@ std::string BaseFault(const CManifestReader &reader, const std::string &section,
     if (from.empty()) return "From is missing or empty";
     if (SameName(from, localName)) return "From=" + from + " is the package itself";
     if (!RefusedNameReason(from).empty()) return "From=" + from + ": " + RefusedNameReason(from);
+    if (from.find('/') != std::string::npos) return "From=" + from + " holds a \"/\": a base is a file of the local directory itself";
     if (from.size() > 4 && SameName(from.substr(from.size() - 4), ".err"))
         return "From=" + from + " is a file the module moved aside";
     const std::string size = Value(reader, section, "FromSize");
