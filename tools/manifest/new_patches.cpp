@@ -60,10 +60,13 @@ bool PatchesFromDir(const std::string &dir, const std::string &newFile, uint32_t
             Note(name + ": no patch, hosts cannot name it as the base: " + refused);
             continue;
         }
+        // The section is named after the file, which no other patch takes.
         NewPatch patch;
-        patch.section = Stem(name) + "-to-" + Stem(newName) + ".patch";
+        const std::string stem = Stem(name) + "-to-" + Stem(newName);
+        patch.section = stem + ".patch";
+        for (int n = 2; !sections.insert(Lower(patch.section)).second; ++n)
+            patch.section = stem + "-" + std::to_string(n) + ".patch";
         patch.file = (newPath.parent_path() / patch.section).string();
-        while (!sections.insert(Lower(patch.section)).second) patch.section += "-";
         const PatchWanted wanted{oldFile, newFile, name, prefix + fs::path(patch.file).filename().string(),
                                  patch.section};
         std::string why;
