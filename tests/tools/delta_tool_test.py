@@ -121,16 +121,44 @@ def publish(run, local, args, work, files, old, new, sha):
         expect(status == 0 and [d["good"] for d in deltas] == [True], f"verify --base-dir: {status} {out!r} {err!r}")
         status, out, _ = run("explain", "--host-version", "1", local(manifest))
         expect("holds app-2.1.exe" in out and "the others: Package" in out, f"explain: {out!r}")
+        # Each case spoils one file; verify names the fault with its code.
+        patch_file = os.path.join(dirs["root"], patch_name)
+        patch = open(patch_file, "rb").read()
+        for path, data, code in [(patch_file, patch[:-1] + b"x", "verify-sha256"),
+                                 (patch_file, patch + b"x", "verify-size"),
+                                 (os.path.join(dirs["earlier"], "app-2.1.exe"), new[:len(old)], "verify-patch-base")]:
+            kept = open(path, "rb").read()
+            write_file(path, data)
+            _, out, _ = run("verify", "--json", "--base-dir", local(dirs["earlier"]), url)
+            write_file(path, kept)
+            codes = [f["code"] for f in json.loads(out)["findings"]] if out else []
+            expect(code in codes, f"verify with {os.path.basename(path)} spoilt: wants {code}, got {codes}")
+
+        # A host with the base gets the patch; one without it the packed package.
+        status, packed_keys, err = run("pack", local(os.path.join(dirs["root"], "app-2.2.exe")))
+        text = open(manifest).read().split(";signature=")[0].replace("Patches=", packed_keys + "Patches=")
+        write_file(manifest, text)
+        status, _, err = run("sign", "--key", local(os.path.join(work, "key.pem")), local(manifest))
+        expect(status == 0, f"sign with Packed: {status} {err!r}")
         write_file(os.path.join(dirs["host"], "app-2.1.exe"), old)
-        check = subprocess.run(([args.wine] if args.wine else []) + [
-            args.check, "--ex", "--json", "--trusted-key", public.strip(), "--dir", local(dirs["host"]),
-            "--host-version", "1", url], capture_output=True, text=True)
-        report = json.loads(check.stdout or "{}")
-        patch_size = os.path.getsize(os.path.join(dirs["root"], patch_name))
-        expect(report.get("delta") == {"kind": "patch", "base": "app-2.1.exe", "download_size": patch_size,
-                                       "package_size": len(new)}
-               and open(os.path.join(dirs["host"], "app-2.2.exe"), "rb").read() == new,
-               f"check: {check.stdout!r} {check.stderr!r}")
+        packed_size = os.path.getsize(os.path.join(dirs["root"], "app-2.2.exe.z"))
+        for base, want, line in [(True, {"kind": "patch", "base": "app-2.1.exe", "download_size": len(patch)},
+                                  "patched from app-2.1.exe: "),
+                                 (False, {"kind": "packed", "base": None, "download_size": packed_size}, "packed: ")]:
+            if not base:
+                os.remove(os.path.join(dirs["host"], "app-2.1.exe"))
+            reports = []
+            for form in (["--json"], []):
+                if os.path.exists(os.path.join(dirs["host"], "app-2.2.exe")):
+                    os.remove(os.path.join(dirs["host"], "app-2.2.exe"))
+                check = subprocess.run(([args.wine] if args.wine else []) + [
+                    args.check, "--ex", "--trusted-key", public.strip(), "--dir", local(dirs["host"]),
+                    "--host-version", "1", url] + form, capture_output=True, text=True)
+                reports.append(check.stdout)
+            report = json.loads(reports[0] or "{}")
+            expect(report.get("delta") == dict(want, package_size=len(new)) and line in reports[1]
+                   and open(os.path.join(dirs["host"], "app-2.2.exe"), "rb").read() == new,
+                   f"check ({want['kind']}): {reports!r}")
 
 
 def main():
