@@ -243,6 +243,20 @@ def main():
         status, out, _ = run("lint", "--json", local(write_file(os.path.join(work, "clean.ini"), DELTA_BASE)))
         expect(status == 0 and json.loads(out)["findings"] == [], f"lint of good delta keys: {out!r}")
 
+        # More earlier packages than 4096 bytes hold patch sections for: the
+        # largest patches are left out, and the rest are listed.
+        many = os.path.join(work, "many")
+        os.makedirs(many)
+        base = rng.randbytes(20000)
+        for i in range(24):
+            write_file(os.path.join(many, f"{i}.exe"), base[:i * 700] + rng.randbytes(i * 40) + base[i * 700:])
+        status, out, err = run("new", "--package", local(write_file(os.path.join(work, "n.exe"), base)) + ":9",
+                               "--path-prefix", "/", "--patch-from", local(many))
+        listed = next((line[8:].split(", ") for line in out.splitlines() if line.startswith("Patches=")), [])
+        expect(status == 0 and len(out.encode()) <= 4096 and "left out: the manifest would be over 4096" in err and
+               0 < len(listed) < 24 and listed[0] == "0-to-n.patch" and len(listed) == out.count("\nFrom="),
+               f"new --patch-from over the limit: {status} {len(out)} {listed} {err[-300:]!r}")
+
         if args.server and args.check:
             publish(run, local, args, work, files, old, new, sha)
 

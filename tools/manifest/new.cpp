@@ -11,6 +11,7 @@
 #include "delta_make.h"
 #include "lint.h"
 #include "manifest/manifest_fetch.h"
+#include "manifest/manifest_reader.h"
 #include "options.h"
 #include "package/package_entry.h"
 #include "package_file.h"
@@ -260,12 +261,19 @@ int RunNew(const Arguments &args) {
         }
         return head + packageBody + ranges + sectionsText;
     };
+    // Hosts read Patches, as any value, up to the reader's buffer.
+    const auto listFits = [&](size_t count) {
+        size_t length = 0;
+        for (size_t i = 0; i < count; ++i) length += patches[i].section.size() + (i ? 2 : 0);
+        return length < kValueBufferSize;
+    };
     size_t patchCount = patches.size();
     const size_t room = kManifestLimit - (signing ? kSignatureRoom : 0);
-    while (patchCount && withPatches(patchCount).size() > room) {
+    while (patchCount && (withPatches(patchCount).size() > room || !listFits(patchCount))) {
         --patchCount;
-        std::fprintf(stderr, "marvostell-manifest new: %s left out: the manifest would be over %u bytes\n",
-                     patches[patchCount].section.c_str(), static_cast<unsigned>(room));
+        std::fprintf(stderr, "marvostell-manifest new: %s left out: %s\n", patches[patchCount].section.c_str(),
+                     listFits(patchCount + 1) ? ("the manifest would be over " + std::to_string(room) + " bytes").c_str()
+                                              : "Patches would be over the 254 characters hosts read");
     }
     patches.resize(patchCount);
     std::string text = withPatches(patchCount);
