@@ -33,10 +33,11 @@ bool ReadServedFile(const CManifestReader &manifest, const char *section, const 
     return !file.path.empty() && file.size != 0 && file.size <= kMaxPackageSize && IsSha256Text(file.sha256);
 }
 
-// A base is another file of the local directory: never the package itself,
-// nor a file the module writes beside it.
+// A base is another file of the local directory itself: never one reached
+// through a "/" (a separator on both platforms), nor the package itself, nor
+// a file the module writes beside it.
 bool IsUsableBase(const std::string &from, const std::string &localName) {
-    if (!IsSafeLocalName(from) || SameName(from, localName)) return false;
+    if (!IsSafeLocalName(from) || from.find('/') != std::string::npos || SameName(from, localName)) return false;
     const std::string::size_type dot = from.rfind('.');
     return dot == std::string::npos || !SameName(from.substr(dot), ".err");
 }

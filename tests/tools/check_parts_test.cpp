@@ -545,7 +545,7 @@ TEST(JsonReport, NamesEachFieldAndNullsWhatTheCheckDidNotReach) {
               "\"message\":\"error 6: \\\"x\\\"\\u000a\",\"manifest_status\":200,\"reason\":null,\"rollouts\":[],"
               "\"package\":{\"section\":\"app\",\"version\":\"0x00020000\",\"size\":100,"
               "\"staged\":false,\"display_version\":null,\"notes_url\":null,\"critical\":false},"
-              "\"package_status\":206,\"range_start\":40,\"bytes_received\":60,"
+              "\"delta\":null,\"delta_fell_back\":null,\"package_status\":206,\"range_start\":40,\"bytes_received\":60,"
               "\"digests\":{\"expected_md5\":\"BB\",\"computed_md5\":\"AA\","
               "\"expected_sha256\":\"dd\",\"computed_sha256\":\"cc\"},"
               "\"err_path\":\"/d/app.bin.err\",\"elapsed_seconds\":1.250,\"proxy\":null}",
@@ -570,7 +570,7 @@ TEST(JsonReport, NamesEachFieldAndNullsWhatTheCheckDidNotReach) {
         answered.manifestStatus = m.answered;
         const std::string json = JsonReport(f, m.outcome, answered);
         EXPECT_TRUE(Contains(json, m.status)) << json;
-        EXPECT_TRUE(Contains(json, "\"package\":null,\"package_status\":null,\"range_start\":null,"
+        EXPECT_TRUE(Contains(json, "\"package\":null,\"delta\":null,\"delta_fell_back\":null,\"package_status\":null,\"range_start\":null,"
                                    "\"bytes_received\":null,\"digests\":null,\"err_path\":null"))
             << json;
         EXPECT_TRUE(Contains(json, "\"proxy\":\"http://p:3128\"}")) << json;

@@ -112,3 +112,11 @@ TEST(InternetErrorText, ShortTextWhereThereIsOne) {
     };
     for (const auto &c : cases) EXPECT_EQ(marvostell::InternetErrorText(c.code), c.text);
 }
+
+TEST(SizeText, PicksTheUnit) {
+    const std::pair<uint64_t, const char *> cases[] = {
+        {1, "1 byte"}, {1023, "1023 bytes"}, {1024, "1.0 KB"}, {1048575, "1024.0 KB"}, {1048576, "1.0 MB"},
+        {33345536, "31.8 MB"},
+    };
+    for (const auto &c : cases) EXPECT_EQ(SizeText(c.first), c.second) << c.first;
+}

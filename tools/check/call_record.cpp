@@ -46,6 +46,13 @@ void CallRecorder::OnPackageEvent(const PackageEvent &e) {
     case PackageEvent::kMovedAside:
         r.movedTo = e.movedTo;
         break;
+    case PackageEvent::kDelta:
+        r.deltaSize = e.size;
+        r.deltaBase = e.movedTo;
+        break;
+    case PackageEvent::kDeltaFellBack:
+        r.deltaFellBack = e.expected;
+        break;
     default:
         break;
     }

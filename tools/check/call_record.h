@@ -34,6 +34,10 @@ struct CallRecord {
     std::string computedSha256;  // "" unless keys were given
     std::string expectedSha256;
     std::string movedTo;       // where a rejected file went, or ""
+
+    uint32_t deltaSize = 0;     // the patch or packed file fetched instead, when one was
+    std::string deltaBase;      // a patch's earlier package
+    std::string deltaFellBack;  // why the smaller file gave way to the whole package, or ""
 };
 
 // Fills a record from the events, in the order they come. The record's

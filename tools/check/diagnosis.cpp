@@ -301,6 +301,18 @@ Diagnosis Diagnose(int result, const marvostell::CheckOutcome &outcome, const Ca
     default:
         break;
     }
+    // A patch or the packed package fetched (or offered) instead of the whole one.
+    if (outcome.selected && outcome.delta != marvostell::DeltaKind::kNone && (outcome.updated || outcome.available)) {
+        const uint32_t size = record.deltaSize ? record.deltaSize : outcome.downloadSize;
+        const std::string how = outcome.delta == marvostell::DeltaKind::kPatch
+                                    ? "patched from " + outcome.deltaBase
+                                    : std::string("packed");
+        out.lines.push_back((outcome.updated ? "" : "it would come ") + how + ": " + SizeText(size) +
+                            " instead of " + SizeText(outcome.packageSize));
+    }
+    if (!record.deltaFellBack.empty())
+        out.lines.push_back("the smaller download did not work out (" + record.deltaFellBack +
+                            "): the whole package was fetched instead");
     // What the host would tell people of the package, and this host's buckets.
     if (outcome.selected) {
         const marvostell::PackageDetails &details = outcome.details;

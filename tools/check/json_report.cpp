@@ -127,6 +127,18 @@ std::string JsonReport(const JsonFacts &facts, const marvostell::CheckOutcome &o
     } else {
         out += "null";
     }
+    // The patch or packed package fetched (or offered) instead of the whole one.
+    out += ",\"delta\":";
+    if (outcome.selected && outcome.delta != marvostell::DeltaKind::kNone && (outcome.updated || outcome.available)) {
+        const bool patch = outcome.delta == marvostell::DeltaKind::kPatch;
+        out += std::string("{\"kind\":") + (patch ? "\"patch\"" : "\"packed\"") +
+               ",\"base\":" + (patch ? JsonString(outcome.deltaBase) : "null") +
+               ",\"download_size\":" + Number(record.deltaSize ? record.deltaSize : outcome.downloadSize) +
+               ",\"package_size\":" + Number(outcome.packageSize) + "}";
+    } else {
+        out += "null";
+    }
+    out += ",\"delta_fell_back\":" + StringOrNull(record.deltaFellBack);
     const bool asked = record.requests != 0;
     out += ",\"package_status\":" + NumberOrNull(record.answerStatus != 0, record.answerStatus);
     out += ",\"range_start\":" + NumberOrNull(asked, record.requestFrom);

@@ -131,7 +131,11 @@ public:
             break;
         case PackageEvent::kRequest:
             m_requested = true;
-            m_display.StartPackage(m_name, m_record.size, e.from);
+            // A patch or packed file is drawn at its own size, until it gives way.
+            m_display.StartPackage(m_name,
+                                   m_record.deltaSize && m_record.deltaFellBack.empty() ? m_record.deltaSize
+                                                                                        : m_record.size,
+                                   e.from);
             m_display.Connecting(m_hostPort);
             break;
         case PackageEvent::kDigest:

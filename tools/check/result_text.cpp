@@ -49,6 +49,14 @@ NamedResult StageResult(marvostell::Stage stage, int exitStatus) {
 
 }  // namespace
 
+std::string SizeText(uint64_t bytes) {
+    char text[32];
+    if (bytes < 1024) return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+    if (bytes < 1024 * 1024) std::snprintf(text, sizeof text, "%.1f KB", static_cast<double>(bytes) / 1024);
+    else std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1024 * 1024));
+    return text;
+}
+
 const NamedResult kNamedResults[] = {
     {MARVOSTELL_UP_TO_DATE, 0, "up to date: no newer package is offered"},
     {MARVOSTELL_UPDATED, 1, "downloaded and verified: "},

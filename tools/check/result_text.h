@@ -37,3 +37,6 @@ extern const size_t kNamedResultCount;
 
 // The text of a Win32 system error code.
 std::string SystemErrorText(unsigned code);
+
+// A size for people: "463 bytes", "10.2 KB", "31.8 MB" (1 KB = 1,024 bytes).
+std::string SizeText(uint64_t bytes);

@@ -31,6 +31,21 @@ bool WriteReplacing(const std::string &path, const std::string &text, std::strin
     }
     return ok;
 }
+
+bool SameFile(const std::string &a, const std::string &b) {
+    BY_HANDLE_FILE_INFORMATION info[2];
+    const std::string *names[2] = {&a, &b};
+    for (int i = 0; i < 2; ++i) {
+        const HANDLE file = CreateFileA(names[i]->c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        const BOOL got = GetFileInformationByHandle(file, &info[i]);
+        CloseHandle(file);
+        if (!got) return false;
+    }
+    return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
+           info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
+}
 #else
 bool WriteReplacing(const std::string &path, const std::string &text, std::string &error) {
     struct stat old;
@@ -55,6 +70,11 @@ bool WriteReplacing(const std::string &path, const std::string &text, std::strin
         unlink(temp.c_str());
     }
     return ok;
+}
+
+bool SameFile(const std::string &a, const std::string &b) {
+    struct stat x, y;
+    return stat(a.c_str(), &x) == 0 && stat(b.c_str(), &y) == 0 && x.st_dev == y.st_dev && x.st_ino == y.st_ino;
 }
 #endif
 

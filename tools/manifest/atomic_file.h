@@ -9,4 +9,8 @@ namespace marvostell::tools {
 // keeping the mode of the file it replaces (POSIX). False with a message.
 bool WriteReplacing(const std::string &path, const std::string &text, std::string &error);
 
+// Whether the two names lead to one existing file (another spelling, a link
+// or a different case on Windows included).
+bool SameFile(const std::string &a, const std::string &b);
+
 }  // namespace marvostell::tools

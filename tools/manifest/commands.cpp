@@ -9,6 +9,7 @@
 #include "manifest/rollout.h"
 #include "manifest_source.h"
 #include "options.h"
+#include "package/delta_entry.h"
 #include "package/package_entry.h"
 #include "package_file.h"
 #include "package_name.h"
@@ -107,8 +108,50 @@ std::string RangesJson(const std::vector<VersionRange> &ranges) {
 }
 
 // The JSON object `json` with one more member first.
-std::string WithMember(const std::string &json, const char *name, const std::string &note) {
-    return "{\"" + std::string(name) + "\":" + (note.empty() ? "null" : JsonString(note)) + "," + json.substr(1);
+std::string WithMember(const std::string &json, const char *name, const std::string &note, bool raw = false) {
+    return "{\"" + std::string(name) + "\":" + (note.empty() ? "null" : raw ? note : JsonString(note)) + "," +
+           json.substr(1);
+}
+
+// What a host that selected `section` downloads: a patch when its local
+// directory holds a base, else the packed package, else Package. Lines for
+// people, or a JSON value (null when the package offers neither).
+struct Downloads {
+    std::vector<std::string> lines;
+    std::string json = "null";
+};
+
+Downloads ExplainDownloads(const ManifestSource &source, const std::string &section) {
+    Downloads out;
+    const CManifestReader reader(HostPath(source.iniPath));
+    const PackageEntry entry = ReadPackageEntry(reader, section.c_str());
+    const DeltaOffer offer = ReadDeltaOffer(reader, section.c_str(), entry.localName);
+    if (entry.fault != EntryFault::kNone || (offer.patches.empty() && !offer.packed)) return out;
+    out.lines.push_back("download, with trusted keys (CheckNewVersionEx):");
+    std::string patches;
+    for (const PatchEntry &p : offer.patches) {
+        out.lines.push_back("  hosts whose local directory holds " + p.from + " (" + std::to_string(p.fromSize) +
+                            " bytes, SHA-256 " + Lower(p.fromSha256) + "): the patch [" + p.section + "], " +
+                            std::to_string(p.patch.size) + " bytes");
+        patches += (patches.empty() ? "" : ",") + std::string("{\"section\":") + JsonString(p.section) +
+                   ",\"from\":" + JsonString(p.from) + ",\"from_size\":" + std::to_string(p.fromSize) +
+                   ",\"from_sha256\":" + JsonString(Lower(p.fromSha256)) + ",\"path\":" + JsonString(p.patch.path) +
+                   ",\"size\":" + std::to_string(p.patch.size) + "}";
+    }
+    const std::string others = offer.patches.empty() ? "  every host: " : "  the others: ";
+    if (offer.packed)
+        out.lines.push_back(others + "the packed package " + offer.packedFile.path + ", " +
+                            std::to_string(offer.packedFile.size) + " bytes");
+    else
+        out.lines.push_back(others + "Package, " + std::to_string(entry.size) + " bytes");
+    out.lines.push_back("  a patch or packed file that fails its check gives way to Package, " +
+                        std::to_string(entry.size) + " bytes; hosts without trusted keys fetch Package");
+    out.json = "{\"patches\":[" + patches + "],\"packed\":" +
+               (offer.packed ? "{\"path\":" + JsonString(offer.packedFile.path) +
+                                   ",\"size\":" + std::to_string(offer.packedFile.size) + "}"
+                             : std::string("null")) +
+               ",\"package_size\":" + std::to_string(entry.size) + "}";
+    return out;
 }
 
 }  // namespace
@@ -205,12 +248,17 @@ int RunExplain(const Arguments &args) {
     SelectionExplanation explanation;
     explanation.hostVersion = version;
     if (!refused) explanation = ExplainSelection(source.iniPath, version, 0, &walk);
+    const Downloads downloads =
+        explanation.hasSelection ? ExplainDownloads(source, explanation.selected) : Downloads();
     if (options.Has("--json")) {
-        std::printf("%s\n", WithMember(ExplanationJson(explanation), "signature", note).c_str());
+        std::printf("%s\n", WithMember(WithMember(ExplanationJson(explanation), "signature", note), "download",
+                                       downloads.json == "null" ? "" : downloads.json, true)
+                                .c_str());
     } else {
         std::vector<std::string> lines = ExplanationLines(explanation);
         if (!note.empty()) lines.insert(lines.begin() + (refused ? 1 : 0), note);
         if (refused) lines.erase(lines.end() - 2);  // "the list ends": there was none
+        lines.insert(lines.end(), downloads.lines.begin(), downloads.lines.end());
         for (const std::string &line : lines) std::printf("%s\n", line.c_str());
     }
     return kExitOk;

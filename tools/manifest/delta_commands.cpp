@@ -1,9 +1,11 @@
 // patch and pack: a patch from an earlier package, and a packed package, each
 // checked by the module's own applier or inflater before it is written.
 #include <cstdio>
+#include <utility>
 
 #include "atomic_file.h"
 #include "commands.h"
+#include "delta_make.h"
 #include "framework/files.h"
 #include "options.h"
 #include "package/digest.h"
@@ -108,6 +110,47 @@ bool CheckWithModule(const std::string &input, const Bytes &wanted, Run run, std
 
 }  // namespace
 
+int MakePatchSection(const PatchWanted &wanted, PatchMade &made, std::string &error) {
+    PackageFile oldFile, newFile;
+    Bytes oldBytes, newBytes;
+    int status = ReadPackageFile(wanted.oldFile, oldFile, error, &oldBytes);
+    if (status == kExitOk) status = ReadPackageFile(wanted.newFile, newFile, error, &newBytes);
+    if (status != kExitOk) return status;
+
+    std::string patch, packed;
+    if (!MakePatch(oldBytes, newBytes, patch, error)) return kExitFindings;
+    oldBytes = {};
+    if (!DeflateBytes(newBytes.data(), newBytes.size(), packed)) {
+        error = "zlib could not pack " + wanted.newFile;
+        return kExitFindings;
+    }
+    const std::string share = Percent(patch.size(), packed.size());
+    if (patch.size() * 2 > packed.size()) {
+        error = "the patch is " + std::to_string(patch.size()) + " bytes, " + share + " of the packed package (" +
+                std::to_string(packed.size()) +
+                " bytes): over half, it saves hosts too little to be worth a try; publish the packed "
+                "package (pack) alone. Patches pay on uncompressed payloads, not on compressed installers.";
+        return kExitFindings;
+    }
+    const bool same = CheckWithModule(patch, newBytes, [&](HANDLE in, HANDLE out, const DeltaControl &control) {
+        CFileHandle base(CreateFileA(wanted.oldFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!base.IsOpen()) return DeltaResult::Failure(DeltaFault::kBaseRead, GetLastError());
+        return ApplyPatch(base.Get(), in, out, newBytes.size(), control);
+    }, error);
+    if (!same) {
+        error = "applying the patch to " + wanted.oldFile + ": " + error;
+        return kExitFindings;
+    }
+    made.text = "[" + wanted.section + "]\nFrom=" + wanted.from + "\nFromSize=" + std::to_string(oldFile.size) +
+                "\nFromSha256=" + oldFile.sha256 + "\nPatch=" + wanted.path +
+                "\nPatchSize=" + std::to_string(patch.size()) + "\nPatchSha256=" + Sha256Hex(patch) + "\n";
+    made.share = std::to_string(patch.size()) + " bytes, " + share + " of the packed package (" +
+                 std::to_string(packed.size()) + " bytes)";
+    made.bytes = std::move(patch);
+    return kExitOk;
+}
+
 int RunPatch(const Arguments &args) {
     Options options;
     std::string error;
@@ -122,49 +165,28 @@ int RunPatch(const Arguments &args) {
     if (options.positional.size() != 2 || !output) return UsageError("patch", "OLD NEW -o PATCH, please");
     if (!PathPrefix(options, prefix)) return UsageError("patch", "--path-prefix must start with \"/\"");
     const std::string &oldName = options.positional[0], &newName = options.positional[1];
+    for (const std::string *input : {&oldName, &newName})
+        if (*output == *input || SameFile(*output, *input))
+            return Fail("patch", kExitFindings,
+                        "-o " + *output + " names " + *input + ", an input: writing the patch there would "
+                        "destroy it; nothing written");
 
     const std::string from = options.Value("--from") ? *options.Value("--from") : BaseName(oldName);
     const std::string path = prefix + BaseName(*output);
     const std::string section = options.Value("--section") ? *options.Value("--section") : BaseName(*output);
-    std::string warning, refusal = RefusedNameReason(from);
+    std::string warning, refusal = from.find('/') == std::string::npos ? RefusedNameReason(from) : "it holds a \"/\"";
     if (!refusal.empty()) return Fail("patch", kExitFindings, "the base's name \"" + from + "\": " + refusal);
     if (!(refusal = PathRefusal(path, warning)).empty() || !(refusal = SectionRefusal(section)).empty())
         return Fail("patch", kExitFindings, refusal);
     if (!warning.empty()) std::fprintf(stderr, "marvostell-manifest patch: warning: %s\n", warning.c_str());
 
-    PackageFile oldFile, newFile;
-    Bytes oldBytes, newBytes;
-    int status = ReadPackageFile(oldName, oldFile, error, &oldBytes);
-    if (status == kExitOk) status = ReadPackageFile(newName, newFile, error, &newBytes);
+    const PatchWanted wanted{oldName, newName, from, path, section};
+    PatchMade made;
+    const int status = MakePatchSection(wanted, made, error);
     if (status != kExitOk) return Fail("patch", status, error);
-
-    std::string patch, packed;
-    if (!MakePatch(oldBytes, newBytes, patch, error)) return Fail("patch", kExitFindings, error);
-    oldBytes = {};
-    if (!DeflateBytes(newBytes.data(), newBytes.size(), packed))
-        return Fail("patch", kExitFindings, "zlib could not pack " + newName);
-    const std::string share = Percent(patch.size(), packed.size());
-    if (patch.size() * 2 > packed.size())
-        return Fail("patch", kExitFindings,
-                    "the patch is " + std::to_string(patch.size()) + " bytes, " + share + " of the packed package (" +
-                        std::to_string(packed.size()) +
-                        " bytes): over half, it saves hosts too little to be worth a try; publish the packed "
-                        "package (pack) alone. Patches pay on uncompressed payloads, not on compressed installers.");
-    const bool same = CheckWithModule(patch, newBytes, [&](HANDLE in, HANDLE out, const DeltaControl &control) {
-        CFileHandle base(CreateFileA(oldName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!base.IsOpen()) return DeltaResult::Failure(DeltaFault::kBaseRead, GetLastError());
-        return ApplyPatch(base.Get(), in, out, newBytes.size(), control);
-    }, error);
-    if (!same) return Fail("patch", kExitFindings, "applying the patch to " + oldName + ": " + error);
-    if (!WriteReplacing(*output, patch, error)) return UsageError("patch", error);
-
-    const std::string text = "[" + section + "]\nFrom=" + from + "\nFromSize=" + std::to_string(oldFile.size) +
-                             "\nFromSha256=" + oldFile.sha256 + "\nPatch=" + path +
-                             "\nPatchSize=" + std::to_string(patch.size()) + "\nPatchSha256=" + Sha256Hex(patch) + "\n";
-    std::fputs(text.c_str(), stdout);
-    Note("patch", std::to_string(patch.size()) + " bytes, " + share + " of the packed package (" +
-             std::to_string(packed.size()) + " bytes); name [" + section + "] in Patches= of the package's section");
+    if (!WriteReplacing(*output, made.bytes, error)) return UsageError("patch", error);
+    std::fputs(made.text.c_str(), stdout);
+    Note("patch", made.share + "; name [" + section + "] in Patches= of the package's section");
     return std::fflush(stdout) == 0 ? kExitOk : Fail("patch", kExitUsage, "cannot write standard output");
 }
 

@@ -34,7 +34,14 @@ void LintValues(const ManifestSource &source, const LineIndex &index, Findings &
 // within kSuggestDistance edits; and range sections no package names.
 constexpr size_t kSuggestDistance = 2;
 void LintKeys(const LineIndex &index, const std::set<std::string> &packages, const std::set<std::string> &ranges,
-              Findings &findings);
+              const std::set<std::string> &patches, Findings &findings);
+
+// Packed and Patches of the listed packages (lower-case names) and the patch
+// sections they name, judged by the module's own reading of them; what the
+// patch sections cost of the bytes hosts read. Returns the patch sections
+// named (lower case).
+std::set<std::string> LintDelta(const ManifestSource &source, const LineIndex &index,
+                                const std::set<std::string> &packages, Findings &findings);
 
 // Why hosts that pass trusted keys would refuse the manifest (result 7), as
 // errors: its signature (by `keys`; with none, only what shows without them:

@@ -11,7 +11,9 @@ namespace {
 const std::vector<std::string> kGeneralKeys = {"update", "staged", "Expires"};
 const std::vector<std::string> kPackageKeys = {"version",  "language",       "Unsupport", "Support",
                                                 "Package",  "PackageSize",    "Md5",       "Sha256",
-                                                "Rollout",  "DisplayVersion", "Notes",     "Critical"};
+                                                "Rollout",  "DisplayVersion", "Notes",     "Critical",
+                                                "Packed",   "PackedSize",     "PackedSha256", "Patches"};
+const std::vector<std::string> kPatchKeys = {"From", "FromSize", "FromSha256", "Patch", "PatchSize", "PatchSha256"};
 const std::vector<std::string> kRangeKeys = {"lower", "greater", "ver"};
 
 // Levenshtein distance, blind to the case of A-Z as the reader's lookups are.
@@ -51,7 +53,7 @@ std::string Nearest(const std::string &key, const std::vector<const std::vector<
 }  // namespace
 
 void LintKeys(const LineIndex &index, const std::set<std::string> &packages, const std::set<std::string> &ranges,
-              Findings &findings) {
+              const std::set<std::string> &patches, Findings &findings) {
     const std::vector<ManifestSection> &sections = index.Sections();
     std::vector<bool> rangeOnly(sections.size(), true), hasKeys(sections.size(), false);
     for (const ManifestLine &line : index.Lines()) {
@@ -66,6 +68,7 @@ void LintKeys(const LineIndex &index, const std::set<std::string> &packages, con
         if (lowered == "general") known.push_back(&kGeneralKeys);
         if (packages.count(lowered)) known.push_back(&kPackageKeys);
         if (ranges.count(lowered)) known.push_back(&kRangeKeys);
+        if (patches.count(lowered)) known.push_back(&kPatchKeys);
         if (known.empty()) continue;  // a section hosts never look at
         bool read = false;
         for (const std::vector<std::string> *names : known)
@@ -80,7 +83,7 @@ void LintKeys(const LineIndex &index, const std::set<std::string> &packages, con
     for (size_t s = 0; s < sections.size(); ++s) {
         const std::string lowered = Lower(sections[s].name);
         if (!sections[s].first || !hasKeys[s] || !rangeOnly[s] || lowered == "general" || packages.count(lowered) ||
-            ranges.count(lowered))
+            ranges.count(lowered) || patches.count(lowered))
             continue;
         findings.Warning(sections[s].line, "range-unused",
                          "[" + sections[s].name + "] holds a version range, and no package names it in "

@@ -124,7 +124,8 @@ private:
 
 void ValueLint::Run() {
     LintList();
-    LintKeys(m_index, m_packages, m_rangesDone, m_findings);
+    const std::set<std::string> patches = LintDelta(m_source, m_index, m_packages, m_findings);
+    LintKeys(m_index, m_packages, m_rangesDone, patches, m_findings);
 }
 
 void ValueLint::LintList() {

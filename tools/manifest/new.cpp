@@ -8,7 +8,10 @@
 
 #include "atomic_file.h"
 #include "commands.h"
+#include "delta_make.h"
 #include "lint.h"
+#include "manifest/manifest_fetch.h"
+#include "manifest/manifest_reader.h"
 #include "options.h"
 #include "package/package_entry.h"
 #include "package_file.h"
@@ -71,6 +74,9 @@ bool FromDir(const Options &options, std::vector<NewPackage> &packages, std::str
     }
     return true;
 }
+
+// What a signature line adds to a manifest, with room to spare.
+constexpr size_t kSignatureRoom = 160;
 
 int UsageError(const std::string &message) {
     std::fprintf(stderr, "marvostell-manifest new: %s\n", message.c_str());
@@ -135,7 +141,7 @@ int RunNew(const Arguments &args) {
     if (!ParseOptions(args,
                       {"--package", "--path-prefix", "--key", "--key-env", "--passphrase-file", "--passphrase-env",
                        "--expires", "--output", "--order", "--from-dir", "--version-pattern", "--notes",
-                       "--display-version", "--critical", "--staged", "--rollout"},
+                       "--display-version", "--critical", "--staged", "--rollout", "--patch-from"},
                       {}, options, error) ||
         !KeyOptions(options, key, error))
         return UsageError(error);
@@ -209,6 +215,24 @@ int RunNew(const Arguments &args) {
     std::string ranges;
     if (newest) AddStepRanges(packages, sections, ranges);
 
+    std::vector<NewPatch> patches;
+    NewPackage *patched = nullptr;
+    if (const std::string *patchFrom = options.Value("--patch-from")) {
+        // The package published now: the newest.
+        patched = &*std::max_element(packages.begin(), packages.end(),
+                                     [](const NewPackage &a, const NewPackage &b) { return a.version < b.version; });
+        CVersionPattern pattern;
+        const std::string *patternText = options.Value("--version-pattern");
+        if (patternText && !pattern.Parse(*patternText, error)) return UsageError(error);
+        if (!PatchesFromDir(*patchFrom, patched->file, patched->version, patternText ? &pattern : nullptr, prefix,
+                            sections, patches, error))
+            return Fail(kExitUsage, error);
+        if (patches.empty()) std::fprintf(stderr, "marvostell-manifest new: no patch from %s\n", patchFrom->c_str());
+        else if (!signing)
+            std::fprintf(stderr, "marvostell-manifest new: note: only hosts that pass trusted keys use patches: "
+                                 "sign the manifest (--key)\n");
+    }
+
     std::string list, stagedList, body;
     for (NewPackage &p : packages) {
         const std::string lower = Lower(p.section);
@@ -221,8 +245,38 @@ int RunNew(const Arguments &args) {
         const std::string version = HexVersion(p.version);
         body += "\n" + PackageSectionText(p.section, &version, p.path, p.digests) + p.keys;
     }
-    std::string text = "[General]\nupdate=" + list + "\n" + (stagedList.empty() ? "" : "staged=" + stagedList + "\n") +
-                       body + ranges;
+    const std::string head = "[General]\nupdate=" + list + "\n" + (stagedList.empty() ? "" : "staged=" + stagedList + "\n");
+    // Patch sections as long as the manifest stays within what hosts read,
+    // the smallest patches first (a signature line takes about 130 bytes).
+    const auto withPatches = [&](size_t count) {
+        std::string names, sectionsText, packageBody = body;
+        for (size_t i = 0; i < count; ++i) {
+            names += (i ? ", " : "") + patches[i].section;
+            sectionsText += "\n" + patches[i].made.text;
+        }
+        if (count) {
+            const std::string entry = "Sha256=" + patched->digests.sha256 + "\n";
+            const size_t at = packageBody.find(entry, packageBody.find("[" + patched->section + "]\n"));
+            packageBody.insert(at + entry.size(), "Patches=" + names + "\n");
+        }
+        return head + packageBody + ranges + sectionsText;
+    };
+    // Hosts read Patches, as any value, up to the reader's buffer.
+    const auto listFits = [&](size_t count) {
+        size_t length = 0;
+        for (size_t i = 0; i < count; ++i) length += patches[i].section.size() + (i ? 2 : 0);
+        return length < kValueBufferSize;
+    };
+    size_t patchCount = patches.size();
+    const size_t room = kManifestLimit - (signing ? kSignatureRoom : 0);
+    while (patchCount && (withPatches(patchCount).size() > room || !listFits(patchCount))) {
+        --patchCount;
+        std::fprintf(stderr, "marvostell-manifest new: %s left out: %s\n", patches[patchCount].section.c_str(),
+                     listFits(patchCount + 1) ? ("the manifest would be over " + std::to_string(room) + " bytes").c_str()
+                                              : "Patches would be over the 254 characters hosts read");
+    }
+    patches.resize(patchCount);
+    std::string text = withPatches(patchCount);
     const std::string output = options.Value("--output") ? *options.Value("--output") : "";
     const std::string name = output.empty() ? "(new manifest)" : output;
 
@@ -239,6 +293,8 @@ int RunNew(const Arguments &args) {
         if (status != kExitOk) return status;
         text = signedText;
     }
+    for (const NewPatch &patch : patches)
+        if (!WriteReplacing(patch.file, patch.made.bytes, error)) return Fail(kExitUsage, error);
     if (output.empty()) {
         std::fwrite(text.data(), 1, text.size(), stdout);
         return std::fflush(stdout) == 0 ? kExitOk : Fail(kExitUsage, "cannot write standard output");

@@ -61,7 +61,7 @@ const char kNew[] =
     "                              [--staged SECTION... --rollout N]\n"
     "                              [--key FILE|--key-env VAR [--expires DAYS]\n"
     "                               [--passphrase-file FILE|--passphrase-env VAR]]\n"
-    "                              [--output FILE]\n"
+    "                              [--patch-from DIR] [--output FILE]\n"
     "Writes a whole manifest: [General] with the update list, and for each FILE a\n"
     "section as entry prints it (Package is /PATH/ and FILE's name; the section is\n"
     "named after the file unless SECTION is given). Hosts take the first package\n"
@@ -78,6 +78,14 @@ const char kNew[] =
     "             DisplayVersion, Notes and Critical=1 for the package SECTION\n"
     "  --staged SECTION --rollout N\n"
     "             SECTION goes to the staged list, to N percent of hosts\n"
+    "  --patch-from DIR\n"
+    "             a patch to the newest package from each earlier package in DIR\n"
+    "             (with --version-pattern, the older files that fit it), made as\n"
+    "             patch makes it and written beside that package as\n"
+    "             OLD-to-NEW.patch (names without their last extension); its\n"
+    "             section is listed in Patches=, the smallest patch first. A file\n"
+    "             patch refuses is left out with a note, and so are the largest\n"
+    "             patches that would take the manifest over 4096 bytes\n"
     "The manifest is linted: its findings go to stderr, and with errors nothing is\n"
     "written. With --key or --key-env it is signed as sign does. It goes to\n"
     "stdout, or replaces --output FILE in one step.\n"
@@ -94,10 +102,12 @@ const char kPatch[] =
     "FromSha256, Patch (/PATH/ and PATCH's name; \"/\" unless --path-prefix),\n"
     "PatchSize and PatchSha256. The section is named after PATCH unless --section\n"
     "names it; list it in Patches= of NEW's package section.\n"
+    "Refuses a PATCH that names OLD or NEW (it would destroy an input).\n"
     "Refuses a patch over half the size of the packed package (pack): it would save\n"
     "hosts too little. Patches are small where the payload is stored uncompressed.\n"
-    "exit status: 0 written, 1 refused (too big, a name hosts refuse, a file over\n"
-    "  134217728 bytes or empty), 2 usage, unreadable file or cannot write\n";
+    "exit status: 0 written, 1 refused (too big, PATCH names an input, a name hosts\n"
+    "  refuse, a file over 134217728 bytes or empty), 2 usage, unreadable file or\n"
+    "  cannot write\n";
 
 const char kPack[] =
     "usage: marvostell-manifest pack FILE [--path-prefix /PATH/]\n"
@@ -115,6 +125,9 @@ const char kLint[] =
     "reader and number rule) and reports every finding with its line:\n"
     "errors make a host get no package, another package or an error; warnings are\n"
     "style and risk. MANIFEST is a file or an http URL, fetched as hosts fetch it.\n"
+    "Packed and Patches are judged as CheckNewVersionEx reads them: an entry hosts\n"
+    "leave out, a missing patch section, a base that is the package itself or a\n"
+    "patch file (no chains), and what patch sections cost of the 4096 bytes.\n"
     "  --trusted-key KEY\n"
     "             check as a host that passes KEY does (repeatable; a KEY may be\n"
     "             several keys separated by commas or blanks): the signature line\n"
@@ -134,7 +147,10 @@ const char kExplain[] =
     "that host's bucket; without it a host is in no rollout. The last\n"
     "line is \"selected: NAME\" or \"selected: none\". A \"note:\" line says when\n"
     "hosts that pass trusted keys refuse the manifest (unsigned, expired); with\n"
-    "--trusted-key, a host that refuses it selects none.\n"
+    "--trusted-key, a host that refuses it selects none. For a package with\n"
+    "patches or a packed file, the last lines say which hosts get a patch (those\n"
+    "whose local directory holds its base, From with FromSize and FromSha256) and\n"
+    "that the others get the packed package or Package.\n"
     "exit status: 0 explained, 2 usage or unreadable manifest\n";
 
 const char kMap[] =
@@ -153,6 +169,7 @@ const char kMap[] =
 const char kVerify[] =
     "usage: marvostell-manifest verify URL [--trusted-key KEY]... [--strict] [--json]\n"
     "                                 [--progress|--no-progress] [--stall S]\n"
+    "                                 [--base-dir DIR]\n"
     "Fetches the manifest as hosts do and lints it (with --trusted-key as lint\n"
     "does); then requests every package that some host version can get from the\n"
     "same server, compares its length with PackageSize, its MD5 with Md5 and its\n"
@@ -161,6 +178,10 @@ const char kVerify[] =
     "terminal's stderr; --progress draws it anyway, --no-progress never.\n"
     "Reading stops 64 KiB past PackageSize. A request that gets less than 32 KiB\n"
     "in S seconds (--stall, default 60) is given up as stalled.\n"
+    "Each patch and packed file is fetched and held to its size and SHA-256; the\n"
+    "packed file is inflated and each patch applied to its base in --base-dir DIR\n"
+    "(the earlier packages) with the module's own inflater and applier, and the\n"
+    "result held to the package's size, Md5 and Sha256.\n"
     "exit status: 0 all match, 1 a mismatch, a missing package, a stall or a lint error,\n"
     "  2 usage or unreadable manifest\n";
 

@@ -1,6 +1,7 @@
 // verify: the manifest as hosts fetch it, then each package that some host
 // version can select, fetched whole and by a byte range from the same server.
 #include <cstdio>
+#include <filesystem>
 #include <set>
 
 #include "commands.h"
@@ -14,6 +15,7 @@
 #include "text.h"
 #include "tool_request.h"
 #include "usage.h"
+#include "verify_delta.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -216,7 +218,7 @@ void Verifier::CheckRanges(PackageCheck &check, const std::string &tailMd5, int 
 int RunVerify(const Arguments &args) {
     Options options;
     std::string error;
-    if (!ParseOptions(args, {"--trusted-key", "--stall"}, {"--json", "--strict", "--progress", "--no-progress"},
+    if (!ParseOptions(args, {"--trusted-key", "--stall", "--base-dir"}, {"--json", "--strict", "--progress", "--no-progress"},
                       options, error) ||
         options.positional.size() != 1 || !IsUrl(options.positional[0])) {
         if (!options.help) {
@@ -270,7 +272,14 @@ int RunVerify(const Arguments &args) {
         for (const VersionRange &range : MapSelection(source.iniPath, 0, walk))
             if (range.hasSelection) reached.insert(range.selected);
     }
+    std::error_code code;
+    const std::string baseDir = options.Value("--base-dir") ? *options.Value("--base-dir") : "";
+    if (!baseDir.empty() && !std::filesystem::is_directory(baseDir, code)) {
+        std::fprintf(stderr, "marvostell-manifest verify: --base-dir %s is no folder\n", baseDir.c_str());
+        return kExitUsage;
+    }
     std::vector<PackageCheck> checks;
+    std::vector<DeltaVerified> deltas;
     Verifier verifier(source, progress, stallSeconds, findings);
     // In list order: the core's walk for a host above every version.
     for (const PackageExplanation &p : ExplainSelection(source.iniPath, 0xFFFFFFFFu, 0, &kEveryRollout).packages) {
@@ -278,6 +287,8 @@ int RunVerify(const Arguments &args) {
         checks.emplace_back();
         PackageCheck &c = checks.back();
         verifier.Check(p.name, c);
+        const std::vector<DeltaVerified> smaller = VerifyDeltas(source, p.name, baseDir, stallSeconds, findings);
+        deltas.insert(deltas.end(), smaller.begin(), smaller.end());
         if (json) continue;
         if (!c.note.empty())
             std::printf("package %s: %s: %s\n", c.name.c_str(), c.path.c_str(), c.note.c_str());
@@ -286,6 +297,9 @@ int RunVerify(const Arguments &args) {
                         c.name.c_str(), c.path.c_str(), static_cast<unsigned>(c.status),
                         static_cast<unsigned long long>(c.size), c.md5.c_str(), c.sha256.c_str(),
                         c.ranges.c_str());
+        for (const DeltaVerified &d : smaller)
+            std::printf("  %s%s: %s: %s\n", d.kind.c_str(), d.section.empty() ? "" : (" [" + d.section + "]").c_str(),
+                        d.path.c_str(), d.outcome.c_str());
     }
     findings.Sort();
     if (json) {
@@ -299,9 +313,18 @@ int RunVerify(const Arguments &args) {
                         JsonString(c.sha256) + ",\"expected_sha256\":" + JsonString(c.expectedSha256) +
                         ",\"ranges\":" +
                         JsonString(c.ranges) + "}";
-        std::printf("{\"manifest\":%s,\"errors\":%d,\"warnings\":%d,\"findings\":%s,\"packages\":[%s]}\n",
+        std::string smaller;
+        for (const DeltaVerified &d : deltas)
+            smaller += (smaller.empty() ? "" : ",") + std::string("{\"package\":") + JsonString(d.package) +
+                       ",\"kind\":" + JsonString(d.kind) + ",\"section\":" +
+                       (d.section.empty() ? "null" : JsonString(d.section)) + ",\"path\":" + JsonString(d.path) +
+                       ",\"base\":" + (d.base.empty() ? "null" : JsonString(d.base)) +
+                       ",\"good\":" + (d.good ? "true" : "false") + ",\"outcome\":" + JsonString(d.outcome) + "}";
+        std::printf("{\"manifest\":%s,\"errors\":%d,\"warnings\":%d,\"findings\":%s,\"packages\":[%s],"
+                    "\"deltas\":[%s]}\n",
                     JsonString(source.name).c_str(), findings.Count(Severity::kError),
-                    findings.Count(Severity::kWarning), FindingsJson(findings).c_str(), packages.c_str());
+                    findings.Count(Severity::kWarning), FindingsJson(findings).c_str(), packages.c_str(),
+                    smaller.c_str());
     } else {
         PrintFindingsText(stdout, source.name, findings);
     }
