@@ -1,5 +1,7 @@
 #include "framework/strings.h"
 
+#include <cctype>
+
 #include "platform/win32.h"
 
 namespace marvostell {
@@ -71,6 +73,14 @@ std::string::size_type FindLastChar(const std::string &text, char c) {
         if (text[i] == c) found = i;
     });
     return found;
+}
+
+bool EqualIgnoringAsciiCase(const std::string &a, const std::string &b) {
+    if (a.size() != b.size()) return false;
+    for (std::string::size_type i = 0; i < a.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
 }
 
 }  // namespace marvostell

@@ -17,6 +17,10 @@ void TrimTrailing(std::string &text, char c);
 // byte of a double-byte character), or std::string::npos.
 std::string::size_type FindLastChar(const std::string &text, char c);
 
+// Whether `a` and `b` are the same but for the case of ASCII letters (hex
+// digits, file names as Windows compares them).
+bool EqualIgnoringAsciiCase(const std::string &a, const std::string &b);
+
 // Cuts `text` to at most `maxBytes` bytes, at a character boundary: never
 // inside a double-byte character, nor inside a UTF-8 sequence.
 void CutAtCharacter(std::string &text, std::string::size_type maxBytes);

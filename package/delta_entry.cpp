@@ -1,8 +1,5 @@
 #include "package/delta_entry.h"
 
-#include <cctype>
-#include <cstring>
-
 #include "framework/strings.h"
 #include "manifest/number.h"
 #include "package/package_entry.h"
@@ -14,14 +11,6 @@ std::string Trimmed(const CManifestReader &manifest, const char *section, const 
     std::string value = manifest.Value(section, key, "");
     TrimWhitespace(value);
     return value;
-}
-
-bool SameName(const std::string &a, const std::string &b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
 }
 
 // `prefix` names the keys: "Packed" reads Packed, PackedSize, PackedSha256.
@@ -37,9 +26,9 @@ bool ReadServedFile(const CManifestReader &manifest, const char *section, const 
 // through a "/" (a separator on both platforms), nor the package itself, nor
 // a file the module writes beside it.
 bool IsUsableBase(const std::string &from, const std::string &localName) {
-    if (!IsSafeLocalName(from) || from.find('/') != std::string::npos || SameName(from, localName)) return false;
+    if (!IsSafeLocalName(from) || from.find('/') != std::string::npos || EqualIgnoringAsciiCase(from, localName)) return false;
     const std::string::size_type dot = from.rfind('.');
-    return dot == std::string::npos || !SameName(from.substr(dot), ".err");
+    return dot == std::string::npos || !EqualIgnoringAsciiCase(from.substr(dot), ".err");
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "package/delta_step.h"
 
-#include <cctype>
-
+#include "framework/strings.h"
 #include "framework/trace.h"
 #include "package/digest.h"
 #include "package/packed_inflate.h"
@@ -10,14 +9,6 @@
 
 namespace marvostell {
 namespace {
-
-bool SameHex(const std::string &a, const std::string &b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
 
 void Tell(const PackageStepRequest &request, PackageEvent event) {
     if (request.rules.observer) request.rules.observer->OnPackageEvent(event);
@@ -39,7 +30,7 @@ StepResult HasSizeAndSha256(const PackageStepRequest &request, HANDLE file, uint
     const StepResult read =
         ReadFileDigests(file, request.buffer, kPackagePieceSize, true, GuardOf(request), digests);
     if (read.stage == Stage::kStopped) return read;
-    matches = read.Ok() && SameHex(digests.sha256, sha256);
+    matches = read.Ok() && EqualIgnoringAsciiCase(digests.sha256, sha256);
     return StepResult::Success();
 }
 

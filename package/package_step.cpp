@@ -1,8 +1,7 @@
 #include "package/package_step.h"
 
-#include <cctype>
-
 #include "framework/files.h"
+#include "framework/strings.h"
 #include "framework/trace.h"
 #include "package/delta_step.h"
 #include "package/digest.h"
@@ -14,14 +13,6 @@ namespace {
 
 void Tell(CCheckObserver *observer, const PackageEvent &event) {
     if (observer) observer->OnPackageEvent(event);
-}
-
-bool SameHex(const std::string &a, const std::string &b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
 }
 
 DigestCheck DigestCheckOf(const PackageStepRequest &request, const PackageEntry &entry) {
@@ -177,7 +168,7 @@ StepResult CheckDigests(HANDLE file, const char *localPath, const DigestCheck &c
     event.computedSha256 = actual.sha256.c_str();
     event.expectedSha256 = check.sha256.c_str();
     event.passed = actual.md5 == check.md5 &&
-                   (check.sha256.empty() || SameHex(actual.sha256, check.sha256));
+                   (check.sha256.empty() || EqualIgnoringAsciiCase(actual.sha256, check.sha256));
     Tell(check.observer, event);
     return event.passed ? StepResult::Success() : StepResult::Failure(Stage::kDigest, 0);
 }
