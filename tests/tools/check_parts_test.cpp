@@ -594,3 +594,34 @@ TEST(ResultName, ByTheHeaderOrTheStepThatFailed) {
     };
     for (const auto &c : cases) EXPECT_EQ(c.name, ResultName(c.result, c.stage)) << c.result;
 }
+
+// A transfer cut short names the file it left: the package, or the patch or
+// packed file fetched instead, unless that gave way to the whole package.
+TEST(Diagnose, PartialFileIsTheOneBeingFetched) {
+    const struct {
+        const char *base;      // the patch's earlier package; null: no delta, "": packed
+        bool fellBack;
+        const char *says;
+    } cases[] = {
+        {nullptr, false, "partial package: PACKAGE, 30 of 100 bytes"},
+        {"app-1.bin", false, "partial patch: DELTA, 20 of 40 bytes"},
+        {"", false, "partial packed package: DELTA, 20 of 40 bytes"},
+        {"app-1.bin", true, "partial package: PACKAGE, 30 of 100 bytes"},
+    };
+    for (const auto &c : cases) {
+        const std::string package = TempFile(std::string(30, 'p')), delta = TempFile(std::string(20, 'd'));
+        std::vector<PackageEvent> events{Entry(package)};
+        PackageEvent fetched{PackageEvent::kDelta}, fellBack{PackageEvent::kDeltaFellBack};
+        fetched.localPath = delta.c_str();
+        fetched.movedTo = c.base ? c.base : "";
+        fetched.size = 40;
+        fellBack.expected = "its size or SHA-256 does not match";
+        if (c.base) events.push_back(fetched);
+        if (c.fellBack) events.push_back(fellBack);
+        std::string text = Joined(Diagnose(static_cast<int>(0x80002EFEu),
+                                           Failed(Stage::kPackageRequest, 0x80002EFEu), Recorded(events)));
+        for (auto [name, path] : {std::pair{"PACKAGE", package}, std::pair{"DELTA", delta}})
+            for (size_t at; (at = text.find(path)) != std::string::npos;) text.replace(at, path.size(), name);
+        EXPECT_TRUE(Contains(text, c.says)) << text;
+    }
+}

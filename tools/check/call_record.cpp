@@ -48,6 +48,7 @@ void CallRecorder::OnPackageEvent(const PackageEvent &e) {
         break;
     case PackageEvent::kDelta:
         r.deltaSize = e.size;
+        r.deltaPath = e.localPath;
         r.deltaBase = e.movedTo;
         break;
     case PackageEvent::kDeltaFellBack:

@@ -36,6 +36,7 @@ struct CallRecord {
     std::string movedTo;       // where a rejected file went, or ""
 
     uint32_t deltaSize = 0;     // the patch or packed file fetched instead, when one was
+    std::string deltaPath;      // where it is downloaded to
     std::string deltaBase;      // a patch's earlier package
     std::string deltaFellBack;  // why the smaller file gave way to the whole package, or ""
 };

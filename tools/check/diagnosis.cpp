@@ -202,9 +202,18 @@ std::string VersionText(uint32_t version) {
 
 }  // namespace
 
+// Whether the check fetched a patch or packed file instead of the package
+// and it did not give way to the whole package.
+bool FetchingDelta(const CallRecord &record) { return record.deltaSize && record.deltaFellBack.empty(); }
+
+// Where a stop or a broken transfer left its bytes.
+const std::string &KeptPath(const CallRecord &record) {
+    return FetchingDelta(record) ? record.deltaPath : record.localPath;
+}
+
 uint64_t KeptBytes(const CallRecord &record) {
     uint64_t size = 0;
-    if (record.entrySeen && LocalFileSize(record.localPath, size)) return size;
+    if (record.entrySeen && LocalFileSize(KeptPath(record), size)) return size;
     return 0;
 }
 
@@ -326,11 +335,15 @@ Diagnosis Diagnose(int result, const marvostell::CheckOutcome &outcome, const Ca
             out.lines.push_back("staged [" + p.name + "]: Rollout " + std::to_string(p.rollout) +
                                 "%, this host's bucket " + std::to_string(p.bucket) +
                                 (p.admitted ? ": in the rollout" : ": not in the rollout"));
-    // Where a stop or a broken transfer left the package.
-    if (facts.keptBytes && (outcome.failure.stage == Stage::kStopped ||
-                            outcome.failure.stage == Stage::kPackageRequest))
-        out.lines.push_back("partial package: " + record.localPath + ", " +
-                            std::to_string(facts.keptBytes) + " of " +
-                            std::to_string(record.size) + " bytes; the next check resumes it");
+    // Where a stop or a broken transfer left the package, or the file fetched instead.
+    if (facts.keptBytes &&
+        (outcome.failure.stage == Stage::kStopped || outcome.failure.stage == Stage::kPackageRequest)) {
+        const bool delta = FetchingDelta(record);
+        const char *what = !delta ? "partial package: "
+                           : record.deltaBase.empty() ? "partial packed package: " : "partial patch: ";
+        out.lines.push_back(what + KeptPath(record) + ", " + std::to_string(facts.keptBytes) + " of " +
+                            std::to_string(delta ? record.deltaSize : record.size) +
+                            " bytes; the next check resumes it");
+    }
     return out;
 }
