@@ -8,6 +8,9 @@
 
 namespace marvostell {
 
+// The name of the local manifest copy in the local directory.
+inline constexpr char kLocalManifestName[] = "update.ini";
+
 // Whether a file (or directory) of exactly this name exists.
 bool FindFileByName(const char *path);
 

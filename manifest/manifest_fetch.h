@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/files.h"
 #include "framework/step_result.h"
 #include "http/check_rules.h"
 #include "manifest/manifest_reader.h"
@@ -15,8 +16,6 @@ namespace marvostell {
 
 // Hosts read at most this many bytes of a manifest: one read of the answer.
 constexpr DWORD kManifestLimit = 4096;
-// The name of the local manifest copy in the local directory.
-inline constexpr char kLocalManifestName[] = "update.ini";
 
 // Splits a manifest URL into the server ("host" or "host:port") and the path
 // from its first "/". Any scheme is dropped; `https`, when given, tells

@@ -6,16 +6,15 @@
 #include <memory>
 #include <string>
 
+#include "framework/manifest_values.h"
+#include "manifest/number.h"
 #include "platform/ini_lines.h"
 #include "platform/profile_text.h"
 #include "platform/win32.h"
 
 namespace marvostell {
 
-// Every manifest value is read into this many characters, terminator included.
-constexpr DWORD kValueBufferSize = 255;
-
-class CManifestReader {
+class CManifestReader final : public CManifestValues {
 public:
     // The stored copy at `path`, read afresh at each call.
     explicit CManifestReader(std::string path) : m_strPath(std::move(path)) {}
@@ -28,22 +27,16 @@ public:
         return reader;
     }
 
-    // GetPrivateProfileStringA on the manifest: the characters copied. With a
-    // null key, the section's key names, each ended by a terminator; with a
-    // null section too, the section names.
+    using CManifestValues::Read;
     DWORD Read(const char *section, const char *key, const char *defaultValue, char *value,
-               DWORD size) const {
+               DWORD size) const override {
         if (m_pSnapshot) return m_pSnapshot->Read(section, key, defaultValue, value, size);
         return GetPrivateProfileStringA(section, key, defaultValue, value, size, m_strPath.c_str());
     }
-    DWORD Read(const char *section, const char *key, const char *defaultValue,
-               char (&value)[kValueBufferSize]) const {
-        return Read(section, key, defaultValue, value, kValueBufferSize);
-    }
-    std::string Value(const char *section, const char *key, const char *defaultValue) const {
+    uint32_t Number(const char *section, const char *key) const override {
         char value[kValueBufferSize];
-        Read(section, key, defaultValue, value);
-        return value;
+        Read(section, key, "0", value);
+        return ParseManifestNumber(value);
     }
     // A value of up to `size` - 1 characters, for the few that may be longer
     // than the others.

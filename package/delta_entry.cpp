@@ -1,23 +1,22 @@
 #include "package/delta_entry.h"
 
 #include "framework/strings.h"
-#include "manifest/number.h"
 #include "package/package_entry.h"
 
 namespace marvostell {
 namespace {
 
-std::string Trimmed(const CManifestReader &manifest, const char *section, const char *key) {
+std::string Trimmed(const CManifestValues &manifest, const char *section, const char *key) {
     std::string value = manifest.Value(section, key, "");
     TrimWhitespace(value);
     return value;
 }
 
 // `prefix` names the keys: "Packed" reads Packed, PackedSize, PackedSha256.
-bool ReadServedFile(const CManifestReader &manifest, const char *section, const std::string &prefix,
+bool ReadServedFile(const CManifestValues &manifest, const char *section, const std::string &prefix,
                     ServedFile &file) {
     file.path = Trimmed(manifest, section, prefix.c_str());
-    file.size = ParseManifestNumber(Trimmed(manifest, section, (prefix + "Size").c_str()).c_str());
+    file.size = manifest.Number(section, (prefix + "Size").c_str());
     file.sha256 = Trimmed(manifest, section, (prefix + "Sha256").c_str());
     return !file.path.empty() && file.size != 0 && file.size <= kMaxPackageSize && IsSha256Text(file.sha256);
 }
@@ -33,7 +32,7 @@ bool IsUsableBase(const std::string &from, const std::string &localName) {
 
 }  // namespace
 
-DeltaOffer ReadDeltaOffer(const CManifestReader &manifest, const char *section,
+DeltaOffer ReadDeltaOffer(const CManifestValues &manifest, const char *section,
                           const std::string &localName) {
     DeltaOffer offer;
     offer.packed = ReadServedFile(manifest, section, "Packed", offer.packedFile);
@@ -48,7 +47,7 @@ DeltaOffer ReadDeltaOffer(const CManifestReader &manifest, const char *section,
         at = end;
         const char *name = entry.section.c_str();
         entry.from = Trimmed(manifest, name, "From");
-        entry.fromSize = ParseManifestNumber(Trimmed(manifest, name, "FromSize").c_str());
+        entry.fromSize = manifest.Number(name, "FromSize");
         entry.fromSha256 = Trimmed(manifest, name, "FromSha256");
         if (ReadServedFile(manifest, name, "Patch", entry.patch) && IsUsableBase(entry.from, localName) &&
             entry.fromSize != 0 && entry.fromSize <= kMaxPackageSize && IsSha256Text(entry.fromSha256))

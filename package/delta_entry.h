@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "manifest/manifest_reader.h"
+#include "framework/manifest_values.h"
 
 namespace marvostell {
 
@@ -40,7 +40,7 @@ constexpr size_t kMaxPatches = 16;
 // Reads `section`'s smaller downloads for a package stored locally as
 // `localName`. An entry with a missing or malformed value is left out (lint
 // names it to the publisher); the whole package remains the answer then.
-DeltaOffer ReadDeltaOffer(const CManifestReader &manifest, const char *section,
+DeltaOffer ReadDeltaOffer(const CManifestValues &manifest, const char *section,
                           const std::string &localName);
 
 }  // namespace marvostell

@@ -3,9 +3,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "framework/files.h"
 #include "framework/strings.h"
-#include "manifest/manifest_fetch.h"
-#include "manifest/number.h"
 
 namespace marvostell {
 namespace {
@@ -59,7 +58,7 @@ bool IsSha256Text(const std::string &text) {
     return text.size() == 64 && text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
 }
 
-PackageEntry ReadPackageEntry(const CManifestReader &manifest, const char *section,
+PackageEntry ReadPackageEntry(const CManifestValues &manifest, const char *section,
                               bool sha256Required) {
     PackageEntry entry;
     char value[kValueBufferSize];
@@ -68,8 +67,7 @@ PackageEntry ReadPackageEntry(const CManifestReader &manifest, const char *secti
     TrimWhitespace(entry.path);
     entry.localName = LocalNameOf(entry.path);
 
-    manifest.Read(section, "PackageSize", "0", value);
-    entry.size = ParseManifestNumber(value);
+    entry.size = manifest.Number(section, "PackageSize");
     const DWORD md5Length = manifest.Read(section, "Md5", "0", value);
     entry.md5.assign(value, md5Length < kMd5Chars ? md5Length : kMd5Chars);
     entry.sha256 = manifest.Value(section, "Sha256", "");

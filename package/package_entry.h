@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "manifest/manifest_reader.h"
+#include "framework/manifest_values.h"
 
 namespace marvostell {
 
@@ -33,7 +33,7 @@ struct PackageEntry {
 
 // Reads and judges the entry of `section` as a host does; a host that checks
 // signatures also needs a well-formed Sha256.
-PackageEntry ReadPackageEntry(const CManifestReader &manifest, const char *section,
+PackageEntry ReadPackageEntry(const CManifestValues &manifest, const char *section,
                               bool sha256Required = false);
 
 // Whether `text` is a SHA-256 as a manifest writes it: 64 hexadecimal digits

@@ -9,7 +9,7 @@
 #include "framework/step_result.h"
 #include "http/call_guard.h"
 #include "http/check_rules.h"
-#include "manifest/manifest_reader.h"
+#include "framework/manifest_values.h"
 #include "platform/win32.h"
 
 namespace marvostell {
@@ -18,7 +18,7 @@ namespace marvostell {
 enum class DeltaKind : uint8_t { kNone, kPatch, kPacked };
 
 struct PackageStepRequest {
-    const CManifestReader &manifest;
+    const CManifestValues &manifest;
     std::string section;   // the selected package
     std::string server;    // the manifest's server, which serves the package too
     std::string localDir;  // without a trailing separator
