@@ -10,15 +10,9 @@ hosts that get one, and marvostell-check reports the patched download."""
 import argparse, hashlib, json, os, random, struct, subprocess, sys, tempfile, zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from expectations import expect, report  # noqa: E402
 from test_server import TestServer  # noqa: E402
 
-failures = []
-
-
-def expect(condition, message):
-    if not condition:
-        failures.append(message)
-    return condition
 
 
 def apply_patch(base, patch):
@@ -260,9 +254,7 @@ def main():
         if args.server and args.check:
             publish(run, local, args, work, files, old, new, sha)
 
-    for failure in failures:
-        print("FAIL:", failure)
-    return 1 if failures else 0
+    return report()
 
 
 if __name__ == "__main__":

@@ -15,15 +15,9 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from manifest_lint_cases import CASES, CLEAN, READ_KEYS, SIGNED, SIGNED_CASES, UNKNOWN_KEY_CASES  # noqa: E402
 from openssl_signer import SPKI_P256, OpensslSigner, openssl, openssl_verifies  # noqa: E402
+from expectations import expect, report  # noqa: E402
 from test_server import TestServer  # noqa: E402
 
-failures = []
-
-
-def expect(condition, message):
-    if not condition:
-        failures.append(message)
-    return condition
 
 
 class Runner:
@@ -722,9 +716,7 @@ def main():
         if server:
             server.stop()
         shutil.rmtree(work, ignore_errors=True)
-    for failure in failures:
-        print("FAIL:", failure)
-    if failures:
+    if report():
         sys.exit(1)
     print(f"marvostell-manifest: all checks passed ({len(CASES)} lint cases, {len(SIGNED_CASES)} signed, "
           f"{len(KEY_CASES)} key cases)")
